@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// A sub-command of the command-line front end ("nodewarden tftpd ...").
+// Each command lives in its own file and registers itself with a static
+// CliCommandRegistration, so adding a command touches no other file.
+struct CliCommand
+{
+    QString name;     // the word after the global options
+    QString synopsis; // one line for the usage text
+    // Runs with the arguments after the command word; returns the exit code.
+    std::function<int(const QStringList& args)> run;
+};
+
+class CliCommandRegistration
+{
+public:
+    explicit CliCommandRegistration(CliCommand command);
+};
+
+const std::vector<CliCommand>& CliCommands();
+
+// Global options given before the command word (e.g. --home DIR), in the order given.
+// Commands read them from here.
+struct CliGlobalOptions
+{
+    QString home; // --home DIR, empty when not given
+};
+CliGlobalOptions& CliGlobals();
