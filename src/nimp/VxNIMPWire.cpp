@@ -575,6 +575,16 @@ uint32_t NimpTextToTimeticks(const QString& text)
     return ticks;
 }
 
+QString NimpDoubleToText(double value)
+{
+    return DoubleToText(value);
+}
+
+double NimpDateTimeTextToDays(const QString& text)
+{
+    return DateTimeToDays(TextToDateTime(text));
+}
+
 QByteArray NimpMacFromText(const QString& text)
 {
     const QByteArray mac = NimpHexToBytes(text);

@@ -130,6 +130,12 @@ QByteArray NimpHexToBytes(const QString& text);
 QString NimpTimeticksToText(uint32_t ticks);
 uint32_t NimpTextToTimeticks(const QString& text);
 
+// General format with 15 significant digits, as a double value is shown ("1.5", "1E20").
+QString NimpDoubleToText(double value);
+// A date-time text as its day number (days since 1899-12-30, time of day as the
+// fraction); raises -1017 for a text that is no date.
+double NimpDateTimeTextToDays(const QString& text);
+
 // Target MAC text -> 6 bytes; raises -1010 unless the text gives exactly 6 bytes.
 QByteArray NimpMacFromText(const QString& text);
 // Twelve upper-case hexadecimal digits.
