@@ -11,7 +11,6 @@
 #include <QHostAddress>
 #include <QTimer>
 #include <QUdpSocket>
-
 #include <cstdio>
 #include <ctime>
 

@@ -7,10 +7,9 @@
 #include "common/VxBinaryString.h"
 #include "common/VxError.h"
 
-#include <openssl/des.h>
-
 #include <array>
 #include <cstring>
+#include <openssl/des.h>
 
 namespace {
 
@@ -113,9 +112,8 @@ QString DecryptText(const QString& hex)
         ThrowNotEncrypted();
     const auto* bytes = reinterpret_cast<const uint8_t*>(bin.data());
     const uint8_t* field = bytes + n - kLengthFieldSize;
-    const auto length =
-        int32_t(uint32_t(field[0]) | uint32_t(field[1]) << 8 | uint32_t(field[2]) << 16 |
-                uint32_t(field[3]) << 24);
+    const auto length = int32_t(uint32_t(field[0]) | uint32_t(field[1]) << 8 |
+                                uint32_t(field[2]) << 16 | uint32_t(field[3]) << 24);
     const qsizetype dataSize = n - kLengthFieldSize;
     // A negative length only comes from a damaged value; refusing it keeps the copy below
     // inside the data.

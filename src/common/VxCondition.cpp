@@ -3,7 +3,6 @@
 #include "common/VxError.h"
 
 #include <QDateTime>
-
 #include <array>
 
 namespace {
@@ -73,7 +72,8 @@ bool Evaluate(QString text, int depth)
             const qsizetype close = MatchingParen(text, open);
             if (close >= 0 && !quoted.Contains(open) && !quoted.Contains(close)) {
                 const bool inner = Evaluate(text.mid(open + 1, close - open - 1), depth + 1);
-                text = text.left(open) + QLatin1String(inner ? "true" : "false") + text.mid(close + 1);
+                text =
+                    text.left(open) + QLatin1String(inner ? "true" : "false") + text.mid(close + 1);
                 continue;
             }
         }
@@ -141,7 +141,15 @@ bool EvaluateCondition(const QString& text)
 
 bool EvaluateComparison(const QString& text)
 {
-    enum class Op { NotEqual, GreaterEqual, LessEqual, Greater, Less, Equal };
+    enum class Op
+    {
+        NotEqual,
+        GreaterEqual,
+        LessEqual,
+        Greater,
+        Less,
+        Equal
+    };
     static constexpr std::array<std::pair<const char16_t*, Op>, 6> kOperators{{
         {u"<>", Op::NotEqual},
         {u">=", Op::GreaterEqual},

@@ -9,8 +9,8 @@ int StrToInt(const QString& text)
     bool ok = false;
     const int value = text.toInt(&ok, 10);
     if (!ok)
-        throw VxError(kNotValidIntegerCode, QString::fromLatin1(kNotValidIntegerText)
-                                                .replace(QLatin1String("%s"), text));
+        throw VxError(kNotValidIntegerCode,
+                      QString::fromLatin1(kNotValidIntegerText).replace(QLatin1String("%s"), text));
     return value;
 }
 

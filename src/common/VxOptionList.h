@@ -13,7 +13,8 @@ inline constexpr int kNotValidIntegerCode = 0;
 int StrToInt(const QString& text);
 
 // How the values of an option list are read and matched.
-enum class VxOptionValueType {
+enum class VxOptionValueType
+{
     Integer = 1, // int32 values, matched numerically
     Text = 2,    // text values, matched whole
     Prefix = 3,  // text values that match the beginning of a longer text

@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-
 #include <vector>
 
 namespace {
@@ -155,9 +154,9 @@ bool ProfileWriteString(const QString& path, const QString& section, const QStri
     const QString keyName = key.trimmed();
     // Anything that would not read back as the same section, key and value is refused
     // rather than written as a different or an extra line.
-    if (sectionName.isEmpty() || keyName.isEmpty() || HasLineBreak(section) ||
-        HasLineBreak(key) || HasLineBreak(value) || sectionName.contains(u']') ||
-        keyName.contains(u'=') || keyName.startsWith(u'[') || IsComment(keyName))
+    if (sectionName.isEmpty() || keyName.isEmpty() || HasLineBreak(section) || HasLineBreak(key) ||
+        HasLineBreak(value) || sectionName.contains(u']') || keyName.contains(u'=') ||
+        keyName.startsWith(u'[') || IsComment(keyName))
         return false;
 
     const QString target = WriteTarget(path);

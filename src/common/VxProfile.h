@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <optional>
 
 // The profile layer under VxIni: one value read or written per call, straight from and to

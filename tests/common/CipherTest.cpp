@@ -2,6 +2,7 @@
 #include "common/VxCipher.h"
 #include "common/VxError.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -27,8 +28,9 @@ TEST(CipherTest, RoundTripsEveryLengthWithTheStoredLayout)
         EXPECT_EQ(hex, hex.toUpper());
         // The length field stands last, little-endian, in clear.
         const QByteArray bytes = VxBinaryString::fromHex(hex).bytes();
-        EXPECT_EQ(bytes.right(4), QByteArray::fromHex(QByteArray::number(len, 16).rightJustified(2, '0')) +
-                                      QByteArray(3, '\0'))
+        EXPECT_EQ(bytes.right(4),
+                  QByteArray::fromHex(QByteArray::number(len, 16).rightJustified(2, '0')) +
+                      QByteArray(3, '\0'))
             << len;
         EXPECT_EQ(DecryptText(hex), plain) << len;
         EXPECT_EQ(DecryptText(hex.toLower()), plain) << "lower-case hex reads back too";
@@ -37,8 +39,10 @@ TEST(CipherTest, RoundTripsEveryLengthWithTheStoredLayout)
     EXPECT_EQ(EncryptText("12345678").size(), 24);
     EXPECT_EQ(EncryptText("123456789").size(), 40);
     EXPECT_EQ(EncryptText("1234567890123456").size(), 40);
-    EXPECT_EQ(EncryptText(QString::fromUtf8("päss wörd")), EncryptText(QString::fromUtf8("päss wörd")));
-    EXPECT_EQ(DecryptText(EncryptText(QString::fromUtf8("päss wörd"))), QString::fromUtf8("päss wörd"));
+    EXPECT_EQ(EncryptText(QString::fromUtf8("päss wörd")),
+              EncryptText(QString::fromUtf8("päss wörd")));
+    EXPECT_EQ(DecryptText(EncryptText(QString::fromUtf8("päss wörd"))),
+              QString::fromUtf8("päss wörd"));
 }
 
 TEST(CipherTest, ValuesStoredByEarlierBuildsStayReadable)
@@ -90,7 +94,10 @@ TEST(CipherTest, ShortDataPieceIsZeroFilledAndTextEndsAtZeroByte)
 {
     // 4 data bytes (half a block) with L = 0 and L = 4 decrypt without reading past the data.
     EXPECT_EQ(DecryptText("0102030400000000"), "");
-    EXPECT_EQ(DecryptText("01020304" "04000000"), DecryptText("0102030400000000" "04000000"));
+    EXPECT_EQ(DecryptText("01020304"
+                          "04000000"),
+              DecryptText("0102030400000000"
+                          "04000000"));
     // A value whose plaintext holds a zero byte reads back up to it.
     const QString withZero = EncryptText(QString("ab") + QChar(0) + "cd");
     EXPECT_EQ(DecryptText(withZero), "ab");

@@ -2,7 +2,6 @@
 #include "common/VxError.h"
 
 #include <QDateTime>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -41,10 +40,10 @@ TEST(ConditionTest, ComparisonsAreTextual)
     EXPECT_TRUE(EvaluateComparison("  a  =a"));
     EXPECT_TRUE(EvaluateComparison(R"( "a b" = a b )"));
     EXPECT_FALSE(EvaluateComparison(R"(" a"=a)")); // blanks inside quotes count
-    EXPECT_TRUE(EvaluateComparison("=")); // two empty sides
+    EXPECT_TRUE(EvaluateComparison("="));          // two empty sides
     // The first operator of the list that occurs is used, at its first occurrence.
     EXPECT_TRUE(EvaluateComparison("a=b<>c")); // "<>": "a=b" vs "c"
-    EXPECT_FALSE(EvaluateComparison("x=>y")); // ">": "x=" vs "y"
+    EXPECT_FALSE(EvaluateComparison("x=>y"));  // ">": "x=" vs "y"
 }
 
 TEST(ConditionTest, TruthWordsAndBadOperands)

@@ -7,7 +7,6 @@
 #include <QNetworkDatagram>
 #include <QTimer>
 #include <QUdpSocket>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -69,9 +68,8 @@ TEST(WaitTest, DeliversTimerAndSocketEventsDuringTheWait)
     bool timerFired = false;
     QTimer::singleShot(50, [&] { timerFired = true; });
     QUdpSocket sender;
-    QTimer::singleShot(80, [&] {
-        sender.writeDatagram("ping", QHostAddress::LocalHost, receiver.localPort());
-    });
+    QTimer::singleShot(
+        80, [&] { sender.writeDatagram("ping", QHostAddress::LocalHost, receiver.localPort()); });
 
     const int64_t start = TickCount();
     WaitMilliseconds(200);

@@ -2,7 +2,6 @@
 #include "common/VxOptionList.h"
 
 #include <gtest/gtest.h>
-
 #include <stdexcept>
 
 namespace {
