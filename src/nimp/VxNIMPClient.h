@@ -1,0 +1,109 @@
+#pragma once
+
+// The NIMP client: sends requests, keeps each one outstanding until its reply or its
+// time-out, and reports every outcome through the request's callback. Runs entirely on
+// the thread that owns it (the GUI thread).
+
+#include "nimp/VxNIMPVarList.h"
+#include "nimp/VxNIMPWire.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <list>
+
+class QEventLoop;
+class QUdpSocket;
+
+// The outcome handed to a callback.
+struct VxNIMPError
+{
+    int code = 0;
+    QString message;
+    uint8_t requestNumber = 0;
+    uint8_t command = 0;
+    QString mac; // twelve upper-case hexadecimal digits
+    QString password;
+};
+
+// Called once for a Get or Set; once per accepted reply and once at the time-out for a
+// Discover. The list is a copy holding the values decoded from this reply. The callee
+// must not keep references into either argument.
+using VxNIMPCallback =
+    std::function<void(void* arg, const VxNIMPError& error, const VxNIMPVarList& vars)>;
+
+class VxNIMPClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Raises -1008 when the socket cannot be set up.
+    explicit VxNIMPClient(QObject* parent = nullptr);
+    // Runs the event loop: waits up to 6 s for outstanding requests (replies still
+    // complete Get and Set, time-outs are no longer taken), then discards the rest
+    // without callback.
+    ~VxNIMPClient() override;
+
+    // Where requests go (255.255.255.255 : 64512 unless set); replies are accepted only
+    // from this port.
+    void SetTarget(const QHostAddress& address, quint16 port);
+    QHostAddress TargetAddress() const { return m_targetAddress; }
+    quint16 TargetPort() const { return m_targetPort; }
+
+    // Sends a request and makes it outstanding; returns its request number (0 to 255).
+    // timeoutCs counts 10 ms units. Raises -1010, -1006, -1007, -1017, -1018 or -1009;
+    // after a raise nothing is outstanding and the counter is unchanged.
+    int SendRequest(const QString& mac, const QString& password, const VxNIMPVarList& vars,
+                    uint8_t command, VxNIMPCallback callback, void* arg, int timeoutCs);
+
+    int OutstandingCount() const { return int(m_outstanding.size()); }
+
+    // The socket's receive buffer as the kernel granted it, in bytes.
+    int ReceiveBufferBytes() const { return m_receiveBufferBytes; }
+    quint16 LocalPort() const;
+
+signals:
+    // A callback raised an error. It cannot travel on through the event loop, so it is
+    // handed to whoever shows errors.
+    void CallbackFailed(int code, const QString& message);
+
+private:
+    struct Request
+    {
+        uint64_t serial = 0;
+        uint8_t number = 0;
+        QByteArray mac;
+        QString password;
+        uint8_t command = 0;
+        VxNIMPVarList vars;
+        VxNIMPCallback callback;
+        void* arg = nullptr;
+        int64_t deadline = 0;
+        bool done = false;
+    };
+    using RequestList = std::list<Request>;
+
+    void ReadPending();
+    void ProcessInbox();
+    void HandleDatagram(const QByteArray& datagram);
+    void Tick();
+    void Complete(RequestList::iterator it, int code);
+    void UpdateTimer();
+
+    QUdpSocket* m_socket = nullptr;
+    QTimer m_tick;
+    QHostAddress m_targetAddress;
+    quint16 m_targetPort = NimpDefaultPort;
+    uint8_t m_counter = 0;
+    uint64_t m_nextSerial = 1;
+    RequestList m_outstanding;
+    // Datagrams read from the socket and not yet handled; handling runs outside the
+    // socket's readyRead so that a callback's own waits still receive datagrams.
+    QList<QByteArray> m_inbox;
+    bool m_inboxScheduled = false;
+    int m_receiveBufferBytes = 0;
+    QEventLoop* m_drainLoop = nullptr;
+};
