@@ -1,0 +1,440 @@
+#include "TftpTestPeer.h"
+
+#include "common/VxError.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+using Statuses = std::vector<int>;
+
+class TftpServerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(outer.isValid());
+        root = outer.filePath(QStringLiteral("root"));
+        QDir().mkpath(root);
+        // 1 s and no resend unless a test says otherwise, so that a session left open
+        // by a test does not hold up Stop at the end.
+        server.SetTimeouts(100, 1);
+        server.SetCallback(&TftpEvents::Callback, &events);
+        server.Start(root, 0, QHostAddress::LocalHost);
+        port = server.Port();
+    }
+    void TearDown() override { server.Stop(); }
+
+    QString Path(const QString& name) const { return QDir(root).filePath(name); }
+    // Runs the event loop until the server has removed every session.
+    bool Drained(int ms = 3000)
+    {
+        return WaitUntil([&] { return server.SessionCount() == 0; }, ms);
+    }
+
+    QTemporaryDir outer;
+    QString root;
+    TftpEvents events;
+    VxTFTPServer server;
+    quint16 port = 0;
+    TftpTestPeer peer;
+};
+
+TEST_F(TftpServerTest, ReadOfAMissingFileSendsErrorOneAndReportsNotFound)
+{
+    peer.SendTo(port, TftpTestPeer::Request(1, "absent.cfg"));
+    EXPECT_EQ(peer.Receive().data, Bytes("00 05 00 01 00"));
+    ASSERT_TRUE(Drained());
+    EXPECT_EQ(events.Statuses(), (Statuses{1, -1102, 0}));
+    EXPECT_EQ(events.msgs[1].message, QStringLiteral("(VxTFTP) File not found!"));
+    EXPECT_EQ(events.msgs[0].fileName, QStringLiteral("absent.cfg"));
+    EXPECT_EQ(events.msgs[0].peerAddress, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(events.msgs[0].peerPort, peer.socket.localPort());
+    EXPECT_EQ(events.msgs[0].port, port);
+    EXPECT_EQ(events.msgs[0].operation, 1);
+    EXPECT_EQ(events.msgs[0].mode, QStringLiteral("octet"));
+    EXPECT_EQ(events.msgs[0].sessionNumber, 0);
+}
+
+TEST_F(TftpServerTest, ReadsSplitIntoBlocksWithAnEmptyLastBlockAfterAFullOne)
+{
+    struct Case { int size; std::vector<int> blockSizes; };
+    const std::vector<Case> cases = {{700, {512, 188}}, {1024, {512, 512, 0}}, {0, {0}}, {512 * 3 + 1, {512, 512, 512, 1}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        events.msgs.clear();
+        const QByteArray content = Pattern(c.size, c.size);
+        const QByteArray name = "f" + QByteArray::number(c.size) + ".bin";
+        WriteFile(Path(QString::fromLatin1(name)), content);
+
+        TftpTestPeer client;
+        client.SendTo(port, TftpTestPeer::Request(1, name));
+        QByteArray received;
+        for (size_t i = 0; i < c.blockSizes.size(); ++i) {
+            const auto p = client.Receive();
+            ASSERT_EQ(p.opcode(), 3);
+            ASSERT_EQ(p.block(), int(i + 1));
+            ASSERT_EQ(p.payload().size(), c.blockSizes[i]);
+            EXPECT_NE(p.fromPort, port); // every session answers from a port of its own
+            received += p.payload();
+            client.Send(TftpTestPeer::Ack(int(i + 1)));
+        }
+        ASSERT_TRUE(Drained());
+        EXPECT_EQ(received, content);
+        EXPECT_EQ(events.Milestones(), (Statuses{1, 3, 0}));
+        EXPECT_EQ(events.Last(3)->bytes, c.size);
+        EXPECT_EQ(events.Last(3)->blockSize, c.blockSizes.back());
+        EXPECT_EQ(events.Statuses().size(), c.blockSizes.size() + 3); // one 2 per DATA sent
+        EXPECT_FALSE(client.Receive(100).valid());
+    }
+}
+
+TEST_F(TftpServerTest, WritesStoreExactlyWhatArrivedEmptyFilesIncluded)
+{
+    ASSERT_TRUE(peer.Put(port, "empty.cfg", QByteArray()));
+    ASSERT_TRUE(Drained());
+    EXPECT_TRUE(QFileInfo::exists(Path("empty.cfg")));
+    EXPECT_EQ(QFileInfo(Path("empty.cfg")).size(), 0);
+    EXPECT_EQ(events.Milestones(), (Statuses{1, 3, 0}));
+    EXPECT_EQ(events.Last(3)->operation, 2);
+
+    events.msgs.clear();
+    const QByteArray content = Pattern(1300, 3);
+    TftpTestPeer other;
+    EXPECT_FALSE(other.Put(port, "sub/dev.cfg", content)); // no folder is made for a put
+    QDir(root).mkdir("sub");
+    events.msgs.clear();
+    TftpTestPeer third;
+    ASSERT_TRUE(third.Put(port, "sub/dev.cfg", content)); // sub-folders of the root are fine
+    ASSERT_TRUE(Drained());
+    EXPECT_EQ(ReadFile(Path("sub/dev.cfg")), content);
+    EXPECT_EQ(events.Last(3)->bytes, 1300);
+    EXPECT_EQ(events.Last(3)->sessionNumber, 2);
+}
+
+TEST_F(TftpServerTest, RepeatedRequestFromTheSamePortIsIgnoredFromANewPortServed)
+{
+    WriteFile(Path("a.bin"), Pattern(600));
+    const QByteArray rrq = TftpTestPeer::Request(1, "a.bin");
+    peer.SendTo(port, rrq);
+    ASSERT_EQ(peer.Receive().block(), 1);
+    peer.SendTo(port, rrq);
+    EXPECT_FALSE(peer.Receive(300).valid());
+    EXPECT_EQ(server.SessionCount(), 1);
+
+    TftpTestPeer second;
+    second.SendTo(port, rrq);
+    const auto p = second.Receive();
+    EXPECT_EQ(p.block(), 1);
+    EXPECT_NE(p.fromPort, peer.sessionPort);
+    EXPECT_EQ(server.SessionCount(), 2);
+}
+
+TEST_F(TftpServerTest, DuplicateAckIsIgnoredAndTriggersNoResend)
+{
+    WriteFile(Path("d.bin"), Pattern(1500));
+    peer.SendTo(port, TftpTestPeer::Request(1, "d.bin"));
+    ASSERT_EQ(peer.Receive().block(), 1);
+    peer.Send(TftpTestPeer::Ack(1));
+    ASSERT_EQ(peer.Receive().block(), 2);
+    peer.Send(TftpTestPeer::Ack(1));
+    peer.Send(TftpTestPeer::Ack(0));
+    EXPECT_FALSE(peer.Receive(400).valid());
+    peer.Send(TftpTestPeer::Ack(2));
+    const auto p = peer.Receive();
+    EXPECT_EQ(p.block(), 3);
+    EXPECT_EQ(p.payload(), Pattern(1500).mid(1024));
+}
+
+TEST_F(TftpServerTest, SilentReaderGetsTheBlockResentThenTimesOut)
+{
+    server.SetTimeouts(20, 3); // 200 ms
+    WriteFile(Path("r.bin"), Pattern(900));
+    peer.SendTo(port, TftpTestPeer::Request(1, "r.bin"));
+    std::vector<TftpTestPeer::Packet> copies;
+    for (int i = 0; i < 4; ++i) {
+        auto p = peer.Receive(1500);
+        if (!p.valid())
+            break;
+        copies.push_back(p);
+    }
+    ASSERT_EQ(copies.size(), 3u);
+    for (const auto& c : copies)
+        EXPECT_EQ(c.data, copies[0].data);
+    // A resend never comes before the time-out has passed.
+    EXPECT_GE(copies[1].at - copies[0].at, 190);
+    EXPECT_GE(copies[2].at - copies[1].at, 190);
+    ASSERT_TRUE(Drained());
+    EXPECT_EQ(events.Statuses(), (Statuses{1, 2, 2, 2, -1113, 0}));
+    EXPECT_EQ(events.msgs[1].transmissions, 1);
+    EXPECT_EQ(events.msgs[3].transmissions, 3);
+    EXPECT_EQ(events.msgs[4].message, QStringLiteral("(VxTFTP) Timeout!"));
+}
+
+TEST_F(TftpServerTest, SilentWriterTimesOutWithoutAnAckResentAndTheOldFileKept)
+{
+    server.SetTimeouts(20, 3);
+    WriteFile(Path("keep.cfg"), "OLD CONTENT");
+    peer.SendTo(port, TftpTestPeer::Request(2, "keep.cfg"));
+    ASSERT_EQ(peer.Receive().data, Bytes("00 04 00 00"));
+    peer.Send(TftpTestPeer::Data(1, Pattern(512)));
+    ASSERT_EQ(peer.Receive().data, Bytes("00 04 00 01"));
+    EXPECT_FALSE(peer.Receive(600).valid());
+    ASSERT_TRUE(Drained());
+    EXPECT_EQ(events.Milestones(), (Statuses{1, -1113, 0}));
+    EXPECT_EQ(ReadFile(Path("keep.cfg")), QByteArray("OLD CONTENT"));
+    EXPECT_EQ(QDir(root).entryList(QDir::Files), QStringList{"keep.cfg"}); // no temporary left
+}
+
+TEST_F(TftpServerTest, LostAcksDuringAPutAreSentAgainAndTheDataWrittenOnce)
+{
+    const QByteArray content = Pattern(1100, 5);
+    peer.SendTo(port, TftpTestPeer::Request(2, "put.cfg"));
+    ASSERT_EQ(peer.Receive().block(), 0);
+    // ACK 0 "lost": the device asks again, and must get it.
+    peer.SendTo(port, TftpTestPeer::Request(2, "put.cfg"));
+    ASSERT_EQ(peer.Receive().data, Bytes("00 04 00 00"));
+    EXPECT_EQ(server.SessionCount(), 1);
+    for (int block = 1; block <= 3; ++block) {
+        const QByteArray data = TftpTestPeer::Data(block, content.mid((block - 1) * 512, 512));
+        peer.Send(data);
+        ASSERT_EQ(peer.Receive().block(), block);
+        if (block < 3) {
+            // ACK lost: the device resends the block, gets its ACK again.
+            peer.Send(data);
+            ASSERT_EQ(peer.Receive().data, Bytes("00 04") + TftpTestPeer::Block(block));
+        }
+    }
+    ASSERT_TRUE(Drained());
+    EXPECT_EQ(ReadFile(Path("put.cfg")), content);
+    EXPECT_EQ(events.Last(3)->bytes, 1100);
+}
+
+TEST_F(TftpServerTest, CancelEndsTheSessionAtTheNextPacketWithoutTellingThePeer)
+{
+    events.cancelOnStatus = TFTP_TRANSFERRING;
+    WriteFile(Path("c.bin"), Pattern(2000));
+    peer.SendTo(port, TftpTestPeer::Request(1, "c.bin"));
+    ASSERT_EQ(peer.Receive().block(), 1);
+    peer.Send(TftpTestPeer::Ack(1));
+    EXPECT_FALSE(peer.Receive(300).valid());
+    ASSERT_TRUE(Drained());
+    EXPECT_EQ(events.Statuses(), (Statuses{1, 2, -1114, 0}));
+
+    // A cancelled put keeps the file it would have replaced.
+    events.msgs.clear();
+    events.cancelAfter = 1;
+    WriteFile(Path("old.cfg"), "OLD");
+    TftpTestPeer writer;
+    writer.SendTo(port, TftpTestPeer::Request(2, "old.cfg"));
+    ASSERT_EQ(writer.Receive().block(), 0);
+    writer.Send(TftpTestPeer::Data(1, Pattern(512)));
+    ASSERT_EQ(writer.Receive().block(), 1);
+    writer.Send(TftpTestPeer::Data(2, "tail"));
+    EXPECT_FALSE(writer.Receive(300).valid());
+    ASSERT_TRUE(Drained());
+    EXPECT_EQ(events.Milestones(), (Statuses{1, -1114, 0}));
+    EXPECT_EQ(ReadFile(Path("old.cfg")), QByteArray("OLD"));
+}
+
+TEST_F(TftpServerTest, ErrorFromThePeerIsIgnored)
+{
+    WriteFile(Path("e.bin"), Pattern(1000));
+    peer.SendTo(port, TftpTestPeer::Request(1, "e.bin"));
+    ASSERT_EQ(peer.Receive().block(), 1);
+    peer.Send(Bytes("00 05 00 00 61 62 00"));
+    peer.Send(Bytes("00 03 00 02")); // a DATA is no packet of a read session either
+    peer.Send(TftpTestPeer::Ack(1));
+    const auto p = peer.Receive();
+    EXPECT_EQ(p.block(), 2);
+    EXPECT_EQ(p.payload().size(), 1000 - 512);
+}
+
+TEST_F(TftpServerTest, PacketsFromAStrangerGetErrorFiveAndLeaveTheTransferAlone)
+{
+    WriteFile(Path("t.bin"), Pattern(1200));
+    peer.SendTo(port, TftpTestPeer::Request(1, "t.bin"));
+    ASSERT_EQ(peer.Receive().block(), 1);
+    TftpTestPeer stranger;
+    stranger.SendTo(peer.sessionPort, TftpTestPeer::Ack(1));
+    EXPECT_EQ(stranger.Receive().data, Bytes("00 05 00 05 00"));
+    EXPECT_FALSE(peer.Receive(200).valid()); // the stranger's ACK moved nothing
+    peer.Send(TftpTestPeer::Ack(1));
+    const auto p = peer.Receive();
+    EXPECT_EQ(p.block(), 2);
+    EXPECT_EQ(p.fromPort, peer.sessionPort);
+    EXPECT_EQ(stranger.socket.hasPendingDatagrams(), false);
+}
+
+TEST_F(TftpServerTest, NamesLeavingTheRootAreRefusedAndTouchNothingOutside)
+{
+    WriteFile(outer.filePath("secret.txt"), "SECRET");
+    const std::vector<QByteArray> names = {
+        "../secret.txt", "sub/../../secret.txt", "..", (outer.filePath("secret.txt")).toUtf8(),
+        "/etc/hostname", "C:secret.txt", "c:/secret.txt", "..\\secret.txt", "a\\b", "",
+        QByteArray("a\x01" "b"), QByteArray("line\nbreak"), "x/\x7f"};
+    for (const QByteArray& name : names) {
+        SCOPED_TRACE(name.toStdString());
+        for (int op : {1, 2}) {
+            events.msgs.clear();
+            TftpTestPeer client;
+            client.SendTo(port, TftpTestPeer::Request(op, name));
+            EXPECT_EQ(client.Receive().data, Bytes("00 05 00 02 00"));
+            ASSERT_TRUE(Drained());
+            EXPECT_EQ(events.Statuses(), (Statuses{1, -1103, 0}));
+        }
+    }
+    EXPECT_EQ(ReadFile(outer.filePath("secret.txt")), QByteArray("SECRET"));
+    EXPECT_EQ(QDir(outer.path()).entryList(QDir::Files), QStringList{"secret.txt"});
+    EXPECT_TRUE(QDir(root).entryList(QDir::Files | QDir::NoDotAndDotDot).isEmpty());
+    // An innocent name with dots still works.
+    WriteFile(Path("fw..v2.bin"), "ok");
+    EXPECT_EQ(peer.Fetch(port, "fw..v2.bin"), QByteArray("ok"));
+}
+
+TEST_F(TftpServerTest, FilesTooLargeForTheBlockNumbersAreRefusedAtOnce)
+{
+    for (qint64 size : {TFTP_MAX_FILE_SIZE + 1, TFTP_MAX_FILE_SIZE}) {
+        SCOPED_TRACE(size);
+        events.msgs.clear();
+        QFile f(Path("big.bin"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_TRUE(f.resize(size)); // sparse: no disk space needed
+        f.close();
+        TftpTestPeer client;
+        client.SendTo(port, TftpTestPeer::Request(1, "big.bin"));
+        const auto p = client.Receive();
+        if (size > TFTP_MAX_FILE_SIZE) {
+            EXPECT_EQ(p.opcode(), 5);
+            ASSERT_TRUE(Drained());
+            EXPECT_EQ(events.Statuses(), (Statuses{1, -1112, 0}));
+            EXPECT_EQ(events.msgs[1].message, QStringLiteral("(VxTFTP) File is too large to transfer!"));
+        } else {
+            EXPECT_EQ(p.opcode(), 3); // the largest file that fits is served
+            EXPECT_EQ(p.block(), 1);
+        }
+    }
+}
+
+TEST_F(TftpServerTest, AFileThatShrinksWhileReadEndsInFailureNotAShortSuccess)
+{
+    const int size = 600 * 1024; // larger than what is read ahead in one go
+    WriteFile(Path("shrink.bin"), Pattern(size));
+    peer.SendTo(port, TftpTestPeer::Request(1, "shrink.bin"));
+    ASSERT_EQ(peer.Receive().block(), 1);
+    ASSERT_TRUE(QFile::resize(Path("shrink.bin"), 1000));
+    TftpTestPeer::Packet p;
+    for (int block = 1; block < size / 512; ++block) {
+        peer.Send(TftpTestPeer::Ack(block));
+        p = peer.Receive();
+        if (p.opcode() != 3)
+            break;
+        ASSERT_EQ(p.payload().size(), 512);
+    }
+    EXPECT_EQ(p.opcode(), 5);
+    ASSERT_TRUE(Drained());
+    EXPECT_FALSE(events.Has(TFTP_SUCCESS));
+    EXPECT_EQ(events.Milestones(), (Statuses{1, -1111, 0}));
+}
+
+TEST_F(TftpServerTest, AWriteThatFailsSendsErrorThreeAndKeepsTheOldFile)
+{
+    WriteFile(Path("full.cfg"), "OLD");
+    // The file size limit makes the third block's write fail like a full disk.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const QByteArray content = Pattern(2000);
+    peer.SendTo(port, TftpTestPeer::Request(2, "full.cfg"));
+    TftpTestPeer::Packet p = peer.Receive();
+    for (int block = 1; block <= 4 && p.opcode() == 4; ++block) {
+        peer.Send(TftpTestPeer::Data(block, content.mid((block - 1) * 512, 512)));
+        p = peer.Receive();
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(p.data, Bytes("00 05 00 03 00"));
+    ASSERT_TRUE(Drained());
+    EXPECT_EQ(events.Milestones(), (Statuses{1, -1111, 0}));
+    EXPECT_EQ(ReadFile(Path("full.cfg")), QByteArray("OLD"));
+    EXPECT_EQ(QDir(root).entryList(QDir::Files), QStringList{"full.cfg"});
+}
+
+TEST_F(TftpServerTest, MalformedRequestsAreIgnored)
+{
+    WriteFile(Path("m.bin"), "m");
+    for (const QByteArray& junk : {Bytes("00 01 6d"), Bytes("00 03 00 01 41"), Bytes("00 04 00 00"),
+                                   Bytes("00 01 6d 2e 62 69 6e"), QByteArray("\x00\x09m.bin\x00octet\x00", 13)})
+        peer.SendTo(port, junk);
+    EXPECT_FALSE(peer.Receive(300).valid());
+    EXPECT_TRUE(events.msgs.empty());
+    // Then a good one is served.
+    EXPECT_EQ(peer.Fetch(port, "m.bin"), QByteArray("m"));
+}
+
+TEST_F(TftpServerTest, StartWhileListeningOnlyChangesTheRoot)
+{
+    QTemporaryDir other;
+    WriteFile(QDir(other.path()).filePath("o.bin"), "other");
+    server.Start(other.path(), 0, QHostAddress::LocalHost);
+    EXPECT_EQ(server.Port(), port);
+    EXPECT_EQ(server.RootDirectory(), other.path());
+    EXPECT_EQ(peer.Fetch(port, "o.bin"), QByteArray("other"));
+}
+
+TEST_F(TftpServerTest, StartOnATakenPortRaisesWithTheReason)
+{
+    VxTFTPServer second;
+    try {
+        second.Start(root, port, QHostAddress::LocalHost);
+        FAIL() << "bound a port in use";
+    } catch (const VxError& e) {
+        EXPECT_EQ(e.code(), -1109);
+        EXPECT_EQ(e.message(), QStringLiteral("(VxTFTP) Fail to open socket!Please check if the network is ready."));
+    }
+    EXPECT_FALSE(second.IsListening());
+    EXPECT_TRUE(second.StartErrorDetail().contains(QStringLiteral("already in use")));
+    EXPECT_TRUE(second.StartErrorDetail().contains(QString::number(port)));
+}
+
+TEST_F(TftpServerTest, StopWaitsForALiveSessionToEnd)
+{
+    server.SetTimeouts(30, 1);
+    WriteFile(Path("s.bin"), Pattern(800));
+    peer.SendTo(port, TftpTestPeer::Request(1, "s.bin"));
+    ASSERT_EQ(peer.Receive().block(), 1);
+    const int64_t t0 = TickCount();
+    server.Stop();
+    EXPECT_LT(TickCount() - t0, 10000);
+    EXPECT_FALSE(server.IsListening());
+    EXPECT_EQ(server.SessionCount(), 0);
+    EXPECT_EQ(events.Milestones(), (Statuses{1, -1113, 0}));
+    // Not listening any more: a request gets no answer.
+    TftpTestPeer late;
+    late.SendTo(port, TftpTestPeer::Request(1, "s.bin"));
+    EXPECT_FALSE(late.Receive(200).valid());
+}
+
+TEST_F(TftpServerTest, StopGivesUpAfterTenSecondsAndCancelsWhatIsLeft)
+{
+    server.SetTimeouts(3000, 3); // 30 s: the session outlives Stop's wait
+    WriteFile(Path("w.bin"), Pattern(800));
+    peer.SendTo(port, TftpTestPeer::Request(1, "w.bin"));
+    ASSERT_EQ(peer.Receive().block(), 1);
+    const int64_t t0 = TickCount();
+    server.Stop();
+    const int64_t waited = TickCount() - t0;
+    EXPECT_GE(waited, 9900);
+    EXPECT_LT(waited, 30000);
+    EXPECT_EQ(server.SessionCount(), 0);
+    EXPECT_EQ(events.Milestones(), (Statuses{1, -1114, 0}));
+}
+
+} // namespace
