@@ -1,0 +1,258 @@
+#include "app/AppCore.h"
+
+#include "app/AppErrors.h"
+#include "app/CommandQueue.h"
+#include "app/VxNIMPRequest2EditsRepeat.h"
+#include "app/VxNetInterface.h"
+#include "common/VxError.h"
+#include "common/Wait.h"
+#include "config/ConfigText.h"
+#include "nimp/VxNIMPClient.h"
+#include "nimp/VxNIMPVarList.h"
+#include "nimp/VxNIMPWire.h"
+#include "tftp/TftpLogLine.h"
+#include "tftp/VxTFTPServer.h"
+
+#include <QDir>
+
+namespace {
+const QString DiscoverCaption = QStringLiteral("Discover the devices");
+const QString DiscoverPrompt = QStringLiteral("Discovering devices...");
+const QString DiscoveryListName = QStringLiteral("Discovery Table");
+const QString BroadcastMac = QStringLiteral("FFFFFFFFFFFF");
+const QString ManagedModel = QStringLiteral("KTR-4200");
+const QString ManagedModelAp = QStringLiteral("KTR-4200AP");
+const QString SetIPCaption = QStringLiteral("Set IP");
+const QString SetIPPrompt = QStringLiteral("Setting IP...");
+const QString GetConfigCaption = QStringLiteral("Get config");
+const QString GetConfigPrompt = QStringLiteral("Get config...");
+constexpr int DiscoveryPassCs = 300;
+constexpr int NoSocketCode = -1005;
+constexpr int TftpTimeoutCs = 500;
+constexpr int TftpTransmissions = 3;
+
+QString tempFile(const AppCore& core, const DeviceRow* row, const char* extension)
+{
+    const QString mac = row && !row->subItems.isEmpty() ? row->subItems.at(0) : QString();
+    return QDir(core.TempDirectory()).filePath(mac + QString::fromLatin1(extension));
+}
+} // namespace
+
+AppCore::AppCore(const QString& dataFolder, QObject* parent) : QObject(parent), m_dataFolder(dataFolder)
+{
+    m_tftp = std::make_unique<VxTFTPServer>();
+    m_tftp->SetTimeouts(TftpTimeoutCs, TftpTransmissions);
+    m_tftp->SetCallback([](void* arg, const VxTFTPMsg& msg, bool* cancel) { static_cast<AppCore*>(arg)->OnTftpEvent(msg, cancel); },
+                        this);
+    m_queue = std::make_unique<CommandQueue>(*this);
+    m_requestClient = std::make_unique<VxNIMPClient>();
+    m_discovery = std::make_unique<VxNIMPRequest2EditsRepeat>(*m_requestClient, VxNIMPDevice{BroadcastMac, QString()});
+    m_discovery->Request().variables = VxNIMPVarList(NimpDiscoveryTable);
+    m_discovery->Request().variables.SetName(DiscoveryListName);
+    m_discovery->Bind(&m_devices);
+    connect(m_discovery.get(), &VxNIMPRequest2Controls::replyError, this,
+            [this](int code, const QString& message) { ReportError(VxError(code, message)); });
+    LoadSettings();
+}
+
+AppCore::~AppCore()
+{
+    // The discovery object waits for its outstanding run while its client still exists.
+    m_discovery.reset();
+    m_requestClient.reset();
+    m_queue.reset();
+    if (m_tftp)
+        m_tftp->Stop();
+}
+
+void AppCore::LoadSettings()
+{
+    QStringList warnings;
+    m_settings = ::LoadSettings(SettingsPath(), &warnings);
+    m_log.SetDeveloperMode(m_settings.developerMode);
+    for (const QString& w : warnings)
+        LogAction(w);
+    m_queue->Client().SetTarget(m_settings.nimpAddress, m_settings.nimpPort);
+    m_requestClient->SetTarget(m_settings.nimpAddress, m_settings.nimpPort);
+}
+
+QString AppCore::SettingsPath() const
+{
+    return QDir(m_dataFolder).filePath(QString::fromLatin1(SettingsFileName));
+}
+
+QString AppCore::TempDirectory() const
+{
+    return QDir(m_dataFolder).filePath(QStringLiteral("Config/Temp"));
+}
+
+QString AppCore::FirmwareDirectory() const
+{
+    return QDir(m_dataFolder).filePath(QStringLiteral("firmware"));
+}
+
+QString AppCore::WrittenFile(const DeviceRow* row) const
+{
+    return tempFile(*this, row, ".WR");
+}
+
+QString AppCore::ReadBackFile(const DeviceRow* row) const
+{
+    return tempFile(*this, row, ".RD");
+}
+
+QString AppCore::SavedFile(const DeviceRow* row) const
+{
+    return tempFile(*this, row, ".ORI");
+}
+
+bool AppCore::Busy() const
+{
+    return m_discovering || m_queue->IsRunning();
+}
+
+void AppCore::setStatusText(const QString& text)
+{
+    m_statusText = text;
+    emit statusTextChanged(text);
+}
+
+QString AppCore::filterText() const
+{
+    if (!m_settings.filter)
+        return QString();
+    QString filter = QStringLiteral("$0.0=") + m_settings.module;
+    if (m_settings.module == ManagedModel)
+        filter += QStringLiteral("|$0.0=") + ManagedModelAp;
+    else if (m_settings.module == ManagedModelAp)
+        filter += QStringLiteral("|$0.0=") + ManagedModel;
+    return filter;
+}
+
+void AppCore::Discover()
+{
+    if (Busy())
+        throw VxError(AppErrorBusy, QStringLiteral("An operation is already running."));
+    m_discovering = true;
+    struct Ending
+    {
+        bool& flag;
+        ~Ending() { flag = false; }
+    } ending{m_discovering};
+
+    m_log.Clear();
+    m_devices.SetSelectionLocked(false);
+    m_devices.ClearRows();
+    setStatusText(QString());
+    if (m_ui)
+        m_ui->ShowProgress(DiscoverCaption, DiscoverPrompt, false);
+    // With Filter off every reply is listed, even after an earlier filtered Discover.
+    m_discovery->Request().filter = filterText();
+
+    try {
+        for (int n = m_settings.discoveryTimeout; n > 0; n -= DiscoveryPassCs) {
+            m_discovery->Request().timeout = std::min(n, DiscoveryPassCs);
+            for (int i = 0; i < m_settings.discoveryRetry; ++i)
+                m_discovery->Execute(NIMP_CMD_DISCOVER);
+            WaitSeconds(n >= DiscoveryPassCs ? DiscoveryPassCs / 100 : n / 100);
+        }
+    } catch (const VxError& e) {
+        if (e.code() != NoSocketCode)
+            setStatusText(e.message());
+    }
+    if (m_ui)
+        m_ui->CloseProgress();
+    m_log.AppendLine(QString::number(m_devices.Count()) + QString::fromLatin1(DiscoveredSuffix));
+}
+
+void AppCore::RunWithProgress(const QString& caption, const QString& prompt)
+{
+    if (Busy())
+        throw VxError(AppErrorBusy, QStringLiteral("An operation is already running."));
+    m_devices.SetSelectionLocked(true);
+    if (m_ui)
+        m_ui->ShowProgress(caption, prompt, true);
+    try {
+        m_queue->Run();
+    } catch (const VxError&) {
+        if (m_ui)
+            m_ui->CloseProgress();
+        m_devices.SetSelectionLocked(false);
+        throw;
+    }
+    if (m_ui)
+        m_ui->CloseProgress();
+    m_devices.SetSelectionLocked(false);
+}
+
+void AppCore::SetIP(const QString& firstAddress, const QString& netmask)
+{
+    if (Busy())
+        throw VxError(AppErrorBusy, QStringLiteral("An operation is already running."));
+    const QList<DeviceRow*> rows = m_devices.SelectedRows();
+    if (rows.isEmpty())
+        return;
+    const int dot = firstAddress.lastIndexOf(QLatin1Char('.'));
+    const QString prefix = firstAddress.left(dot + 1);
+    QString last = firstAddress.mid(dot + 1);
+    CommandQueue& q = *m_queue;
+    for (DeviceRow* row : rows) {
+        m_devices.SetStatus(row, QString::fromLatin1(DeviceStatus::InRunning));
+        q.AddCommand(cmdSetRetry, row, 0, {QStringLiteral("2")});
+        q.AddCommand(cmdSetIP, row, 0, {m_settings.accessPassword, prefix + last, netmask});
+        const int n = last.toInt();
+        last = n < 254 ? QString::number(n + 1) : QStringLiteral("1");
+    }
+    q.AddCommand(cmdWaitAll, nullptr, m_settings.nimpSetTimeout + m_settings.timingTolerance,
+                 {QString::fromLatin1(DeviceStatus::Pending)});
+    for (DeviceRow* row : rows)
+        q.AddCommand(cmdSetStatusIf, row, 0,
+                     {QString::fromLatin1(DeviceStatus::InRunning), QString::fromLatin1(DeviceStatus::Ok)});
+    RunWithProgress(SetIPCaption, SetIPPrompt);
+}
+
+void AppCore::ReadConfiguration(DeviceRow* row)
+{
+    if (Busy())
+        throw VxError(AppErrorBusy, QStringLiteral("An operation is already running."));
+    if (!row)
+        return;
+    const QString file = ReadBackFile(row);
+    m_devices.SetStatus(row, QString::fromLatin1(DeviceStatus::InRunning));
+    m_queue->AddCommand(cmdReadConfig, row, m_settings.configUploadTime + m_settings.timingTolerance,
+                        {m_settings.accessPassword, file});
+    m_queue->AddCommand(cmdLoadConfig, row, 0, {file});
+    RunWithProgress(GetConfigCaption, GetConfigPrompt);
+}
+
+QString AppCore::TftpServerAddressFor(const DeviceRow* row) const
+{
+    VxNetInterface interfaces[VxMaxInterfaces];
+    const int count = m_settings.tftpServerAddress.isEmpty() ? EnumerateInterfaces(interfaces) : 0;
+    const QString address = ChooseTftpServerAddress(m_settings.tftpServerAddress,
+                                                    m_devices.GetField(row, QStringLiteral("IP Address")),
+                                                    interfaces, count);
+    if (address.isEmpty())
+        throw VxError(AppErrorNoLocalAddress,
+                      QStringLiteral("No network interface is up to serve files to the devices "
+                                     "(set TftpServerAddress in system.ini)."));
+    return address;
+}
+
+QString AppCore::ReadConfigValue(const QString& file, const QString& key) const
+{
+    return ::ReadConfigValue(file, key);
+}
+
+void AppCore::ReportError(const VxError& error)
+{
+    LogAction(error.message());
+    emit errorReported(error.code(), error.message());
+}
+
+void AppCore::OnTftpEvent(const VxTFTPMsg& msg, bool*)
+{
+    const QString line = TftpEventLogLine(msg, m_settings.developerMode);
+    if (!line.isEmpty())
+        LogAction(line);
+}

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "app/ActionLog.h"
+#include "app/AppSettings.h"
+#include "app/DeviceListModel.h"
+#include "app/OperationUi.h"
+
+#include <QObject>
+
+#include <memory>
+
+class CommandQueue;
+class ConfigTarget;
+class VxError;
+class VxNIMPClient;
+class VxNIMPRequest2EditsRepeat;
+class VxTFTPServer;
+struct VxTFTPMsg;
+
+// The console without its window: settings, the log, the device list, discovery, the command
+// queue and the TFTP server. The main window and the command line are views on it.
+class AppCore : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Creates the components in start-up order and loads the settings of dataFolder/system.ini.
+    // Raises a VxError when a socket cannot be set up or the settings cannot be read.
+    explicit AppCore(const QString& dataFolder, QObject* parent = nullptr);
+    ~AppCore() override;
+
+    // Reads system.ini again (after the System dialog) and applies it to the components.
+    void LoadSettings();
+
+    const QString& DataFolder() const { return m_dataFolder; }
+    QString SettingsPath() const;
+    QString TempDirectory() const;    // Config/Temp
+    QString FirmwareDirectory() const;
+    QString WrittenFile(const DeviceRow* row) const;  // Temp/MAC.WR
+    QString ReadBackFile(const DeviceRow* row) const; // Temp/MAC.RD
+    QString SavedFile(const DeviceRow* row) const;    // Temp/MAC.ORI
+
+    const AppSettings& Settings() const { return m_settings; }
+    AppSettings& MutableSettings() { return m_settings; }
+    ActionLog& Log() { return m_log; }
+    void LogAction(const QString& text) { m_log.LogAction(text); }
+    DeviceListModel& Devices() { return m_devices; }
+    CommandQueue& Queue() { return *m_queue; }
+    VxTFTPServer& TftpServer() { return *m_tftp; }
+    VxNIMPRequest2EditsRepeat& Discovery() { return *m_discovery; }
+
+    // The configuration window (or a file-backed stand-in) that commands load and verify through.
+    void SetConfig(ConfigTarget* target) { m_config = target; }
+    ConfigTarget* Config() const { return m_config; }
+    void SetUi(OperationUi* ui) { m_ui = ui; }
+    OperationUi* Ui() const { return m_ui; }
+
+    // The status bar's text (Discover writes the message of a sending error into it).
+    const QString& StatusText() const { return m_statusText; }
+
+    // Whether an operation or a Discover runs: a second one must not start meanwhile.
+    bool Busy() const;
+
+    // Fills the device list from the devices that answer. Runs the event loop for the
+    // discovery time.
+    void Discover();
+    // Shows the progress display, runs the queue (event loop), closes the display. The
+    // selection is locked meanwhile. Errors of the queue close the display and are raised.
+    void RunWithProgress(const QString& caption, const QString& prompt);
+    // The Set IP operation on the selected rows: the first address as given, the next rows
+    // the following addresses (after .254 comes .1).
+    void SetIP(const QString& firstAddress, const QString& netmask);
+    // Reads the configuration of one device into its read-back file (and loads it into the
+    // configuration target); the row ends "OK" when both worked.
+    void ReadConfiguration(DeviceRow* row);
+
+    // The address a device is told to reach the TFTP server at (raises when there is none).
+    QString TftpServerAddressFor(const DeviceRow* row) const;
+    QString ReadConfigValue(const QString& file, const QString& key) const;
+
+    // An error that arose outside any caller that could take it (a reply handler): announced
+    // to whoever shows errors, and logged.
+    void ReportError(const VxError& error);
+    void OnTftpEvent(const VxTFTPMsg& msg, bool* cancel);
+
+signals:
+    void statusTextChanged(const QString& text);
+    void errorReported(int code, const QString& message);
+
+private:
+    void setStatusText(const QString& text);
+    QString filterText() const;
+
+    QString m_dataFolder;
+    AppSettings m_settings;
+    ActionLog m_log;
+    DeviceListModel m_devices;
+    std::unique_ptr<VxTFTPServer> m_tftp;
+    std::unique_ptr<CommandQueue> m_queue;
+    std::unique_ptr<VxNIMPClient> m_requestClient;
+    std::unique_ptr<VxNIMPRequest2EditsRepeat> m_discovery;
+    ConfigTarget* m_config = nullptr;
+    OperationUi* m_ui = nullptr;
+    QString m_statusText;
+    bool m_discovering = false;
+};
+
+// Texts of the operations.
+inline constexpr const char* DiscoveredSuffix = " device(s) discovered.";

@@ -1,0 +1,8 @@
+#pragma once
+
+// Error codes of the application core (the library components use -1 to -1999).
+inline constexpr int AppErrorDataFolder = -2001;
+inline constexpr int AppErrorUnknownCommand = -2002;
+inline constexpr int AppErrorUnknownDevice = -2003;
+inline constexpr int AppErrorNoLocalAddress = -2004;
+inline constexpr int AppErrorBusy = -2005;

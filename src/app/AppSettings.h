@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+// The settings of [System] in system.ini. Durations are held in centiseconds (the setting in
+// seconds × 100).
+struct AppSettings
+{
+    bool developerMode = false;
+    bool filter = true;
+    bool verify = true;
+    bool applyReset = true;
+
+    int nimpSetTimeout = 500;
+    int rebootTime = 2000;
+    int configUploadTime = 3000;
+    int configDownloadTime = 3000;
+    int configFlashUpdateTime = 6000;
+    int factoryResetTime = 3000;
+    int fwDownloadTime = 6000;
+    int fwFlashUpdateTime = 6000;
+    int timingTolerance = 500;
+    int discoveryTimeout = 500;
+    int discoveryRetry = 1;
+
+    QString module = QStringLiteral("KTR-4200");
+    QString accessPassword;
+    // A factory reset clears the device's password; the firmware upgrade talks to it with this.
+    QString factoryDefaultPassword;
+
+    // Where NIMP requests go and where the TFTP server listens; tests point these at loopback.
+    QHostAddress nimpAddress = QHostAddress(QStringLiteral("255.255.255.255"));
+    quint16 nimpPort = 64512;
+    quint16 tftpPort = 69;
+    // The address devices are told to fetch from and put to; empty: chosen per device.
+    QString tftpServerAddress;
+};
+
+// The value of fleetmgr that switches developer mode on.
+inline constexpr const char* DeveloperModeKey = "Q-Fenn";
+inline constexpr const char* SettingsFileName = "system.ini";
+inline constexpr const char* SettingsSection = "System";
+
+// Reads every key of [System] from the ini file; a missing file or key keeps the default.
+// A key holding a value that cannot be used keeps its default and adds a line to warnings
+// naming the key. A stored access password that cannot be decrypted raises its VxError.
+AppSettings LoadSettings(const QString& iniPath, QStringList* warnings);
+
+// The data folder: --home DIR, else $NODEWARDEN_HOME, else the executable's folder when it
+// holds system.ini or is writable, else the per-user data folder.
+QString ResolveDataFolder(const QString& homeOption);
+// Creates the data folder with Config/Temp and firmware when they are missing; raises a VxError
+// when that is not possible.
+void PrepareDataFolder(const QString& folder);

@@ -1,0 +1,124 @@
+#include "app/VxNIMPRequest2EditsRepeat.h"
+
+#include "app/DeviceListModel.h"
+#include "common/VxCondition.h"
+#include "common/VxError.h"
+#include "common/Wait.h"
+#include "nimp/VxNIMPWire.h"
+
+#include <QPointer>
+
+namespace {
+constexpr int DiscoverTimeoutCode = -1014;
+constexpr int DestroyWaitMs = 6000;
+constexpr uint8_t MacSubVariableId = 2;
+} // namespace
+
+QString VxNIMPRequest::Substitute(const QString& text) const
+{
+    return ::Substitute(text, variables);
+}
+
+bool VxNIMPRequest::Check() const
+{
+    if (filter.isEmpty())
+        return true;
+    return EvaluateCondition(Substitute(filter));
+}
+
+VxNIMPRequest2Controls::VxNIMPRequest2Controls(VxNIMPClient& client, const VxNIMPDevice& defaultDevice, QObject* owner)
+    : QObject(owner), m_client(client)
+{
+    m_request.device = defaultDevice;
+}
+
+VxNIMPRequest2Controls::~VxNIMPRequest2Controls()
+{
+    const int64_t deadline = TickCount() + DestroyWaitMs;
+    while (m_outstanding > 0 && TickCount() < deadline)
+        WaitMilliseconds(std::min<int64_t>(20, deadline - TickCount()));
+}
+
+void VxNIMPRequest2Controls::Execute(uint8_t command)
+{
+    Prepare(command);
+    ++m_outstanding;
+    // The client may still call back after this object is gone (it outlived its bounded wait).
+    QPointer<VxNIMPRequest2Controls> self(this);
+    m_client.SendRequest(
+        m_request.device.mac, m_request.device.password, m_request.variables, command,
+        [self](void*, const VxNIMPError& error, const VxNIMPVarList& vars) {
+            if (self)
+                self->handleReply(error, vars);
+        },
+        this, m_request.timeout);
+}
+
+void VxNIMPRequest2Controls::handleReply(const VxNIMPError& error, const VxNIMPVarList& vars)
+{
+    m_request.variables = vars;
+    if (error.code == DiscoverTimeoutCode) {
+        Finish(error.command);
+        --m_outstanding;
+        return;
+    }
+    if (error.code != 0)
+        return;
+    // Errors must not escape into the event loop that delivered the reply.
+    try {
+        if (m_request.Check())
+            OnReply(error.command);
+    } catch (const VxError& e) {
+        emit replyError(e.code(), e.message());
+    }
+}
+
+void VxNIMPRequest2Controls::Prepare(uint8_t) {}
+
+void VxNIMPRequest2Controls::Finish(uint8_t) {}
+
+VxNIMPRequest2Edits::VxNIMPRequest2Edits(VxNIMPClient& client, const VxNIMPDevice& defaultDevice, QObject* owner)
+    : VxNIMPRequest2Controls(client, defaultDevice, owner)
+{
+}
+
+void VxNIMPRequest2Edits::Prepare(uint8_t)
+{
+    if (m_list)
+        m_list->ClearRows();
+}
+
+void VxNIMPRequest2Edits::OnReply(uint8_t command)
+{
+    if (!m_list)
+        return;
+    const VxNIMPVarList& vars = Request().variables;
+    if (command == NIMP_CMD_DISCOVER && vars.Count() == 1 && vars.Item(0).sub) {
+        const VxNIMPResponseVarList& sub = *vars.Item(0).sub;
+        for (int i = 0; i < sub.Count(); ++i) {
+            if (sub.Item(i).id != MacSubVariableId)
+                continue;
+            for (int r = 0; r < m_list->Count(); ++r) {
+                const std::optional<QString> cell = m_list->Cell(m_list->Row(r), i);
+                if (cell && *cell == sub.Item(i).value)
+                    return;
+            }
+        }
+    }
+    QStringList values;
+    for (int v = 0; v < vars.Count(); ++v) {
+        const VxNIMPVar& var = vars.Item(v);
+        if (var.sub) {
+            for (int i = 0; i < var.sub->Count(); ++i)
+                values.append(var.sub->Item(i).value);
+        } else if (var.access & NIMP_ACCESS_READONLY) {
+            values.append(var.value);
+        }
+    }
+    if (values.isEmpty())
+        return;
+    const QString caption = values.takeFirst();
+    m_list->AddRow(caption, values);
+}
+
+void VxNIMPRequest2EditsRepeat::Prepare(uint8_t) {}

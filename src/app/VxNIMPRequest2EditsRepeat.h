@@ -1,0 +1,96 @@
+#pragma once
+
+#include "nimp/VxNIMPClient.h"
+#include "nimp/VxNIMPVarList.h"
+
+#include <QObject>
+#include <QString>
+
+class DeviceListModel;
+
+// The device a request object talks to by default.
+struct VxNIMPDevice
+{
+    QString mac;
+    QString password;
+};
+
+// A request: target, time-out (centiseconds), variables and the filter that a reply must pass.
+class VxNIMPRequest
+{
+public:
+    VxNIMPDevice device;
+    int timeout = 100;
+    VxNIMPVarList variables;
+    QString filter;
+
+    // The text with its variable references replaced by this request's values.
+    QString Substitute(const QString& text) const;
+    // True when the filter is empty or holds for the current values; raises the filter's errors.
+    bool Check() const;
+};
+
+// Runs a request through the shared NIMP client and hands each accepted reply to the
+// controls it is bound to.
+class VxNIMPRequest2Controls : public QObject
+{
+    Q_OBJECT
+
+public:
+    VxNIMPRequest2Controls(VxNIMPClient& client, const VxNIMPDevice& defaultDevice, QObject* owner = nullptr);
+    // Runs the event loop for up to 6 s while a run is still outstanding.
+    ~VxNIMPRequest2Controls() override;
+
+    VxNIMPRequest& Request() { return m_request; }
+    const VxNIMPRequest& Request() const { return m_request; }
+    int Outstanding() const { return m_outstanding; }
+
+    // Sends one request and returns at once; replies arrive through the event loop.
+    // Errors of the client while sending are raised to the caller.
+    void Execute(uint8_t command);
+
+signals:
+    // An error raised while a reply was handled (the filter could not be evaluated): the reply
+    // is dropped and the run goes on. Whoever shows errors listens.
+    void replyError(int code, const QString& message);
+
+protected:
+    virtual void Prepare(uint8_t command);
+    virtual void OnReply(uint8_t command) = 0;
+    virtual void Finish(uint8_t command);
+
+private:
+    void handleReply(const VxNIMPError& error, const VxNIMPVarList& vars);
+
+    VxNIMPClient& m_client;
+    VxNIMPRequest m_request;
+    int m_outstanding = 0;
+};
+
+// Bound to the device list: each accepted reply becomes a row unless its MAC is already listed.
+class VxNIMPRequest2Edits : public VxNIMPRequest2Controls
+{
+    Q_OBJECT
+
+public:
+    VxNIMPRequest2Edits(VxNIMPClient& client, const VxNIMPDevice& defaultDevice, QObject* owner = nullptr);
+    void Bind(DeviceListModel* list) { m_list = list; }
+
+protected:
+    void Prepare(uint8_t command) override; // empties the list
+    void OnReply(uint8_t command) override;
+
+    DeviceListModel* m_list = nullptr;
+};
+
+// The same, except that the rows of several runs collect in one list.
+class VxNIMPRequest2EditsRepeat : public VxNIMPRequest2Edits
+{
+    Q_OBJECT
+
+public:
+    using VxNIMPRequest2Edits::VxNIMPRequest2Edits;
+
+protected:
+    void Prepare(uint8_t command) override;
+};
