@@ -476,6 +476,9 @@ void Ktr4200Fleet::StartTransfer(SimDevice& device, int action, const QHostAddre
         SimDevice& dev = Device(index);
         if (dev.generation != generation)
             return;
+        // The client may linger a moment for a lost last acknowledgement; the
+        // device is free for its next step already.
+        dev.transfer = nullptr;
         if (!ok) {
             ++dev.counters.tftpFailures;
             Reply(dev, to, NIMP_STATUS_NOT_DONE);

@@ -75,10 +75,10 @@ void SimTftpClient::ArmRetransmit()
 void SimTftpClient::OnReadyRead()
 {
     // Bounded by what is queued now; later datagrams raise readyRead again.
-    for (int i = 0; i < 256 && m_socket.hasPendingDatagrams(); ++i) {
-        const QNetworkDatagram datagram = m_socket.receiveDatagram(65536);
-        if (m_finished && !m_lingering)
+    for (int i = 0; i < 256; ++i) {
+        if ((m_finished && !m_lingering) || !m_socket.hasPendingDatagrams())
             return;
+        const QNetworkDatagram datagram = m_socket.receiveDatagram(65536);
         HandlePacket(datagram.data(), datagram.senderAddress(), quint16(datagram.senderPort()));
     }
 }
