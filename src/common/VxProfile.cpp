@@ -75,7 +75,10 @@ Location Locate(const QByteArray& data, const std::vector<Line>& lines, const QS
     const QString wantKey = key.trimmed();
     bool inTarget = false;
     for (int i = 0; i < int(lines.size()); ++i) {
-        const QString text = LineText(data, lines[size_t(i)]).trimmed();
+        QString text = LineText(data, lines[size_t(i)]).trimmed();
+        // Editors that save UTF-8 with a byte order mark put it before the first header.
+        if (i == 0 && text.startsWith(QChar(0xFEFF)))
+            text = text.mid(1).trimmed();
         if (const auto name = HeaderName(text)) {
             if (inTarget)
                 break;

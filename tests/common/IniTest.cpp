@@ -136,6 +136,15 @@ TEST_F(IniTest, WriteCreatesTheFileAndHandlesAMissingFinalNewline)
     EXPECT_EQ(ReadFile(path), "[A]\nx=3");
 }
 
+TEST_F(IniTest, ByteOrderMarkDoesNotHideTheFirstSection)
+{
+    WriteFile(path, "\xEF\xBB\xBF[System]\r\nRebootTime=40\r\n");
+    VxIni ini(path);
+    EXPECT_EQ(ini.ReadString("System", "RebootTime", ""), "40");
+    ini.WriteString("System", "RebootTime", "41");
+    EXPECT_EQ(ReadFile(path), "\xEF\xBB\xBF[System]\r\nRebootTime=41\r\n");
+}
+
 TEST_F(IniTest, EveryCallSeesTheFileAsItIsNow)
 {
     VxIni reader(path);
