@@ -21,6 +21,11 @@ bool IsWepKeyName(const QString& name)
            name.contains(QLatin1String("WEP"), Qt::CaseInsensitive);
 }
 
+bool Is11bKeyName(const QString& key)
+{
+    return IsWepKeyName(key) && !key.contains(QLatin1String("80211A"), Qt::CaseInsensitive);
+}
+
 QString WrittenLine(const QString& name, const QString& value)
 {
     return name + QLatin1String(" =") + value;
@@ -30,7 +35,7 @@ QString WrittenLine(const QString& name, const QString& value)
 QString TransformBinding(const QString& key, const QString& value)
 {
     if (IsWepKeyName(key)) {
-        if (!key.contains(QLatin1String("80211A"), Qt::CaseInsensitive))
+        if (Is11bKeyName(key))
             return WrittenLine(key.left(key.size() - 1),
                                value.isEmpty() ? value : AddHexPrefixes(value));
         if (value.isEmpty())
@@ -88,7 +93,8 @@ void DropEmptyLines(QStringList& lines)
             // Key lines carry no number: the device takes the n-th line of a name as key n.
             // An empty key with a set key after it must stay, or that key would move up
             // into the empty key's place.
-            if (IsWepKeyName(name) && LaterLineHasValue(lines, i + 1, name)) {
+            if (IsWepKeyName(name) && (!TrimConfigText(ConfigLineValue(lines.at(i))).isEmpty() ||
+                                       LaterLineHasValue(lines, i + 1, name))) {
                 ++i;
                 continue;
             }
@@ -126,6 +132,11 @@ QStringList ConfigFile::BuildLines(const ConfigSettings& settings, const QString
     lines.reserve(bindings.size() + settings.acl11a.entries.size() +
                   settings.acl11b.entries.size() + 3);
     for (const ConfigBinding& entry : bindings.entries()) {
+        // An unselected 802.11b key has no line: an empty one would stay behind a set key
+        // of its name and clear that key on the device. (The window selects the four keys
+        // of a length together, so there it never differs from dropping empty values.)
+        if (!entry.enabled && Is11bKeyName(entry.key))
+            continue;
         const QString value = entry.enabled ? TrimConfigText(entry.value) : QString();
         lines.append(TransformBinding(entry.key, value));
     }
