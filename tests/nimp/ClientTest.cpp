@@ -405,3 +405,16 @@ TEST(NimpClient, ReceiveBufferIsEnlarged)
     EXPECT_GE(client.ReceiveBufferBytes(), 200 * 1024);
     std::printf("receive buffer granted: %d bytes\n", client.ReceiveBufferBytes());
 }
+
+TEST(NimpClient, FailedSendIsRefused)
+{
+    VxNIMPClient client;
+    // Port 0 is no destination: the send fails and nothing becomes outstanding.
+    client.SetTarget(QHostAddress::LocalHost, 0);
+    EXPECT_EQ(ErrorCode([&] {
+                  client.SendRequest("001122334455", "", VxNIMPVarList(NimpVersionTable),
+                                     NIMP_CMD_GET, Record, nullptr, 10);
+              }),
+              NIMP_ERR_SOCKET_IO);
+    EXPECT_EQ(client.OutstandingCount(), 0);
+}
