@@ -80,8 +80,8 @@ QList<int> PlanChannels(const ChannelPlanTable& table, int plan)
 const QStringList& ChannelCountryNames()
 {
     static const QStringList names = {
-        "Australia", "Canada", "China",     "Denmark", "France", "Finland", "Italy", "Netherlands",
-        "Norway",    "Russian", "Singapore", "Sweden", "Taiwan", "UK",      "US",    "Europe",
+        "Australia", "Canada",  "China",     "Denmark", "France", "Finland", "Italy", "Netherlands",
+        "Norway",    "Russian", "Singapore", "Sweden",  "Taiwan", "UK",      "US",    "Europe",
     };
     return names;
 }

@@ -3,7 +3,6 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
-
 #include <array>
 #include <cstdint>
 
@@ -21,7 +20,8 @@ const ChannelPlanTable& KtrChannelTable();
 QList<int> PlanChannels(const ChannelPlanTable& table, int plan);
 
 // Countries in search order; "Europe" is last and is not among the country box's items.
-enum ChannelCountry {
+enum ChannelCountry
+{
     CountryNotInTable = -1,
     CountryAustralia,
     CountryCanada,

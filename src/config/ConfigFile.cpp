@@ -1,8 +1,8 @@
 #include "config/ConfigFile.h"
 
-#include <QHash>
-
 #include "config/ConfigText.h"
+
+#include <QHash>
 
 namespace {
 
@@ -49,7 +49,8 @@ QString TransformBinding(const QString& key, const QString& value)
     }
     if (key == QLatin1String("device_name") || key == QLatin1String("80211a_ssid") ||
         key == QLatin1String("80211b_ssid")) {
-        return WrittenLine(key, value.isEmpty() ? value : QLatin1Char('"') + value + QLatin1Char('"'));
+        return WrittenLine(key,
+                           value.isEmpty() ? value : QLatin1Char('"') + value + QLatin1Char('"'));
     }
     if (key == QLatin1String("80211a_acl_mode") || key == QLatin1String("80211b_acl_mode")) {
         if (value == QLatin1String("accept"))

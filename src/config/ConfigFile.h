@@ -1,11 +1,10 @@
 #pragma once
 
+#include "config/ConfigBindingList.h"
+
 #include <QString>
 #include <QStringList>
-
 #include <functional>
-
-#include "config/ConfigBindingList.h"
 
 // What a loaded file reports to whoever shows the settings (the configuration window).
 struct ConfigLoadObserver

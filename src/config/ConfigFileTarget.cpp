@@ -1,9 +1,9 @@
 #include "config/ConfigFileTarget.h"
 
-#include <QSet>
-
 #include "config/ConfigText.h"
 #include "config/Ktr4200Settings.h"
+
+#include <QSet>
 
 ConfigFileTarget::ConfigFileTarget() : m_firmwareRegion(&ProcessFirmwareRegion())
 {

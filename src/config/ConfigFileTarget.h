@@ -1,18 +1,17 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
-
-#include <array>
-#include <functional>
-#include <optional>
-
 #include "config/ChannelPlans.h"
 #include "config/ConfigBindingList.h"
 #include "config/ConfigFile.h"
 #include "config/ConfigTarget.h"
 #include "config/ConfigVerify.h"
 #include "config/FirmwareRegion.h"
+
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <functional>
+#include <optional>
 
 // The configuration target without a window: the KTR-4200 settings held in memory, loaded
 // from and saved to files exactly as the configuration window does it. The command line

@@ -1,11 +1,10 @@
 #include "config/ConfigVerify.h"
 
-#include <QStringList>
+#include "config/ConfigText.h"
 
+#include <QStringList>
 #include <algorithm>
 #include <optional>
-
-#include "config/ConfigText.h"
 
 namespace {
 
@@ -85,10 +84,12 @@ VerifyOutcome Compare(QStringList a, QStringList b)
         const QString upper = TrimConfigText(n).toUpper();
         const QString va = TrimConfigText(ValueOf(a, n));
         const QString vb = TrimConfigText(ValueOf(b, n));
-        const bool isKey = upper.contains(QLatin1String("KEY")) && upper.contains(QLatin1String("WEP"));
+        const bool isKey =
+            upper.contains(QLatin1String("KEY")) && upper.contains(QLatin1String("WEP"));
 
         if (va.isEmpty() || upper == QLatin1String("80211A_ACL_CLR") ||
-            upper == QLatin1String("80211B_ACL_CLR") || upper == QLatin1String("FIRMWARE_FILE_NAME")) {
+            upper == QLatin1String("80211B_ACL_CLR") ||
+            upper == QLatin1String("FIRMWARE_FILE_NAME")) {
             if (upper == QLatin1String("80211A_ACL_CLR"))
                 acl11a.emplace();
             else if (upper == QLatin1String("80211B_ACL_CLR"))

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <functional>
 
 // Receives the log lines of the configuration code; the application puts them into its

@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QString>
-
 #include <optional>
 
 // The region of the firmware of the device last loaded: it gives an empty country a
 // default and decides whether turbo mode is offered. One value for the program run.
-enum class FirmwareRegion { Unknown, Europe, US };
+enum class FirmwareRegion
+{
+    Unknown,
+    Europe,
+    US
+};
 
 // The process-wide region; starts Unknown and is never reset.
 FirmwareRegion& ProcessFirmwareRegion();

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "config/ConfigBindingList.h"
+
 #include <QList>
 #include <QString>
-
-#include "config/ConfigBindingList.h"
 
 // One setting of the KTR-4200 configuration: its key, the control that shows it in the
 // configuration window and the check box whose group selects it (empty: always selected).

@@ -1,7 +1,8 @@
-#include <gtest/gtest.h>
+#include "config/ConfigFileTarget.h"
 
 #include "ConfigTestFiles.h"
-#include "config/ConfigFileTarget.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -50,7 +51,8 @@ TEST(ConfigFileTarget, ASavedConfigurationIsWrittenBackToEachDeviceUnchanged)
     expected.removeAt(1);
     expected.removeAt(1);
     expected.removeAt(1);
-    EXPECT_EQ(QString::fromLatin1(files.ReadBytes("many.WR")).split("\r\n"), expected + QStringList{""});
+    EXPECT_EQ(QString::fromLatin1(files.ReadBytes("many.WR")).split("\r\n"),
+              expected + QStringList{""});
 }
 
 TEST(ConfigFileTarget, AnUnreadableSelectionSelectsNothing)

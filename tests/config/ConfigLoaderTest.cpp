@@ -1,10 +1,9 @@
-#include <gtest/gtest.h>
+#include "ConfigTestFiles.h"
+#include "config/ConfigFile.h"
 
 #include <QList>
 #include <QPair>
-
-#include "ConfigTestFiles.h"
-#include "config/ConfigFile.h"
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -41,11 +40,11 @@ TEST(ConfigLoader, Keys11aCountTogetherAndChooseTheirLengthBeforeValuesAreSet)
     ASSERT_EQ(ConfigFile::Load(settings, path, nullptr, observer), 0);
 
     // The fifth key line chooses no length and is not bound to any setting.
-    EXPECT_EQ(events, QStringList({"len1=64", "len2=128", "len3=NULL", "len4=152",
-                                   "80211a_wep_key1=",
-                                   "80211a_wep_key2=01 02 03 04 05 06 07 08 09 0A 0B 0C 0D",
-                                   "80211a_wep_key3=empty",
-                                   "80211a_wep_key4=00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF"}));
+    EXPECT_EQ(events,
+              QStringList({"len1=64", "len2=128", "len3=NULL", "len4=152", "80211a_wep_key1=",
+                           "80211a_wep_key2=01 02 03 04 05 06 07 08 09 0A 0B 0C 0D",
+                           "80211a_wep_key3=empty",
+                           "80211a_wep_key4=00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF"}));
 }
 
 TEST(ConfigLoader, Keys11bCountPerNameAndEveryLineIsTrimmed)
@@ -82,11 +81,12 @@ TEST(ConfigLoader, Keys11bCountPerNameAndEveryLineIsTrimmed)
 TEST(ConfigLoader, QuotesModesAndAccessControlLists)
 {
     ConfigFiles files;
-    const QString path = files.Write(
-        "c.cfg", {"device_name =\"Lob\"by \"2\"\"", "80211a_ssid =\"air\"", "80211a_acl_mode =deny",
-                  "80211b_acl_mode =allow", "80211b_acl_clr =", "80211b_acl_mac_add =00:05:5D:00:00:02",
-                  "80211b_acl_clr =", "80211B_ACL_MAC_ADD = 00:05:5D:00:00:01 ",
-                  "80211a_acl_mac_add =00:05:5D:00:00:0A"});
+    const QString path =
+        files.Write("c.cfg", {"device_name =\"Lob\"by \"2\"\"", "80211a_ssid =\"air\"",
+                              "80211a_acl_mode =deny", "80211b_acl_mode =allow",
+                              "80211b_acl_clr =", "80211b_acl_mac_add =00:05:5D:00:00:02",
+                              "80211b_acl_clr =", "80211B_ACL_MAC_ADD = 00:05:5D:00:00:01 ",
+                              "80211a_acl_mac_add =00:05:5D:00:00:0A"});
     ConfigSettings settings = FreshSettings();
     settings.acl11a.entries = {"left over"};
     ASSERT_EQ(ConfigFile::Load(settings, path), 0);
@@ -111,9 +111,10 @@ TEST(ConfigLoader, UnreadableFileClearsEverySettingAndBothLists)
 {
     ConfigFiles files;
     ConfigSettings settings = FreshSettings();
-    ASSERT_EQ(ConfigFile::Load(settings, files.Write("e.cfg", {"ip =10.0.0.9", "gateway =10.0.0.1",
-                                                               "80211a_acl_mac_add =00:05:5D:00:00:0A"})),
-              0);
+    ASSERT_EQ(
+        ConfigFile::Load(settings, files.Write("e.cfg", {"ip =10.0.0.9", "gateway =10.0.0.1",
+                                                         "80211a_acl_mac_add =00:05:5D:00:00:0A"})),
+        0);
     ASSERT_EQ(settings.bindings.Value("ip"), "10.0.0.9");
 
     int loaded = 0;

@@ -1,17 +1,15 @@
 #pragma once
 
+#include "config/ConfigBindingList.h"
+#include "config/Ktr4200Settings.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
-
 #include <ostream>
-
-#include "config/ConfigBindingList.h"
-#include "config/Ktr4200Settings.h"
 
 // Readable failure messages for Qt texts. Every test file of this folder includes this
 // header, so that all of them print lists of texts the same way.

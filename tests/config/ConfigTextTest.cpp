@@ -1,7 +1,8 @@
-#include <gtest/gtest.h>
+#include "config/ConfigText.h"
 
 #include "ConfigTestFiles.h"
-#include "config/ConfigText.h"
+
+#include <gtest/gtest.h>
 
 TEST(ConfigText, NormalizeWepKey)
 {
@@ -23,9 +24,9 @@ TEST(ConfigText, AddHexPrefixes)
 TEST(ConfigText, ReadConfigValue)
 {
     ConfigFiles files;
-    const QString path = files.Write(
-        "v.cfg", {"KTR-4200", " ip =192.168.0.50 ", "device_name =\"AP\"", "80211a_ssid =\"a=b",
-                  "gateway =", "ip =10.0.0.1", "quote =\""});
+    const QString path =
+        files.Write("v.cfg", {"KTR-4200", " ip =192.168.0.50 ", "device_name =\"AP\"",
+                              "80211a_ssid =\"a=b", "gateway =", "ip =10.0.0.1", "quote =\""});
     EXPECT_EQ(ReadConfigValue(path, "IP"), "192.168.0.50");
     EXPECT_EQ(ReadConfigValue(path, "device_name "), "AP");
     EXPECT_EQ(ReadConfigValue(path, "80211a_ssid"), "a=b");

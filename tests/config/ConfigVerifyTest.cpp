@@ -1,7 +1,8 @@
-#include <gtest/gtest.h>
+#include "config/ConfigVerify.h"
 
 #include "ConfigTestFiles.h"
-#include "config/ConfigVerify.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -14,8 +15,8 @@ protected:
         log.clear();
         pathA = files.Write("dev.WR", a);
         pathB = files.Write("dev.RD", b);
-        return VerifyConfigFiles(pathA, pathB, [this](const QString& line) { log.append(line); },
-                                 true);
+        return VerifyConfigFiles(
+            pathA, pathB, [this](const QString& line) { log.append(line); }, true);
     }
     QString ErrorLine(const QString& name) const
     {
@@ -28,15 +29,16 @@ protected:
     QStringList log;
 };
 
-const QStringList kWritten = {"KTR-4200",
-                              "device_name =\"Lobby\"",
-                              "telnet_option =enable",
-                              "80211a_channel =36",
-                              "80211a_wep64_key =keep 0x00 0x00 0x00 0x00",
-                              "80211a_wep128_key =0x01 0x02 0x03 0x04 0x05 0x06 0x07 0x08 0x09 0x0A "
-                              "0x0B 0x0C 0x0D",
-                              "80211a_wep64_key =empty 0x00 0x00 0x00 0x00",
-                              "80211a_wep64_key =0x0A 0x0B 0x0C 0x0D 0x0E"};
+const QStringList kWritten = {
+    "KTR-4200",
+    "device_name =\"Lobby\"",
+    "telnet_option =enable",
+    "80211a_channel =36",
+    "80211a_wep64_key =keep 0x00 0x00 0x00 0x00",
+    "80211a_wep128_key =0x01 0x02 0x03 0x04 0x05 0x06 0x07 0x08 0x09 0x0A "
+    "0x0B 0x0C 0x0D",
+    "80211a_wep64_key =empty 0x00 0x00 0x00 0x00",
+    "80211a_wep64_key =0x0A 0x0B 0x0C 0x0D 0x0E"};
 
 } // namespace
 
@@ -85,16 +87,19 @@ TEST_F(Verify, Keys11aArePairedByPositionAndKeepNeedsAReadBackLine)
 
 TEST_F(Verify, Keys11bArePairedByPositionEvenAcrossEmptyWrittenKeys)
 {
-    const QStringList written = {"80211b_wep64_key =0x1A 0x2B 0x3C 0x4D 0x5E", "80211b_wep64_key =",
-                                 "80211b_wep64_key =0x01 0x02 0x03 0x04 0x05", "80211b_wep64_key ="};
-    EXPECT_EQ(Run(written, {"80211b_wep64_key =1a 2b 3c 4d 5e", "80211b_wep64_key =00 00 00 00 00",
-                            "80211b_wep64_key =01 02 03 04 05", "80211b_wep64_key =00 00 00 00 00"}),
-              0)
+    const QStringList written = {"80211b_wep64_key =0x1A 0x2B 0x3C 0x4D 0x5E",
+                                 "80211b_wep64_key =", "80211b_wep64_key =0x01 0x02 0x03 0x04 0x05",
+                                 "80211b_wep64_key ="};
+    EXPECT_EQ(
+        Run(written, {"80211b_wep64_key =1a 2b 3c 4d 5e", "80211b_wep64_key =00 00 00 00 00",
+                      "80211b_wep64_key =01 02 03 04 05", "80211b_wep64_key =00 00 00 00 00"}),
+        0)
         << log.join('\n').toStdString();
 
-    EXPECT_EQ(Run(written, {"80211b_wep64_key =1a 2b 3c 4d 5e", "80211b_wep64_key =00 00 00 00 00",
-                            "80211b_wep64_key =01 02 03 04 06", "80211b_wep64_key =00 00 00 00 00"}),
-              -1);
+    EXPECT_EQ(
+        Run(written, {"80211b_wep64_key =1a 2b 3c 4d 5e", "80211b_wep64_key =00 00 00 00 00",
+                      "80211b_wep64_key =01 02 03 04 06", "80211b_wep64_key =00 00 00 00 00"}),
+        -1);
     EXPECT_EQ(log, QStringList({ErrorLine("80211b_wep64_key ")}));
 
     EXPECT_EQ(Run({"80211b_wep128_key =0x01 0x02 0x03 0x04 0x05 0x06 0x07 0x08 0x09 0x0A 0x0B 0x0C "
@@ -107,8 +112,8 @@ TEST_F(Verify, Keys11bArePairedByPositionEvenAcrossEmptyWrittenKeys)
 
 TEST_F(Verify, AccessControlListsMustComeBackAsWrittenAndNoLonger)
 {
-    const QStringList written = {"80211a_acl_mode =allow", "80211a_acl_clr =",
-                                 "80211a_acl_mac_add =00:05:5D:00:00:01",
+    const QStringList written = {"80211a_acl_mode =allow",
+                                 "80211a_acl_clr =", "80211a_acl_mac_add =00:05:5D:00:00:01",
                                  "80211a_acl_mac_add =00:05:5D:00:00:02", "80211b_acl_clr ="};
     const QString m1 = "80211a_acl_mac_add =00:05:5d:00:00:01";
     const QString m2 = "80211a_acl_mac_add =00:05:5D:00:00:02";
@@ -119,8 +124,9 @@ TEST_F(Verify, AccessControlListsMustComeBackAsWrittenAndNoLonger)
     EXPECT_EQ(log, QStringList({ErrorLine("80211a_acl_mac_add ")}));
     EXPECT_EQ(Run(written, {"80211a_acl_mode =allow", m1, m2, m3}), -1);
     EXPECT_EQ(log, QStringList({kVerifyLoadFailText}));
-    EXPECT_EQ(Run(written, {"80211a_acl_mode =allow", m1, m2, "80211b_acl_mac_add =00:05:5D:00:00:09"}),
-              -1)
+    EXPECT_EQ(
+        Run(written, {"80211a_acl_mode =allow", m1, m2, "80211b_acl_mac_add =00:05:5D:00:00:09"}),
+        -1)
         << "a cleared 802.11b list must come back empty";
 
     // Entries of a list A did not rewrite are none of the verification's business.

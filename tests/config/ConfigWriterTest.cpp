@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include "ConfigTestFiles.h"
 #include "config/ConfigFile.h"
+
+#include <gtest/gtest.h>
 
 TEST(ConfigWriter, DeviceFileHoldsModelLineSelectedSettingsAndKeepKeysWithCrLf)
 {
@@ -11,13 +11,12 @@ TEST(ConfigWriter, DeviceFileHoldsModelLineSelectedSettingsAndKeepKeysWithCrLf)
     settings.bindings.SetValue("gateway", "10.0.0.1"); // not ticked: not written
 
     ASSERT_EQ(ConfigFile::Save(settings, "KTR-4200", files.Path("dev.WR")), 0);
-    EXPECT_EQ(files.ReadBytes("dev.WR"),
-              "KTR-4200\r\n"
-              "device_name =\"Lobby 2\"\r\n"
-              "80211a_wep64_key =keep 0x00 0x00 0x00 0x00\r\n"
-              "80211a_wep64_key =keep 0x00 0x00 0x00 0x00\r\n"
-              "80211a_wep64_key =keep 0x00 0x00 0x00 0x00\r\n"
-              "80211a_wep64_key =keep 0x00 0x00 0x00 0x00\r\n");
+    EXPECT_EQ(files.ReadBytes("dev.WR"), "KTR-4200\r\n"
+                                         "device_name =\"Lobby 2\"\r\n"
+                                         "80211a_wep64_key =keep 0x00 0x00 0x00 0x00\r\n"
+                                         "80211a_wep64_key =keep 0x00 0x00 0x00 0x00\r\n"
+                                         "80211a_wep64_key =keep 0x00 0x00 0x00 0x00\r\n"
+                                         "80211a_wep64_key =keep 0x00 0x00 0x00 0x00\r\n");
 
     // The country and regulatory domain have no check box: written whenever they hold text.
     settings.bindings.SetValue("country_code", " US ");
@@ -108,8 +107,9 @@ TEST(ConfigWriter, Keys11bKeepTheirPositionsAmongLinesOfTheirName)
     settings.bindings.SetValue("80211b_wep64_key1", "1A 2B 3C 4D 5E");
     settings.bindings.SetValue("80211b_wep64_key3", "01 02 03 04 05");
     QStringList expected = kKeepKeys;
-    expected += {"80211b_wep64_key =0x1A 0x2B 0x3C 0x4D 0x5E", "80211b_wep64_key =",
-                 "80211b_wep64_key =0x01 0x02 0x03 0x04 0x05", "80211b_wep64_key ="};
+    expected +=
+        {"80211b_wep64_key =0x1A 0x2B 0x3C 0x4D 0x5E",
+         "80211b_wep64_key =", "80211b_wep64_key =0x01 0x02 0x03 0x04 0x05", "80211b_wep64_key ="};
     EXPECT_EQ(ConfigFile::BuildLines(settings, QString()), expected);
 
     // Key 1 empty with key 2 set: key 2 must not move up into the first key line.
@@ -129,9 +129,9 @@ TEST(ConfigWriter, AccessControlListsFollowTheSettingsInListOrder)
     settings.acl11b = {{}, true};
 
     QStringList expected = kKeepKeys;
-    expected += {"80211b_acl_mode =allow", "80211a_acl_clr =",
-                 "80211a_acl_mac_add =00:05:5D:12:34:56", "80211a_acl_mac_add =00:05:5D:AB:CD:EF",
-                 "80211b_acl_clr ="};
+    expected +=
+        {"80211b_acl_mode =allow", "80211a_acl_clr =", "80211a_acl_mac_add =00:05:5D:12:34:56",
+         "80211a_acl_mac_add =00:05:5D:AB:CD:EF", "80211b_acl_clr ="};
     expected.prepend("KTR-4200");
     EXPECT_EQ(ConfigFile::BuildLines(settings, "KTR-4200"), expected);
 
