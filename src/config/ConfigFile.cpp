@@ -31,7 +31,7 @@ QString WrittenLine(const QString& name, const QString& value)
     return name + QLatin1String(" =") + value;
 }
 
-// Step 2 of writing: the line for one binding with its (already trimmed) value.
+// The written line for one binding with its (already trimmed) value.
 QString TransformBinding(const QString& key, const QString& value)
 {
     if (IsWepKeyName(key)) {
@@ -82,7 +82,7 @@ bool LaterLineHasValue(const QStringList& lines, qsizetype from, const QString& 
     return false;
 }
 
-// Step 3 of writing: drops the settings without value and puts a "shared" authentication
+// Drops the settings without value and puts a "shared" authentication
 // after the WEP status line that follows it.
 void DropEmptyLines(QStringList& lines)
 {
