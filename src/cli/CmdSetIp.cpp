@@ -1,0 +1,97 @@
+#include "app/AppCore.h"
+#include "cli/CliCommand.h"
+#include "cli/CmdShared.h"
+
+#include <QHostAddress>
+
+#include <cstdio>
+
+namespace {
+
+const char* const HelpText =
+    "usage: nodewarden [--home DIR] set-ip (--mac MAC... | --all) --ip A.B.C.D --mask M\n"
+    "                                      [--yes] [--json]\n"
+    "\n"
+    "Discovers the devices, selects the ones named, and sets their IP address and\n"
+    "netmask. One device gets the address as given; several devices get a run of\n"
+    "consecutive addresses in the order of the device list (the order in which\n"
+    "Discover listed them): the last number counts up, and after .254 comes .1.\n"
+    "Each device is tried up to three times; the operation then waits up to\n"
+    "NimpSetTimeout + TimingTolerance seconds for the acknowledgements.\n"
+    "\n"
+    "options:\n"
+    "  --mac MAC...  the devices to set, by MAC address: twelve hex digits, with or\n"
+    "                without ':' or '-' separators, either case; several may follow\n"
+    "                one --mac, --mac may be repeated, commas separate too\n"
+    "  --all         every device Discover finds\n"
+    "  --ip A.B.C.D  the (first) address\n"
+    "  --mask M      the netmask, in dotted form\n"
+    "  --yes         Ctrl-C aborts at once instead of asking\n"
+    "  --json        print the selected devices as a JSON array on standard output,\n"
+    "                an object per device with the column names as keys\n"
+    "  --help        show this text\n"
+    "\n"
+    "A MAC that Discover did not find is an error before anything is sent. Log lines\n"
+    "go to standard error, with a progress line when it is a terminal. At the end one\n"
+    "line per device gives its final Status. Exit status: 0 when every device ends\n"
+    "\"OK\", 1 when any does not, 2 for usage errors.\n";
+
+bool isDottedIpv4(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString& p : parts) {
+        bool ok = false;
+        const int n = p.toInt(&ok);
+        if (!ok || p.isEmpty() || p.size() > 3 || n < 0 || n > 255)
+            return false;
+    }
+    return true;
+}
+
+int runSetIp(const QStringList& argv)
+{
+    try {
+        CliArgs args(argv);
+        if (args.flag(QStringLiteral("--help"))) {
+            std::fputs(HelpText, stdout);
+            return ExitAllOk;
+        }
+        const bool json = args.flag(QStringLiteral("--json"));
+        const bool yes = args.flag(QStringLiteral("--yes"));
+        const bool all = args.flag(QStringLiteral("--all"));
+        const QStringList macs = args.values(QStringLiteral("--mac"));
+        const std::optional<QString> ip = args.value(QStringLiteral("--ip"));
+        const std::optional<QString> mask = args.value(QStringLiteral("--mask"));
+        args.finish();
+        if (all == !macs.isEmpty())
+            throw CliUsageError{QStringLiteral("give either --mac MAC... or --all")};
+        if (!ip || !isDottedIpv4(*ip))
+            throw CliUsageError{QStringLiteral("--ip needs an address A.B.C.D")};
+        if (!mask || !isDottedIpv4(*mask))
+            throw CliUsageError{QStringLiteral("--mask needs a netmask in dotted form")};
+        for (const QString& m : macs)
+            if (!NormalizeMacText(m))
+                throw CliUsageError{QStringLiteral("'%1' is not a MAC address").arg(m)};
+
+        CliSession session(yes);
+        session.DiscoverAndSelect(macs, all);
+        AppCore& core = session.core();
+        if (core.Devices().SelectedCount() == 0) {
+            std::fputs("nodewarden set-ip: no device found\n", stderr);
+            return ExitSomeFailed;
+        }
+        core.SetIP(*ip, *mask);
+        return ReportSelectedRows(core, json);
+    } catch (const CliUsageError& e) {
+        std::fprintf(stderr, "nodewarden set-ip: %s\n(see nodewarden set-ip --help)\n", qPrintable(e.message));
+        return ExitUsage;
+    }
+}
+
+const CliCommandRegistration registration(
+    {QStringLiteral("set-ip"),
+     QStringLiteral("set-ip (--mac MAC... | --all) --ip A.B.C.D --mask M   set addresses"), runSetIp});
+
+} // namespace

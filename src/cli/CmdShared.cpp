@@ -1,0 +1,359 @@
+#include "cli/CmdShared.h"
+
+#include "app/AppCore.h"
+#include "app/CommandQueue.h"
+#include "app/DeviceListModel.h"
+#include "cli/CliCommand.h"
+#include "config/ConfigFileTarget.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Ctrl-C reaches the event loop through a socket pair: the handler only writes one byte.
+int g_interruptFds[2] = {-1, -1};
+
+void onSigint(int)
+{
+    const char byte = 1;
+    if (g_interruptFds[0] >= 0) {
+        const ssize_t n = ::write(g_interruptFds[0], &byte, 1);
+        (void)n;
+    }
+}
+
+const QString StatusOk = QStringLiteral("OK");
+
+} // namespace
+
+std::optional<QString> NormalizeMacText(const QString& text)
+{
+    QString mac = text.trimmed();
+    mac.remove(QLatin1Char(':'));
+    mac.remove(QLatin1Char('-'));
+    static const QRegularExpression hex12(QStringLiteral("^[0-9A-Fa-f]{12}$"));
+    if (!hex12.match(mac).hasMatch())
+        return std::nullopt;
+    return mac.toUpper();
+}
+
+bool CliArgs::flag(const QString& name)
+{
+    const int at = m_args.indexOf(name);
+    if (at < 0)
+        return false;
+    m_args.removeAt(at);
+    return true;
+}
+
+std::optional<QString> CliArgs::value(const QString& name)
+{
+    const int at = m_args.indexOf(name);
+    if (at < 0)
+        return std::nullopt;
+    if (at + 1 >= m_args.size() || m_args.at(at + 1).startsWith(QLatin1String("--")))
+        throw CliUsageError{name + QStringLiteral(" needs a value")};
+    const QString v = m_args.at(at + 1);
+    m_args.remove(at, 2);
+    if (m_args.contains(name))
+        throw CliUsageError{name + QStringLiteral(" is given more than once")};
+    return v;
+}
+
+QStringList CliArgs::values(const QString& name)
+{
+    QStringList out;
+    for (int at = m_args.indexOf(name); at >= 0; at = m_args.indexOf(name)) {
+        m_args.removeAt(at);
+        int taken = 0;
+        while (at < m_args.size() && !m_args.at(at).startsWith(QLatin1String("--"))) {
+            for (const QString& part : m_args.at(at).split(QLatin1Char(','), Qt::SkipEmptyParts))
+                out.append(part);
+            m_args.removeAt(at);
+            ++taken;
+        }
+        if (taken == 0)
+            throw CliUsageError{name + QStringLiteral(" needs a value")};
+    }
+    return out;
+}
+
+void CliArgs::finish() const
+{
+    if (!m_args.isEmpty())
+        throw CliUsageError{QStringLiteral("unexpected argument '%1'").arg(m_args.first())};
+}
+
+CliSession::CliSession(bool assumeYes)
+{
+    const QString folder = ResolveDataFolder(CliGlobals().home);
+    PrepareDataFolder(folder);
+    m_core = std::make_unique<AppCore>(folder);
+    m_ui = std::make_unique<CliOperationUi>(*m_core, assumeYes);
+    // Lines logged while the engine started (settings that were ignored) come first.
+    for (const QString& line : m_core->Log().Lines())
+        m_ui->PrintLogLine(line);
+    QObject::connect(&m_core->Log(), &ActionLog::lineAdded, m_ui.get(), &CliOperationUi::PrintLogLine);
+    m_config = std::make_unique<ConfigFileTarget>();
+    m_config->SetDeveloperMode(m_core->Settings().developerMode);
+    AppCore* core = m_core.get();
+    m_config->SetLog([core](const QString& line) { core->LogAction(line); });
+    m_core->SetConfig(m_config.get());
+    m_core->SetUi(m_ui.get());
+}
+
+CliSession::~CliSession()
+{
+    if (m_core) {
+        m_core->SetUi(nullptr);
+        m_core->SetConfig(nullptr);
+    }
+    m_ui.reset();
+    m_core.reset();
+}
+
+void CliSession::DiscoverAndSelect(const QStringList& macs, bool all)
+{
+    QStringList wanted;
+    for (const QString& text : macs) {
+        const std::optional<QString> mac = NormalizeMacText(text);
+        if (!mac)
+            throw CliUsageError{QStringLiteral("'%1' is not a MAC address").arg(text)};
+        if (!wanted.contains(*mac))
+            wanted.append(*mac);
+    }
+    AppCore& c = *m_core;
+    c.Discover();
+    if (!c.StatusText().isEmpty())
+        std::fprintf(stderr, "nodewarden: %s\n", qPrintable(c.StatusText()));
+    DeviceListModel& devices = c.Devices();
+    if (all) {
+        devices.SelectAll();
+        return;
+    }
+    QStringList missing;
+    for (const QString& mac : wanted) {
+        DeviceRow* found = nullptr;
+        for (int i = 0; i < devices.Count() && !found; ++i)
+            if (devices.GetField(devices.Row(i), QStringLiteral("Mac Address")) == mac)
+                found = devices.Row(i);
+        if (found)
+            devices.SetSelected(found, true);
+        else
+            missing.append(mac);
+    }
+    if (!missing.isEmpty())
+        throw CliUsageError{QStringLiteral("not found by Discover: %1 (nothing was sent to any device)")
+                                .arg(missing.join(QStringLiteral(", ")))};
+}
+
+CliOperationUi::CliOperationUi(AppCore& core, bool assumeYes)
+    : m_core(core), m_assumeYes(assumeYes), m_stderrIsTerminal(::isatty(STDERR_FILENO) == 1)
+{
+    m_progressTimer = new QTimer(this);
+    m_progressTimer->setInterval(250);
+    connect(m_progressTimer, &QTimer::timeout, this, &CliOperationUi::drawProgress);
+}
+
+CliOperationUi::~CliOperationUi()
+{
+    CloseProgress();
+}
+
+void CliOperationUi::ShowProgress(const QString& caption, const QString& prompt, bool abortable)
+{
+    Q_UNUSED(caption);
+    CloseProgress();
+    m_prompt = prompt;
+    m_showing = true;
+    m_abortable = abortable;
+    if (abortable && ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_interruptFds) == 0) {
+        m_interruptNotifier = new QSocketNotifier(g_interruptFds[1], QSocketNotifier::Read, this);
+        connect(m_interruptNotifier, &QSocketNotifier::activated, this, &CliOperationUi::onInterrupt);
+        struct sigaction sa = {};
+        sa.sa_handler = onSigint;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &sa, nullptr);
+    }
+    if (m_stderrIsTerminal) {
+        drawProgress();
+        m_progressTimer->start();
+    }
+}
+
+void CliOperationUi::CloseProgress()
+{
+    if (!m_showing)
+        return;
+    m_showing = false;
+    m_progressTimer->stop();
+    clearProgressLine();
+    if (m_interruptNotifier) {
+        signal(SIGINT, SIG_DFL);
+        delete m_interruptNotifier;
+        m_interruptNotifier = nullptr;
+        ::close(g_interruptFds[0]);
+        ::close(g_interruptFds[1]);
+        g_interruptFds[0] = g_interruptFds[1] = -1;
+    }
+}
+
+void CliOperationUi::onInterrupt()
+{
+    char buffer[16];
+    const ssize_t n = ::read(g_interruptFds[1], buffer, sizeof buffer);
+    (void)n;
+    if (m_pendingAnswer) {
+        *m_pendingAnswer = true;
+        return;
+    }
+    if (!m_showing || !m_abortable)
+        return;
+    if (m_assumeYes || ::isatty(STDIN_FILENO) != 1) {
+        clearProgressLine();
+        std::fputs("nodewarden: aborting\n", stderr);
+        m_core.Queue().Abort();
+        return;
+    }
+    m_core.Queue().OnProgressClose();
+}
+
+bool CliOperationUi::AskYesNo(const QString& text, const QString& caption)
+{
+    if (m_assumeYes)
+        return true;
+    if (::isatty(STDIN_FILENO) != 1)
+        return true; // nobody to ask: the user's Ctrl-C stands
+    clearProgressLine();
+    std::fprintf(stderr, "%s: %s [y/N] ", qPrintable(caption), qPrintable(text));
+    std::fflush(stderr);
+
+    // Waits for the answer with the event loop running, so the operation goes on meanwhile.
+    std::optional<bool> answer;
+    m_pendingAnswer = &answer;
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QEventLoop loop;
+    QByteArray line;
+    connect(&input, &QSocketNotifier::activated, &loop, [&] {
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n <= 0) {
+            answer = false;
+        } else if (c == '\n') {
+            const QByteArray t = line.trimmed().toLower();
+            answer = t == "y" || t == "yes";
+        } else {
+            line.append(c);
+        }
+        if (answer)
+            loop.quit();
+    });
+    QTimer poll;
+    // A second Ctrl-C sets the answer from the interrupt handler; the poll notices it.
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (answer)
+            loop.quit();
+    });
+    poll.start(100);
+    loop.exec();
+    m_pendingAnswer = nullptr;
+    if (line.isEmpty() && answer.value_or(false))
+        std::fputs("\n", stderr);
+    return answer.value_or(false);
+}
+
+void CliOperationUi::PrintLogLine(const QString& line)
+{
+    clearProgressLine();
+    std::fprintf(stderr, "%s\n", qPrintable(line));
+    std::fflush(stderr);
+}
+
+void CliOperationUi::clearProgressLine()
+{
+    if (m_lineDrawn) {
+        std::fputs("\r\033[K", stderr);
+        m_lineDrawn = false;
+    }
+}
+
+void CliOperationUi::drawProgress()
+{
+    if (!m_showing || !m_stderrIsTerminal)
+        return;
+    DeviceListModel& devices = m_core.Devices();
+    QString text;
+    if (!m_abortable) {
+        text = QStringLiteral("%1 %2 found").arg(m_prompt).arg(devices.Count());
+    } else {
+        int ok = 0, running = 0, failed = 0;
+        const QList<DeviceRow*> rows = devices.SelectedRows();
+        for (DeviceRow* row : rows) {
+            const QString status = devices.GetStatus(row);
+            if (status == StatusOk)
+                ++ok;
+            else if (status == QLatin1String(DeviceStatus::InRunning) || status == QLatin1String(DeviceStatus::Pending))
+                ++running;
+            else
+                ++failed;
+        }
+        text = QStringLiteral("%1 %2 of %3 devices: %4 OK, %5 running, %6 failed (Ctrl-C to abort)")
+                   .arg(m_prompt)
+                   .arg(ok + failed)
+                   .arg(rows.size())
+                   .arg(ok)
+                   .arg(running)
+                   .arg(failed);
+    }
+    std::fprintf(stderr, "\r\033[K%s", qPrintable(text));
+    std::fflush(stderr);
+    m_lineDrawn = true;
+}
+
+QByteArray RowsToJson(AppCore& core, const QList<DeviceRow*>& rows)
+{
+    DeviceListModel& devices = core.Devices();
+    QJsonArray array;
+    for (DeviceRow* row : rows) {
+        QJsonObject object;
+        for (int c = 0; c < DeviceListModel::ColumnCount; ++c) {
+            const std::optional<QString> cell = devices.Cell(row, c);
+            if (cell)
+                object.insert(DeviceListModel::ColumnNames().at(c), *cell);
+        }
+        array.append(object);
+    }
+    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+}
+
+int ReportSelectedRows(AppCore& core, bool json)
+{
+    DeviceListModel& devices = core.Devices();
+    const QList<DeviceRow*> rows = devices.SelectedRows();
+    bool allOk = !rows.isEmpty();
+    for (DeviceRow* row : rows)
+        allOk = allOk && devices.GetStatus(row) == StatusOk;
+    if (json) {
+        std::fputs(RowsToJson(core, rows).constData(), stdout);
+    } else {
+        for (DeviceRow* row : rows)
+            std::printf("%s  %-15s  %s\n", qPrintable(devices.GetField(row, QStringLiteral("Mac Address"))),
+                        qPrintable(devices.GetField(row, QStringLiteral("IP Address"))),
+                        qPrintable(devices.GetStatus(row)));
+    }
+    std::fflush(stdout);
+    return allOk ? ExitAllOk : ExitSomeFailed;
+}

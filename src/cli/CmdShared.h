@@ -1,0 +1,112 @@
+#pragma once
+
+#include "app/OperationUi.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+class AppCore;
+class ConfigFileTarget;
+struct DeviceRow;
+class QSocketNotifier;
+class QTimer;
+
+// What the device commands of the command line share: option parsing, the engine set-up,
+// Ctrl-C, the progress line, and the final report.
+
+inline constexpr int ExitAllOk = 0;
+inline constexpr int ExitSomeFailed = 1;
+inline constexpr int ExitUsage = 2;
+
+// A usage error: printed with the command's name, exit status 2.
+struct CliUsageError
+{
+    QString message;
+};
+
+// Twelve upper-case hex digits from a MAC written with or without ":" or "-" in either case;
+// nothing when the text is not a MAC address.
+std::optional<QString> NormalizeMacText(const QString& text);
+
+// A minimal option reader: "--name value", "--name v1 v2 ..." and flags.
+class CliArgs
+{
+public:
+    explicit CliArgs(QStringList args) : m_args(std::move(args)) {}
+    bool flag(const QString& name);
+    // The single value of an option; raises CliUsageError when it is missing.
+    std::optional<QString> value(const QString& name);
+    // Every value after each occurrence of the option, up to the next option; commas split too.
+    QStringList values(const QString& name);
+    // Raises CliUsageError for anything left over.
+    void finish() const;
+
+private:
+    QStringList m_args;
+};
+
+// The engine of one command-line run: the data folder, the engine with its file-backed
+// configuration target, log lines on standard error.
+class CliOperationUi;
+class CliSession
+{
+public:
+    explicit CliSession(bool assumeYes);
+    ~CliSession();
+    AppCore& core() { return *m_core; }
+
+    // Discovers, then selects the rows of the MACs given (all rows when macs is empty and
+    // all is set). Raises CliUsageError for a MAC that Discover did not find.
+    void DiscoverAndSelect(const QStringList& macs, bool all);
+
+private:
+    std::unique_ptr<ConfigFileTarget> m_config;
+    std::unique_ptr<AppCore> m_core;
+    std::unique_ptr<CliOperationUi> m_ui;
+};
+
+// The progress display and the questions on a terminal. Ctrl-C while an operation runs asks
+// whether to abort (or aborts at once with assumeYes or without a terminal to ask on).
+class CliOperationUi : public QObject, public OperationUi
+{
+    Q_OBJECT
+
+public:
+    CliOperationUi(AppCore& core, bool assumeYes);
+    ~CliOperationUi() override;
+
+    void ShowProgress(const QString& caption, const QString& prompt, bool abortable) override;
+    void CloseProgress() override;
+    bool AskYesNo(const QString& text, const QString& caption) override;
+
+    // Prints a log line without tearing the progress line.
+    void PrintLogLine(const QString& line);
+
+private:
+    void onInterrupt();
+    void drawProgress();
+    void clearProgressLine();
+
+    AppCore& m_core;
+    bool m_assumeYes;
+    bool m_stderrIsTerminal;
+    bool m_abortable = false;
+    bool m_showing = false;
+    bool m_lineDrawn = false;
+    QString m_prompt;
+    QTimer* m_progressTimer = nullptr;
+    QSocketNotifier* m_interruptNotifier = nullptr;
+    // While a question waits for its answer: a second Ctrl-C answers it with Yes.
+    std::optional<bool>* m_pendingAnswer = nullptr;
+};
+
+// Prints one line per selected row with its final Status, or (json) one JSON array of the
+// selected rows on standard output; returns 0 when every selected row reads "OK", else 1.
+int ReportSelectedRows(AppCore& core, bool json);
+// The rows as a JSON array: an object per row, the column names as keys, missing cells left out.
+QByteArray RowsToJson(AppCore& core, const QList<DeviceRow*>& rows);

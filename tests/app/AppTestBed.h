@@ -1,0 +1,132 @@
+#pragma once
+
+#include "app/AppCore.h"
+#include "app/CommandQueue.h"
+#include "app/OperationUi.h"
+#include "config/ConfigFileTarget.h"
+#include "nimp/VxNIMPClient.h"
+#include "sim/Ktr4200Fleet.h"
+#include "TestHelpers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+
+#include <functional>
+#include <memory>
+
+// Records what an operation shows and answers its questions as the test says.
+class FakeOperationUi : public OperationUi
+{
+public:
+    void ShowProgress(const QString& caption, const QString&, bool abortable) override
+    {
+        captions.append(caption);
+        showing = true;
+        lastAbortable = abortable;
+    }
+    void CloseProgress() override { showing = false; }
+    bool AskYesNo(const QString& text, const QString& caption) override
+    {
+        questions.append(caption + QStringLiteral(": ") + text);
+        return answer;
+    }
+
+    QStringList captions;
+    QStringList questions;
+    bool showing = false;
+    bool lastAbortable = false;
+    bool answer = true;
+};
+
+// A data folder with a system.ini pointing every socket at loopback, a simulated fleet on
+// 127.0.0.1, and the engine over both.
+class AppTestBed
+{
+public:
+    // ini: [System] keys on top of the loopback and short-timing defaults.
+    AppTestBed(Ktr4200FleetOptions options, const QMap<QString, QString>& ini = {})
+    {
+        tftpPort = freeUdpPort();
+        options.bindAddress = QHostAddress::LocalHost;
+        options.port = 0;
+        options.tftpPort = tftpPort;
+        options.tftpTimeoutMs = 300;
+        fleet = std::make_unique<Ktr4200Fleet>(options);
+        started = fleet->Start();
+
+        QMap<QString, QString> keys = {
+            {QStringLiteral("NimpAddress"), QStringLiteral("127.0.0.1")},
+            {QStringLiteral("NimpPort"), QString::number(fleet->Port())},
+            {QStringLiteral("TftpPort"), QString::number(tftpPort)},
+            {QStringLiteral("TftpServerAddress"), QStringLiteral("127.0.0.1")},
+            {QStringLiteral("DiscoveryTimeout"), QStringLiteral("1")},
+            {QStringLiteral("NimpSetTimeout"), QStringLiteral("1")},
+            {QStringLiteral("TimingTolerance"), QStringLiteral("0")},
+            {QStringLiteral("ConfigUploadTime"), QStringLiteral("3")},
+        };
+        for (auto it = ini.begin(); it != ini.end(); ++it)
+            keys[it.key()] = it.value();
+        WriteIni(keys);
+        core = std::make_unique<AppCore>(dir.path());
+        core->SetUi(&ui);
+        config.SetLog([this](const QString& line) { core->LogAction(line); });
+        core->SetConfig(&config);
+    }
+
+    ~AppTestBed()
+    {
+        core.reset();
+        fleet->Stop();
+    }
+
+    void WriteIni(const QMap<QString, QString>& keys)
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("Config/Temp"));
+        QFile f(QDir(dir.path()).filePath(QStringLiteral("system.ini")));
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        QByteArray text = "[System]\r\n";
+        for (auto it = keys.begin(); it != keys.end(); ++it)
+            text += (it.key() + QLatin1Char('=') + it.value()).toUtf8() + "\r\n";
+        f.write(text);
+    }
+
+    DeviceListModel& devices() { return core->Devices(); }
+    CommandQueue& queue() { return core->Queue(); }
+
+    DeviceRow* rowOf(int deviceIndex)
+    {
+        const QString mac = fleet->Device(deviceIndex).MacText();
+        for (int i = 0; i < devices().Count(); ++i)
+            if (devices().GetField(devices().Row(i), QStringLiteral("Mac Address")) == mac)
+                return devices().Row(i);
+        return nullptr;
+    }
+
+    QString status(int deviceIndex) { return devices().GetStatus(rowOf(deviceIndex)); }
+
+    bool logHas(const QString& text) const
+    {
+        for (const QString& line : core->Log().Lines())
+            if (line.endsWith(text))
+                return true;
+        return false;
+    }
+
+    static quint16 freeUdpPort()
+    {
+        QUdpSocket probe;
+        probe.bind(QHostAddress::LocalHost, 0);
+        return probe.localPort();
+    }
+
+    QTemporaryDir dir;
+    quint16 tftpPort = 0;
+    bool started = false;
+    std::unique_ptr<Ktr4200Fleet> fleet;
+    FakeOperationUi ui;
+    ConfigFileTarget config;
+    std::unique_ptr<AppCore> core;
+};

@@ -1,0 +1,269 @@
+// The engine against the simulated fleet on 127.0.0.1, with short timings from system.ini.
+#include "AppTestBed.h"
+
+#include "app/DeviceListModel.h"
+#include "common/VxError.h"
+#include "common/Wait.h"
+
+#include <QFile>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+Ktr4200FleetOptions fleetOf(int count)
+{
+    Ktr4200FleetOptions o;
+    o.deviceCount = count;
+    o.baseIp = QStringLiteral("10.0.0.20");
+    return o;
+}
+
+void selectAll(AppTestBed& bed)
+{
+    bed.devices().SelectAll();
+}
+
+} // namespace
+
+TEST(EngineDiscover, FilterKeepsTheManagedModelsAndListsEachDeviceOnce)
+{
+    Ktr4200FleetOptions o = fleetOf(4);
+    o.modelAt[1] = QStringLiteral("KTR-4200AP");
+    o.modelAt[2] = QStringLiteral("KTR-9000");
+    AppTestBed bed(o, {{QStringLiteral("DiscoveryRetry"), QStringLiteral("2")}});
+    ASSERT_TRUE(bed.started);
+    bed.core->Log().LogAction(QStringLiteral("from before"));
+
+    bed.core->Discover();
+    EXPECT_EQ(bed.fleet->Device(0).counters.discover, 2); // both requests answered...
+    EXPECT_EQ(bed.devices().Count(), 3);                  // ...but each device listed once
+    EXPECT_NE(bed.rowOf(0), nullptr);
+    EXPECT_NE(bed.rowOf(1), nullptr);
+    EXPECT_EQ(bed.rowOf(2), nullptr);
+    DeviceRow* row = bed.rowOf(3);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("IP Address")), QStringLiteral("10.0.0.23"));
+    EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("F/W Version")), QStringLiteral("1.02.07u"));
+    EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("Action")), QLatin1String(UnknownFieldText));
+    EXPECT_EQ(bed.core->Log().Lines(), QStringList{QStringLiteral("3 device(s) discovered.")});
+    EXPECT_EQ(bed.ui.captions, QStringList{QStringLiteral("Discover the devices")});
+    EXPECT_FALSE(bed.ui.showing);
+
+    // Filter off lists every model, even after a filtered Discover in the same run.
+    bed.WriteIni({{QStringLiteral("NimpAddress"), QStringLiteral("127.0.0.1")},
+                  {QStringLiteral("NimpPort"), QString::number(bed.fleet->Port())},
+                  {QStringLiteral("DiscoveryTimeout"), QStringLiteral("1")},
+                  {QStringLiteral("Filter"), QStringLiteral("0")}});
+    bed.core->LoadSettings();
+    bed.core->Discover();
+    EXPECT_EQ(bed.devices().Count(), 4);
+}
+
+TEST(EngineDiscover, NothingIsSentWithoutRetriesOrTime)
+{
+    AppTestBed bed(fleetOf(2), {{QStringLiteral("DiscoveryRetry"), QStringLiteral("0")}});
+    ASSERT_TRUE(bed.started);
+    const int64_t start = TickCount();
+    bed.core->Discover();
+    EXPECT_GE(TickCount() - start, 900); // still listens for the whole time
+    EXPECT_EQ(bed.fleet->DatagramsReceived(), 0);
+    EXPECT_EQ(bed.core->Log().Lines(), QStringList{QStringLiteral("0 device(s) discovered.")});
+
+    bed.WriteIni({{QStringLiteral("NimpAddress"), QStringLiteral("127.0.0.1")},
+                  {QStringLiteral("NimpPort"), QString::number(bed.fleet->Port())},
+                  {QStringLiteral("DiscoveryTimeout"), QStringLiteral("0")}});
+    bed.core->LoadSettings();
+    bed.core->Discover();
+    EXPECT_EQ(bed.fleet->DatagramsReceived(), 0);
+    EXPECT_EQ(bed.core->Log().Lines(), QStringList{QStringLiteral("0 device(s) discovered.")});
+}
+
+TEST(EngineSetIP, FourDevicesFromPoint253WrapAfter254)
+{
+    AppTestBed bed(fleetOf(4));
+    ASSERT_TRUE(bed.started);
+    bed.core->Discover();
+    ASSERT_EQ(bed.devices().Count(), 4);
+    selectAll(bed);
+    bed.core->SetIP(QStringLiteral("10.9.0.253"), QStringLiteral("255.255.0.0"));
+
+    const QStringList expected = {QStringLiteral("10.9.0.253"), QStringLiteral("10.9.0.254"), QStringLiteral("10.9.0.1"),
+                                  QStringLiteral("10.9.0.2")};
+    for (int i = 0; i < 4; ++i) {
+        DeviceRow* row = bed.devices().Row(i);
+        const int device = bed.fleet->FindDevice(QByteArray::fromHex(bed.devices().GetField(row, QStringLiteral("Mac Address")).toLatin1()))->index;
+        EXPECT_EQ(bed.devices().GetStatus(row), QStringLiteral("OK"));
+        EXPECT_EQ(bed.devices().GetAction(row), QStringLiteral("Set IP"));
+        EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("IP Address")), expected[i]);
+        EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("Netmask")), QStringLiteral("255.255.0.0"));
+        EXPECT_EQ(bed.fleet->Device(device).IpAddress(), expected[i]);
+        EXPECT_TRUE(bed.logHas(bed.fleet->Device(device).MacText() + QStringLiteral(" Nimp Ack: Set IP OK.")));
+    }
+    EXPECT_EQ(bed.ui.captions.last(), QStringLiteral("Set IP"));
+    EXPECT_TRUE(bed.ui.lastAbortable);
+    EXPECT_FALSE(bed.devices().SelectionLocked());
+}
+
+TEST(EngineSetIP, WrongPasswordAndSilentDeviceEndWithTheirOwnTexts)
+{
+    Ktr4200FleetOptions o = fleetOf(3);
+    o.badPassword.insert(1);
+    o.silent.insert(2);
+    AppTestBed bed(o);
+    ASSERT_TRUE(bed.started);
+    bed.core->Discover();
+    selectAll(bed);
+    bed.core->SetIP(QStringLiteral("10.9.0.10"), QStringLiteral("255.255.255.0"));
+
+    EXPECT_EQ(bed.status(0), QStringLiteral("OK"));
+    EXPECT_EQ(bed.status(1), QStringLiteral("Password Error!"));
+    EXPECT_EQ(bed.fleet->Device(1).counters.wrongPassword, 3); // the first try and two retries
+    EXPECT_TRUE(bed.logHas(bed.fleet->Device(1).MacText() + QStringLiteral(" Nimp Ack: Set IP Password Error!")));
+    EXPECT_EQ(bed.status(2), QStringLiteral("-Time Out-"));
+    EXPECT_EQ(bed.devices().GetField(bed.rowOf(2), QStringLiteral("IP Address")), QStringLiteral("10.0.0.22"));
+
+    // The client's own time-out comes after NimpSetTimeout + 5 s: its retries are gated off
+    // and its text does not replace the time-out.
+    const QString timeoutLine = bed.fleet->Device(2).MacText() + QStringLiteral(" Nimp:Set IP ");
+    EXPECT_TRUE(WaitUntil([&] { return bed.core->Queue().Client().OutstandingCount() == 0; }, 9000));
+    WaitMilliseconds(200);
+    EXPECT_EQ(bed.status(2), QStringLiteral("-Time Out-"));
+    EXPECT_EQ(bed.core->Log().Lines().filter(timeoutLine).size(), 1);
+}
+
+TEST(EngineCommands, GetVersionTimerTimeOutIsNotOverwrittenByTheLateReply)
+{
+    Ktr4200FleetOptions o = fleetOf(2);
+    o.silent.insert(0);
+    o.notDone.insert(1);
+    AppTestBed bed(o);
+    ASSERT_TRUE(bed.started);
+    bed.core->Discover();
+    selectAll(bed);
+    DeviceRow* silent = bed.rowOf(0);
+    DeviceRow* notDone = bed.rowOf(1);
+    CommandQueue& q = bed.queue();
+    for (DeviceRow* row : {silent, notDone}) {
+        bed.devices().SetStatus(row, QStringLiteral("....."));
+        q.AddCommand(cmdSetRetry, row, 0, {QStringLiteral("0")});
+        q.AddCommand(cmdGetVersion, row, 100, {QString()});
+    }
+    q.Run();
+    EXPECT_EQ(bed.devices().GetStatus(silent), QStringLiteral("-Time Out-"));
+    // "Not done" proves the device is alive.
+    EXPECT_EQ(bed.devices().GetStatus(notDone), QStringLiteral("....."));
+    EXPECT_EQ(bed.devices().GetField(notDone, QStringLiteral("Retry")), QStringLiteral("0"));
+    EXPECT_TRUE(bed.logHas(bed.fleet->Device(1).MacText() + QStringLiteral(" Nimp Ack: Get Version not done, but alive.")));
+
+    EXPECT_TRUE(WaitUntil([&] { return q.Client().OutstandingCount() == 0; }, 8000));
+    EXPECT_EQ(bed.devices().GetStatus(silent), QStringLiteral("-Time Out-"));
+}
+
+TEST(EngineSetIP, RetriesSucceedAfterLostPackets)
+{
+    Ktr4200FleetOptions o = fleetOf(6);
+    o.dropRequests = 0.35;
+    o.seed = 7;
+    // Retries follow the client's time-out (NimpSetTimeout + 5 s): give the wait room for two.
+    AppTestBed bed(o, {{QStringLiteral("TimingTolerance"), QStringLiteral("13")}});
+    ASSERT_TRUE(bed.started);
+    for (int attempt = 0; attempt < 3 && bed.devices().Count() < 6; ++attempt)
+        bed.core->Discover();
+    ASSERT_EQ(bed.devices().Count(), 6);
+    selectAll(bed);
+    bed.core->SetIP(QStringLiteral("10.9.1.1"), QStringLiteral("255.255.255.0"));
+
+    int retried = 0;
+    for (int i = 0; i < 6; ++i) {
+        retried += bed.fleet->Device(i).counters.droppedRequests > 0 ? 1 : 0;
+        if (bed.status(i) == QLatin1String("OK")) {
+            EXPECT_EQ(bed.fleet->Device(i).IpAddress(), bed.devices().GetField(bed.rowOf(i), QStringLiteral("IP Address")));
+        }
+    }
+    EXPECT_GT(retried, 0);
+    int ok = 0;
+    for (int i = 0; i < 6; ++i)
+        ok += bed.status(i) == QLatin1String("OK") ? 1 : 0;
+    EXPECT_EQ(ok, 6);
+}
+
+TEST(EngineAbort, NoKeepsTheOperationYesMarksEveryUnfinishedRow)
+{
+    Ktr4200FleetOptions o = fleetOf(3);
+    o.silent.insert(1);
+    o.silent.insert(2);
+    AppTestBed bed(o, {{QStringLiteral("NimpSetTimeout"), QStringLiteral("30")}});
+    ASSERT_TRUE(bed.started);
+    bed.core->Discover();
+    selectAll(bed);
+    bool keptAfterNo = false;
+    QTimer::singleShot(600, [&] {
+        bed.ui.answer = false;
+        EXPECT_FALSE(bed.queue().OnProgressClose());
+        keptAfterNo = bed.queue().IsRunning() && bed.ui.showing;
+        bed.ui.answer = true;
+        EXPECT_TRUE(bed.queue().OnProgressClose());
+    });
+    const int64_t start = TickCount();
+    bed.core->SetIP(QStringLiteral("10.9.2.1"), QStringLiteral("255.255.255.0"));
+    EXPECT_LT(TickCount() - start, 10000); // the 30 s wait ended with the abort
+    EXPECT_TRUE(keptAfterNo);
+    EXPECT_EQ(bed.ui.questions.size(), 2);
+    EXPECT_EQ(bed.ui.questions[0], QStringLiteral("Warning: Are you sure to abort the operations?"));
+    EXPECT_EQ(bed.status(0), QStringLiteral("....."));
+    EXPECT_EQ(bed.status(1), QStringLiteral("Aborted!"));
+    EXPECT_EQ(bed.status(2), QStringLiteral("Aborted!"));
+    EXPECT_EQ(bed.devices().GetField(bed.rowOf(1), QStringLiteral("Retry")), QStringLiteral("0"));
+    EXPECT_FALSE(bed.ui.showing);
+}
+
+TEST(EngineReadConfig, OneDeviceToTheReadBackFile)
+{
+    AppTestBed bed(fleetOf(2));
+    ASSERT_TRUE(bed.started);
+    bed.core->Discover();
+    DeviceRow* row = bed.rowOf(1);
+    ASSERT_NE(row, nullptr);
+    bed.devices().SetSelected(row, true);
+    const QString file = bed.core->ReadBackFile(row);
+    QFile stale(file);
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.write("stale\r\n");
+    stale.close();
+
+    bed.core->ReadConfiguration(row);
+    EXPECT_EQ(bed.devices().GetStatus(row), QStringLiteral("OK"));
+    EXPECT_EQ(bed.devices().GetAction(row), QStringLiteral("Read Config"));
+    const QString mac = bed.fleet->Device(1).MacText();
+    EXPECT_TRUE(bed.logHas(mac + QStringLiteral(" Nimp:Put config")));
+    EXPECT_TRUE(bed.logHas(mac + QStringLiteral(" Nimp Ack:Put config OK.")));
+    QFile read(file);
+    ASSERT_TRUE(read.open(QIODevice::ReadOnly));
+    const QByteArray text = read.readAll();
+    EXPECT_FALSE(text.startsWith("stale"));
+    EXPECT_TRUE(text.contains("10.0.0.21"));
+    EXPECT_EQ(bed.config.Value(QStringLiteral("ip")), QStringLiteral("10.0.0.21"));
+}
+
+TEST(EngineReadConfig, FailedTransferRetriesThenEndsWithTheDeviceText)
+{
+    Ktr4200FleetOptions o = fleetOf(1);
+    o.tftpFail.insert(0);
+    AppTestBed bed(o);
+    ASSERT_TRUE(bed.started);
+    bed.core->Discover();
+    DeviceRow* row = bed.rowOf(0);
+    ASSERT_NE(row, nullptr);
+    bed.devices().SetSelected(row, true);
+    bed.devices().SetStatus(row, QStringLiteral("....."));
+    bed.queue().AddCommand(cmdSetRetry, row, 0, {QStringLiteral("1")});
+    bed.queue().AddCommand(cmdReadConfig, row, 600, {QString(), bed.core->ReadBackFile(row)});
+    bed.core->RunWithProgress(QStringLiteral("Get config"), QStringLiteral("Get config..."));
+    EXPECT_EQ(bed.fleet->Device(0).counters.put, 2);
+    const QString status = bed.devices().GetStatus(row);
+    EXPECT_NE(status, QStringLiteral("....."));
+    EXPECT_NE(status, QStringLiteral("OK"));
+    EXPECT_FALSE(status.startsWith(QStringLiteral("(VxNIMP) ")));
+}
