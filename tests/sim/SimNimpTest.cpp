@@ -277,3 +277,16 @@ TEST_F(SimNimpTest, DumpJsonHoldsIdentityCountersAndConfiguration)
     EXPECT_EQ(d1[QStringLiteral("counters")].toObject()[QStringLiteral("get")].toInt(), 1);
     EXPECT_TRUE(d1[QStringLiteral("config")].toArray().contains(QStringLiteral("80211b_channel =6")));
 }
+
+TEST_F(SimNimpTest, DelayedRepliesStillComeWhenTheDeviceRebootsMeanwhile)
+{
+    auto options = LoopbackOptions(1);
+    options.replyDelayMs = 200;
+    options.rebootMs = 2000;
+    StartFleet(options);
+    Send(Request(NIMP_CMD_SET, 100, Mac(0), Record(5, Bytes("01"))));
+    EXPECT_EQ(Receive(50), QByteArray()) << "not before the delay";
+    EXPECT_EQ(Receive(), ExpectedReply(NIMP_CMD_SET, 100, 0, Mac(0)));
+    // The reboot has begun: a discovery is not answered.
+    EXPECT_EQ(Exchange(Request(NIMP_CMD_DISCOVER, 101, NimpBroadcastMac), 400), QByteArray());
+}
