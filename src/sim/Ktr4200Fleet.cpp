@@ -434,7 +434,11 @@ void Ktr4200Fleet::HandleSet(SimDevice& device, const QByteArray& datagram, cons
     case ActionPut: {
         (*action == ActionFetch ? device.counters.fetch : device.counters.put) += 1;
         const QHostAddress serverAddress(server.value_or(QString()));
-        if (!server || !fileName || fileName->isEmpty() || serverAddress.isNull() ||
+        // A name with a NUL or other control byte cannot go into a TFTP request.
+        const bool nameUsable = fileName && !fileName->isEmpty() &&
+                                std::none_of(fileName->cbegin(), fileName->cend(),
+                                             [](QChar c) { return c.unicode() < 0x20; });
+        if (!server || !nameUsable || serverAddress.isNull() ||
             serverAddress == QHostAddress(QHostAddress::Broadcast) ||
             serverAddress == QHostAddress(QHostAddress::AnyIPv4) || device.flashPending) {
             Reply(device, to, NIMP_STATUS_NOT_DONE);

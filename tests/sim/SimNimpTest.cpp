@@ -187,6 +187,12 @@ TEST_F(SimNimpTest, FlashWithoutAFetchedFileAndUnknownActionsAreNotDone)
     // A fetch without the server address or file name.
     EXPECT_EQ(Exchange(Request(NIMP_CMD_SET, 62, Mac(0), Record(93, "a.WR") + Record(5, Bytes("0A")))),
               ExpectedReply(NIMP_CMD_SET, 62, 2, Mac(0)));
+    // A file name that cannot be put into a TFTP request.
+    EXPECT_EQ(Exchange(Request(NIMP_CMD_SET, 63, Mac(0),
+                               Record(92, Bytes("7F 00 00 01")) + Record(93, Bytes("61 00 62")) +
+                                   Record(5, Bytes("0A")))),
+              ExpectedReply(NIMP_CMD_SET, 63, 2, Mac(0)));
+    EXPECT_TRUE(fleet->Device(0).transfer.isNull());
 }
 
 TEST_F(SimNimpTest, FaultOptionsSilentNotDoneAndBadPassword)
