@@ -22,7 +22,14 @@ CommandQueue::CommandQueue(AppCore& core) : QObject(nullptr), m_core(core), m_cl
     connect(&m_timer, &QTimer::timeout, this, &CommandQueue::OnTimeout);
 }
 
-CommandQueue::~CommandQueue() = default;
+CommandQueue::~CommandQueue()
+{
+    // The client's destructor runs the event loop while requests are outstanding; replies
+    // delivered then find a queue that is going away and are dropped.
+    m_shuttingDown = true;
+    m_timer.stop();
+    m_client.reset();
+}
 
 void CommandQueue::AddCommand(uint8_t type, DeviceRow* item, int32_t time, const QStringList& params)
 {
@@ -53,7 +60,9 @@ void CommandQueue::Run()
     } ending{this};
 
     try {
-        while (!m_list.empty() && !m_pendingError) {
+        // A last command that armed the timer is waited for too, so that no time-out of this
+        // operation fires after it has ended.
+        while ((!m_list.empty() || m_waiting) && !m_pendingError) {
             if (m_waiting) {
                 waitCentiseconds(RunPollCs, true);
                 continue;
@@ -256,7 +265,7 @@ void CommandQueue::retryLater(uint8_t type, DeviceRow* row, int32_t time, const 
 {
     const quint64 generation = m_generation;
     QTimer::singleShot(delayCs * 10, this, [this, generation, type, row, time, params] {
-        if (!m_running || generation != m_generation)
+        if (!m_running || m_shuttingDown || generation != m_generation)
             return;
         try {
             retryNow(type, row, time, params);

@@ -111,6 +111,7 @@ private:
     QString m_tftpDirectory;
     bool m_waiting = false;
     bool m_running = false;
+    bool m_shuttingDown = false;
     // Counted without wrapping: with 256 devices in the running an 8-bit count would read 0.
     qint64 m_deviceCount = 0;
     DeviceRow* m_timedItem = nullptr;

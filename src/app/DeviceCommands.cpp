@@ -123,7 +123,7 @@ void CommandQueue::sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t ni
     m_client->SendRequest(
         mac, c.params.value(0), vars, nimpCommand,
         [self, handler = std::move(handler)](void*, const VxNIMPError& e, const VxNIMPVarList&) {
-            if (!self)
+            if (!self || self->m_shuttingDown)
                 return;
             try {
                 handler(e);
