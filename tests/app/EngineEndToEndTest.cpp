@@ -284,3 +284,29 @@ TEST(EngineReadConfig, FailedTransferRetriesThenEndsWithTheDeviceText)
     EXPECT_NE(status, QStringLiteral("OK"));
     EXPECT_FALSE(status.startsWith(QStringLiteral("(VxNIMP) ")));
 }
+
+TEST(EngineCommands, ReplyForARowNoLongerSelectedIsReportedOnlyInDeveloperMode)
+{
+    for (const bool developer : {false, true}) {
+        AppTestBed bed(fleetOf(1), {{QStringLiteral("fleetmgr"), developer ? QStringLiteral("Q-Fenn") : QStringLiteral("0")}});
+        ASSERT_TRUE(bed.started);
+        bed.core->Discover();
+        DeviceRow* row = bed.rowOf(0);
+        ASSERT_NE(row, nullptr);
+        bed.devices().SetSelected(row, true);
+        bed.devices().SetStatus(row, QStringLiteral("....."));
+        bed.queue().AddCommand(cmdSetIP, row, 0, {QString(), QStringLiteral("10.3.0.1"), QStringLiteral("255.0.0.0")});
+        QStringList reported;
+        QObject::connect(bed.core.get(), &AppCore::errorReported,
+                         [&](int, const QString& message) { reported.append(message); });
+        bed.queue().Run(); // Set IP does not wait for its reply
+        bed.devices().SetSelected(row, false);
+        EXPECT_TRUE(WaitUntil([&] { return bed.queue().Client().OutstandingCount() == 0; }, 3000));
+        EXPECT_EQ(bed.devices().GetStatus(row), QStringLiteral(".."));
+        EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("IP Address")), QStringLiteral("10.0.0.20"));
+        if (developer)
+            EXPECT_EQ(reported, QStringList{QStringLiteral("Error: Unknown device: 00055D000001")});
+        else
+            EXPECT_TRUE(reported.isEmpty());
+    }
+}
