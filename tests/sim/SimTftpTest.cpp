@@ -4,19 +4,21 @@
 
 #include <QCryptographicHash>
 #include <QMap>
-#include <QtEndian>
 
 namespace {
 
 quint16 Read16(const QByteArray& packet, int offset)
 {
-    return qFromBigEndian<quint16>(packet.constData() + offset);
+    if (packet.size() < offset + 2)
+        return 0;
+    return quint16((uint8_t(packet[offset]) << 8) | uint8_t(packet[offset + 1]));
 }
 
 QByteArray Make16(quint16 value)
 {
     QByteArray bytes(2, '\0');
-    qToBigEndian<quint16>(value, bytes.data());
+    bytes[0] = char(value >> 8);
+    bytes[1] = char(value & 0xFF);
     return bytes;
 }
 
