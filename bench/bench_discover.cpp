@@ -12,7 +12,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QUdpSocket>
-
 #include <cstdio>
 #include <sys/resource.h>
 
@@ -20,9 +19,10 @@ namespace {
 
 double cpuSeconds()
 {
-    rusage u {};
+    rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 quint16 freeUdpPort()
@@ -39,10 +39,14 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     const int devices = args.size() > 1 ? args.at(1).toInt() : 500;
-    const QString simPath = args.size() > 2 ? args.at(2)
-                                            : QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../src/sim/ktr4200-sim"));
+    const QString simPath = args.size() > 2
+                                ? args.at(2)
+                                : QDir(QCoreApplication::applicationDirPath())
+                                      .filePath(QStringLiteral("../src/sim/ktr4200-sim"));
     if (devices <= 0 || !QFile::exists(simPath)) {
-        std::fprintf(stderr, "usage: bench_discover [DEVICES] [PATH-OF-ktr4200-sim] (not found: %s)\n", qPrintable(simPath));
+        std::fprintf(stderr,
+                     "usage: bench_discover [DEVICES] [PATH-OF-ktr4200-sim] (not found: %s)\n",
+                     qPrintable(simPath));
         return 2;
     }
 
@@ -52,14 +56,17 @@ int main(int argc, char** argv)
     if (!ini.open(QIODevice::WriteOnly))
         return 1;
     // Only the addresses differ from the defaults: nothing leaves the machine.
-    ini.write(QStringLiteral("[System]\r\nNimpAddress=127.0.0.1\r\nNimpPort=%1\r\n").arg(port).toLatin1());
+    ini.write(QStringLiteral("[System]\r\nNimpAddress=127.0.0.1\r\nNimpPort=%1\r\n")
+                  .arg(port)
+                  .toLatin1());
     ini.close();
     QDir(home.path()).mkpath(QStringLiteral("Config/Temp"));
 
     QProcess sim;
     sim.setProgram(simPath);
-    sim.setArguments({QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"), QString::number(port),
-                      QStringLiteral("--devices"), QString::number(devices), QStringLiteral("--state-file"),
+    sim.setArguments({QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
+                      QStringLiteral("--port"), QString::number(port), QStringLiteral("--devices"),
+                      QString::number(devices), QStringLiteral("--state-file"),
                       QDir(home.path()).filePath(QStringLiteral("sim-state.json"))});
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     sim.start();

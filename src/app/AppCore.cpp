@@ -38,15 +38,18 @@ QString tempFile(const AppCore& core, const DeviceRow* row, const char* extensio
 }
 } // namespace
 
-AppCore::AppCore(const QString& dataFolder, QObject* parent) : QObject(parent), m_dataFolder(dataFolder)
+AppCore::AppCore(const QString& dataFolder, QObject* parent)
+    : QObject(parent), m_dataFolder(dataFolder)
 {
     m_tftp = std::make_unique<VxTFTPServer>();
     m_tftp->SetTimeouts(TftpTimeoutCs, TftpTransmissions);
-    m_tftp->SetCallback([](void* arg, const VxTFTPMsg& msg, bool* cancel) { static_cast<AppCore*>(arg)->OnTftpEvent(msg, cancel); },
+    m_tftp->SetCallback([](void* arg, const VxTFTPMsg& msg,
+                           bool* cancel) { static_cast<AppCore*>(arg)->OnTftpEvent(msg, cancel); },
                         this);
     m_queue = std::make_unique<CommandQueue>(*this);
     m_requestClient = std::make_unique<VxNIMPClient>();
-    m_discovery = std::make_unique<VxNIMPRequest2EditsRepeat>(*m_requestClient, VxNIMPDevice{BroadcastMac, QString()});
+    m_discovery = std::make_unique<VxNIMPRequest2EditsRepeat>(
+        *m_requestClient, VxNIMPDevice{BroadcastMac, QString()});
     m_discovery->Request().variables = VxNIMPVarList(NimpDiscoveryTable);
     m_discovery->Request().variables.SetName(DiscoveryListName);
     m_discovery->Bind(&m_devices);
@@ -206,8 +209,9 @@ void AppCore::SetIP(const QString& firstAddress, const QString& netmask)
     q.AddCommand(cmdWaitAll, nullptr, m_settings.nimpSetTimeout + m_settings.timingTolerance,
                  {QString::fromLatin1(DeviceStatus::Pending)});
     for (DeviceRow* row : rows)
-        q.AddCommand(cmdSetStatusIf, row, 0,
-                     {QString::fromLatin1(DeviceStatus::InRunning), QString::fromLatin1(DeviceStatus::Ok)});
+        q.AddCommand(
+            cmdSetStatusIf, row, 0,
+            {QString::fromLatin1(DeviceStatus::InRunning), QString::fromLatin1(DeviceStatus::Ok)});
     RunWithProgress(SetIPCaption, SetIPPrompt);
 }
 
@@ -219,7 +223,8 @@ void AppCore::ReadConfiguration(DeviceRow* row)
         return;
     const QString file = ReadBackFile(row);
     m_devices.SetStatus(row, QString::fromLatin1(DeviceStatus::InRunning));
-    m_queue->AddCommand(cmdReadConfig, row, m_settings.configUploadTime + m_settings.timingTolerance,
+    m_queue->AddCommand(cmdReadConfig, row,
+                        m_settings.configUploadTime + m_settings.timingTolerance,
                         {m_settings.accessPassword, file});
     m_queue->AddCommand(cmdLoadConfig, row, 0, {file});
     RunWithProgress(GetConfigCaption, GetConfigPrompt);
@@ -229,9 +234,9 @@ QString AppCore::TftpServerAddressFor(const DeviceRow* row) const
 {
     VxNetInterface interfaces[VxMaxInterfaces];
     const int count = m_settings.tftpServerAddress.isEmpty() ? EnumerateInterfaces(interfaces) : 0;
-    const QString address = ChooseTftpServerAddress(m_settings.tftpServerAddress,
-                                                    m_devices.GetField(row, QStringLiteral("IP Address")),
-                                                    interfaces, count);
+    const QString address = ChooseTftpServerAddress(
+        m_settings.tftpServerAddress, m_devices.GetField(row, QStringLiteral("IP Address")),
+        interfaces, count);
     if (address.isEmpty())
         throw VxError(AppErrorNoLocalAddress,
                       QStringLiteral("No network interface is up to serve files to the devices "

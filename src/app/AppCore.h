@@ -6,7 +6,6 @@
 #include "app/OperationUi.h"
 
 #include <QObject>
-
 #include <memory>
 
 class CommandQueue;
@@ -34,7 +33,7 @@ public:
 
     const QString& DataFolder() const { return m_dataFolder; }
     QString SettingsPath() const;
-    QString TempDirectory() const;    // Config/Temp
+    QString TempDirectory() const; // Config/Temp
     QString FirmwareDirectory() const;
     QString WrittenFile(const DeviceRow* row) const;  // Temp/MAC.WR
     QString ReadBackFile(const DeviceRow* row) const; // Temp/MAC.RD

@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
-
 #include <limits>
 
 namespace {
@@ -17,11 +16,14 @@ namespace {
 class SettingsReader
 {
 public:
-    SettingsReader(const QString& path, QStringList* warnings) : m_ini(path), m_warnings(warnings) {}
+    SettingsReader(const QString& path, QStringList* warnings) : m_ini(path), m_warnings(warnings)
+    {
+    }
 
     QString text(const char* key, const QString& def) const
     {
-        return m_ini.ReadString(QString::fromLatin1(SettingsSection), QString::fromLatin1(key), def);
+        return m_ini.ReadString(QString::fromLatin1(SettingsSection), QString::fromLatin1(key),
+                                def);
     }
 
     // A decimal integer within [low, high], or the default and a warning.
@@ -37,7 +39,11 @@ public:
         return value;
     }
 
-    bool flag(const char* key, bool def) const { return integer(key, def ? 1 : 0, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()) != 0; }
+    bool flag(const char* key, bool def) const
+    {
+        return integer(key, def ? 1 : 0, std::numeric_limits<int>::min(),
+                       std::numeric_limits<int>::max()) != 0;
+    }
 
     // A setting in seconds, held in centiseconds.
     int seconds(const char* key, int defSeconds) const
@@ -48,8 +54,10 @@ public:
     void warn(const char* key, const QString& raw) const
     {
         if (m_warnings)
-            m_warnings->append(QStringLiteral("Setting %1=\"%2\" ignored: not a usable value, the default applies.")
-                                   .arg(QString::fromLatin1(key), raw));
+            m_warnings->append(
+                QStringLiteral(
+                    "Setting %1=\"%2\" ignored: not a usable value, the default applies.")
+                    .arg(QString::fromLatin1(key), raw));
     }
 
 private:
@@ -114,7 +122,8 @@ QString ResolveDataFolder(const QString& homeOption)
     if (QCoreApplication::instance()) {
         const QString exeDir = QCoreApplication::applicationDirPath();
         const QFileInfo dir(exeDir);
-        if (QFileInfo::exists(QDir(exeDir).filePath(QString::fromLatin1(SettingsFileName))) || dir.isWritable())
+        if (QFileInfo::exists(QDir(exeDir).filePath(QString::fromLatin1(SettingsFileName))) ||
+            dir.isWritable())
             return exeDir;
     }
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
@@ -125,7 +134,7 @@ void PrepareDataFolder(const QString& folder)
     QDir dir(folder);
     for (const char* sub : {"Config/Temp", "firmware"}) {
         if (!dir.mkpath(QString::fromLatin1(sub)))
-            throw VxError(AppErrorDataFolder,
-                          QStringLiteral("Cannot create the folder %1").arg(dir.filePath(QString::fromLatin1(sub))));
+            throw VxError(AppErrorDataFolder, QStringLiteral("Cannot create the folder %1")
+                                                  .arg(dir.filePath(QString::fromLatin1(sub))));
     }
 }

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <QStringList>
-
 #include <cstdint>
 
 struct DeviceRow;
 
-enum CommandType : uint8_t {
+enum CommandType : uint8_t
+{
     cmdWait = 1,
     cmdWaitAll = 2,
     cmdResetCount = 5,

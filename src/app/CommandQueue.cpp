@@ -16,7 +16,8 @@ constexpr int RunPollCs = 10;
 constexpr int WaitAllPollCs = 20;
 } // namespace
 
-CommandQueue::CommandQueue(AppCore& core) : QObject(nullptr), m_core(core), m_client(std::make_unique<VxNIMPClient>())
+CommandQueue::CommandQueue(AppCore& core)
+    : QObject(nullptr), m_core(core), m_client(std::make_unique<VxNIMPClient>())
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &CommandQueue::OnTimeout);
@@ -31,7 +32,8 @@ CommandQueue::~CommandQueue()
     m_client.reset();
 }
 
-void CommandQueue::AddCommand(uint8_t type, DeviceRow* item, int32_t time, const QStringList& params)
+void CommandQueue::AddCommand(uint8_t type, DeviceRow* item, int32_t time,
+                              const QStringList& params)
 {
     auto c = std::make_unique<Command>();
     c->type = type;
@@ -261,7 +263,8 @@ void CommandQueue::retryNow(uint8_t type, DeviceRow* row, int32_t time, const QS
     Execute(retry);
 }
 
-void CommandQueue::retryLater(uint8_t type, DeviceRow* row, int32_t time, const QStringList& params, int delayCs)
+void CommandQueue::retryLater(uint8_t type, DeviceRow* row, int32_t time, const QStringList& params,
+                              int delayCs)
 {
     const quint64 generation = m_generation;
     QTimer::singleShot(delayCs * 10, this, [this, generation, type, row, time, params] {

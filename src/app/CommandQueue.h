@@ -5,7 +5,6 @@
 
 #include <QObject>
 #include <QTimer>
-
 #include <deque>
 #include <functional>
 #include <memory>
@@ -94,7 +93,8 @@ private:
     void retryNow(uint8_t type, DeviceRow* row, int32_t time, const QStringList& params);
     // A retry after a pause: run from the event loop, not from inside the reply's delivery, and
     // dropped when the operation has ended in the meantime.
-    void retryLater(uint8_t type, DeviceRow* row, int32_t time, const QStringList& params, int delayCs);
+    void retryLater(uint8_t type, DeviceRow* row, int32_t time, const QStringList& params,
+                    int delayCs);
     // An error inside a reply handler or a delayed retry ends the operation like one in Execute.
     void failOperation(const VxError& error);
     void decrementRetry(DeviceRow* row);

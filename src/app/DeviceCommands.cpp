@@ -109,12 +109,13 @@ DeviceRow* CommandQueue::replyRow(const VxNIMPError& e)
 {
     DeviceRow* row = m_core.Devices().FindSelectedItem(e.mac);
     if (!row && developerMode())
-        m_core.ReportError(VxError(AppErrorUnknownDevice, QStringLiteral("Error: Unknown device: ") + e.mac));
+        m_core.ReportError(
+            VxError(AppErrorUnknownDevice, QStringLiteral("Error: Unknown device: ") + e.mac));
     return row;
 }
 
-void CommandQueue::sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t nimpCommand, int timeout,
-                               std::function<void(const VxNIMPError&)> handler)
+void CommandQueue::sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t nimpCommand,
+                               int timeout, std::function<void(const VxNIMPError&)> handler)
 {
     const QString mac = column(m_core.Devices(), c.item, "Mac Address");
     QPointer<CommandQueue> self(this);
@@ -156,7 +157,8 @@ void CommandQueue::getVersion(Command& c)
     log(column(devices, c.item, "Mac Address") + QStringLiteral(" Nimp:Get Version"));
     devices.SetStatus(c.item, status(DeviceStatus::Pending));
     VxNIMPVarList vars(NimpVersionTable);
-    sendRequest(c, vars, NIMP_CMD_GET, GetVersionTimeout, [this](const VxNIMPError& e) { onGetVersionReply(e); });
+    sendRequest(c, vars, NIMP_CMD_GET, GetVersionTimeout,
+                [this](const VxNIMPError& e) { onGetVersionReply(e); });
 }
 
 void CommandQueue::onGetVersionReply(const VxNIMPError& e)
@@ -178,8 +180,8 @@ void CommandQueue::onGetVersionReply(const VxNIMPError& e)
         decrementRetry(row);
         setStatusIfPending(row, status(DeviceStatus::InRunning));
         // The timer stays armed until the retry re-arms it.
-        retryLater(cmdGetVersion, row, m_core.Settings().timingTolerance + GetVersionRetryExtra, {e.password},
-                   GetVersionRetryPause);
+        retryLater(cmdGetVersion, row, m_core.Settings().timingTolerance + GetVersionRetryExtra,
+                   {e.password}, GetVersionRetryPause);
         return;
     }
     setStatusIfPending(row, status(DeviceStatus::Unsuccess));
@@ -201,7 +203,8 @@ void CommandQueue::setIP(Command& c)
                 [this, ip, mask](const VxNIMPError& e) { onSetIPReply(e, ip, mask); });
 }
 
-void CommandQueue::onSetIPReply(const VxNIMPError& e, const QString& sentIp, const QString& sentMask)
+void CommandQueue::onSetIPReply(const VxNIMPError& e, const QString& sentIp,
+                                const QString& sentMask)
 {
     DeviceRow* row = replyRow(e);
     if (!row)
@@ -233,7 +236,7 @@ void CommandQueue::transfer(Command& c)
     const QString mac = column(devices, c.item, "Mac Address");
     StartTimer(c.item, c.time);
     const QString logText = mac + QStringLiteral(" Nimp:") +
-                            (c.type == cmdReadConfig   ? QStringLiteral("Put config")
+                            (c.type == cmdReadConfig    ? QStringLiteral("Put config")
                              : c.type == cmdWriteConfig ? QStringLiteral("Get config")
                                                         : QStringLiteral("Get firmware"));
     const QString serverIp = m_core.TftpServerAddressFor(c.item);
@@ -241,7 +244,8 @@ void CommandQueue::transfer(Command& c)
     const QString path = c.params.value(1);
     if (c.type == cmdReadConfig && QFile::exists(path) && !QFile::remove(path))
         // A file left from an earlier run must not pass for the new one.
-        throw VxError(AppErrorDataFolder, QStringLiteral("Cannot remove the old file %1").arg(path));
+        throw VxError(AppErrorDataFolder,
+                      QStringLiteral("Cannot remove the old file %1").arg(path));
 
     QString directory, fileName;
     if (!path.contains(QLatin1Char('/')) && !path.contains(QDir::separator())) {
@@ -348,15 +352,17 @@ void CommandQueue::flash(Command& c)
 {
     DeviceListModel& devices = m_core.Devices();
     const bool config = c.type == cmdConfigFlash;
-    const QString logText = column(devices, c.item, "Mac Address") + QStringLiteral(" Nimp:") +
-                            (config ? QStringLiteral("Config flash update") : QStringLiteral("F/W flash update"));
+    const QString logText =
+        column(devices, c.item, "Mac Address") + QStringLiteral(" Nimp:") +
+        (config ? QStringLiteral("Config flash update") : QStringLiteral("F/W flash update"));
     VxNIMPVarList vars(NimpActionTable);
     setVar(vars, VarAction, QString::number(ActionValueFlash));
     devices.SetStatus(c.item, status(DeviceStatus::Pending));
     devices.SetAction(c.item, config ? ActionWriteConfig2 : ActionUpdateFw2);
     const AppSettings& settings = m_core.Settings();
     const uint8_t type = c.type;
-    sendRequest(c, vars, NIMP_CMD_SET, config ? settings.configFlashUpdateTime : settings.fwFlashUpdateTime,
+    sendRequest(c, vars, NIMP_CMD_SET,
+                config ? settings.configFlashUpdateTime : settings.fwFlashUpdateTime,
                 [this, type](const VxNIMPError& e) { onFlashReply(e, type); });
     log(logText);
 }
@@ -389,8 +395,10 @@ void CommandQueue::reset(Command& c)
     devices.SetStatus(c.item, status(DeviceStatus::Pending));
     devices.SetAction(c.item, factory ? ActionFactoryResetText : ActionReset);
     const uint8_t type = c.type;
-    sendRequest(c, vars, NIMP_CMD_SET, ResetTimeout, [this, type](const VxNIMPError& e) { onResetReply(e, type); });
-    log(column(devices, c.item, "Mac Address") + (factory ? QStringLiteral(" Nimp:FactoryReset") : QStringLiteral(" Nimp:Reset")));
+    sendRequest(c, vars, NIMP_CMD_SET, ResetTimeout,
+                [this, type](const VxNIMPError& e) { onResetReply(e, type); });
+    log(column(devices, c.item, "Mac Address") +
+        (factory ? QStringLiteral(" Nimp:FactoryReset") : QStringLiteral(" Nimp:Reset")));
 }
 
 void CommandQueue::onResetReply(const VxNIMPError& e, uint8_t type)

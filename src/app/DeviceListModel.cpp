@@ -39,7 +39,8 @@ QVariant DeviceListModel::data(const QModelIndex& index, int role) const
 
 QVariant DeviceListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < ColumnCount)
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < ColumnCount)
         return ColumnNames().at(section);
     return QAbstractTableModel::headerData(section, orientation, role);
 }
@@ -197,5 +198,6 @@ int DeviceListModel::SetField(DeviceRow* row, const QString& columnName, const Q
 
 void DeviceListModel::cellChanged(const DeviceRow* row, int firstColumn, int lastColumn)
 {
-    emit dataChanged(index(row->index, firstColumn), index(row->index, lastColumn), {Qt::DisplayRole});
+    emit dataChanged(index(row->index, firstColumn), index(row->index, lastColumn),
+                     {Qt::DisplayRole});
 }

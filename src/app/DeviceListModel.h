@@ -3,7 +3,6 @@
 #include <QAbstractTableModel>
 #include <QString>
 #include <QStringList>
-
 #include <memory>
 #include <optional>
 #include <vector>
@@ -27,7 +26,8 @@ class DeviceListModel : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    enum Column {
+    enum Column
+    {
         ColModelName,
         ColMacAddress,
         ColIpAddress,
@@ -47,7 +47,8 @@ public:
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
 
     int Count() const { return int(m_rows.size()); }
     DeviceRow* Row(int index) const;

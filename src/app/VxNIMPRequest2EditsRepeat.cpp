@@ -26,7 +26,8 @@ bool VxNIMPRequest::Check() const
     return EvaluateCondition(Substitute(filter));
 }
 
-VxNIMPRequest2Controls::VxNIMPRequest2Controls(VxNIMPClient& client, const VxNIMPDevice& defaultDevice, QObject* owner)
+VxNIMPRequest2Controls::VxNIMPRequest2Controls(VxNIMPClient& client,
+                                               const VxNIMPDevice& defaultDevice, QObject* owner)
     : QObject(owner), m_client(client)
 {
     m_request.device = defaultDevice;
@@ -77,7 +78,8 @@ void VxNIMPRequest2Controls::Prepare(uint8_t) {}
 
 void VxNIMPRequest2Controls::Finish(uint8_t) {}
 
-VxNIMPRequest2Edits::VxNIMPRequest2Edits(VxNIMPClient& client, const VxNIMPDevice& defaultDevice, QObject* owner)
+VxNIMPRequest2Edits::VxNIMPRequest2Edits(VxNIMPClient& client, const VxNIMPDevice& defaultDevice,
+                                         QObject* owner)
     : VxNIMPRequest2Controls(client, defaultDevice, owner)
 {
 }

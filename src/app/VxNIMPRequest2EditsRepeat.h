@@ -37,7 +37,8 @@ class VxNIMPRequest2Controls : public QObject
     Q_OBJECT
 
 public:
-    VxNIMPRequest2Controls(VxNIMPClient& client, const VxNIMPDevice& defaultDevice, QObject* owner = nullptr);
+    VxNIMPRequest2Controls(VxNIMPClient& client, const VxNIMPDevice& defaultDevice,
+                           QObject* owner = nullptr);
     // Runs the event loop for up to 6 s while a run is still outstanding.
     ~VxNIMPRequest2Controls() override;
 
@@ -73,7 +74,8 @@ class VxNIMPRequest2Edits : public VxNIMPRequest2Controls
     Q_OBJECT
 
 public:
-    VxNIMPRequest2Edits(VxNIMPClient& client, const VxNIMPDevice& defaultDevice, QObject* owner = nullptr);
+    VxNIMPRequest2Edits(VxNIMPClient& client, const VxNIMPDevice& defaultDevice,
+                        QObject* owner = nullptr);
     void Bind(DeviceListModel* list) { m_list = list; }
 
 protected:

@@ -42,7 +42,8 @@ void printTable(AppCore& core)
     auto printRow = [&](const QStringList& cells) {
         QString line;
         for (int c = 0; c < shown; ++c)
-            line += (c ? QStringLiteral("  ") : QString()) + cells.value(c).leftJustified(widths[c]);
+            line +=
+                (c ? QStringLiteral("  ") : QString()) + cells.value(c).leftJustified(widths[c]);
         std::printf("%s\n", qPrintable(line.trimmed()));
     };
     printRow(DeviceListModel::ColumnNames().mid(0, shown));
@@ -82,13 +83,14 @@ int runDiscover(const QStringList& argv)
         }
         return ExitAllOk;
     } catch (const CliUsageError& e) {
-        std::fprintf(stderr, "nodewarden discover: %s\n(see nodewarden discover --help)\n", qPrintable(e.message));
+        std::fprintf(stderr, "nodewarden discover: %s\n(see nodewarden discover --help)\n",
+                     qPrintable(e.message));
         return ExitUsage;
     }
 }
 
-const CliCommandRegistration registration({QStringLiteral("discover"),
-                                            QStringLiteral("discover [--json]            list the devices that answer"),
-                                            runDiscover});
+const CliCommandRegistration registration(
+    {QStringLiteral("discover"),
+     QStringLiteral("discover [--json]            list the devices that answer"), runDiscover});
 
 } // namespace

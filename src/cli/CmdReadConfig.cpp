@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
 #include <cstdio>
 
 namespace {
@@ -100,6 +99,7 @@ int runReadConfig(const QStringList& argv)
 
 const CliCommandRegistration registration(
     {QStringLiteral("read-config"),
-     QStringLiteral("read-config --mac MAC --output FILE   read a device's configuration"), runReadConfig});
+     QStringLiteral("read-config --mac MAC --output FILE   read a device's configuration"),
+     runReadConfig});
 
 } // namespace

@@ -3,7 +3,6 @@
 #include "cli/CmdShared.h"
 
 #include <QHostAddress>
-
 #include <cstdio>
 
 namespace {
@@ -85,13 +84,15 @@ int runSetIp(const QStringList& argv)
         core.SetIP(*ip, *mask);
         return ReportSelectedRows(core, json);
     } catch (const CliUsageError& e) {
-        std::fprintf(stderr, "nodewarden set-ip: %s\n(see nodewarden set-ip --help)\n", qPrintable(e.message));
+        std::fprintf(stderr, "nodewarden set-ip: %s\n(see nodewarden set-ip --help)\n",
+                     qPrintable(e.message));
         return ExitUsage;
     }
 }
 
 const CliCommandRegistration registration(
     {QStringLiteral("set-ip"),
-     QStringLiteral("set-ip (--mac MAC... | --all) --ip A.B.C.D --mask M   set addresses"), runSetIp});
+     QStringLiteral("set-ip (--mac MAC... | --all) --ip A.B.C.D --mask M   set addresses"),
+     runSetIp});
 
 } // namespace

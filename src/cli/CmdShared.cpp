@@ -14,7 +14,6 @@
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
-
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
@@ -105,7 +104,8 @@ CliSession::CliSession(bool assumeYes)
     // Lines logged while the engine started (settings that were ignored) come first.
     for (const QString& line : m_core->Log().Lines())
         m_ui->PrintLogLine(line);
-    QObject::connect(&m_core->Log(), &ActionLog::lineAdded, m_ui.get(), &CliOperationUi::PrintLogLine);
+    QObject::connect(&m_core->Log(), &ActionLog::lineAdded, m_ui.get(),
+                     &CliOperationUi::PrintLogLine);
     m_config = std::make_unique<ConfigFileTarget>();
     m_config->SetDeveloperMode(m_core->Settings().developerMode);
     AppCore* core = m_core.get();
@@ -155,8 +155,9 @@ void CliSession::DiscoverAndSelect(const QStringList& macs, bool all)
             missing.append(mac);
     }
     if (!missing.isEmpty())
-        throw CliUsageError{QStringLiteral("not found by Discover: %1 (nothing was sent to any device)")
-                                .arg(missing.join(QStringLiteral(", ")))};
+        throw CliUsageError{
+            QStringLiteral("not found by Discover: %1 (nothing was sent to any device)")
+                .arg(missing.join(QStringLiteral(", ")))};
 }
 
 CliOperationUi::CliOperationUi(AppCore& core, bool assumeYes)
@@ -181,7 +182,8 @@ void CliOperationUi::ShowProgress(const QString& caption, const QString& prompt,
     m_abortable = abortable;
     if (abortable && ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_interruptFds) == 0) {
         m_interruptNotifier = new QSocketNotifier(g_interruptFds[1], QSocketNotifier::Read, this);
-        connect(m_interruptNotifier, &QSocketNotifier::activated, this, &CliOperationUi::onInterrupt);
+        connect(m_interruptNotifier, &QSocketNotifier::activated, this,
+                &CliOperationUi::onInterrupt);
         struct sigaction sa = {};
         sa.sa_handler = onSigint;
         sigemptyset(&sa.sa_mask);
@@ -305,7 +307,8 @@ void CliOperationUi::drawProgress()
             const QString status = devices.GetStatus(row);
             if (status == StatusOk)
                 ++ok;
-            else if (status == QLatin1String(DeviceStatus::InRunning) || status == QLatin1String(DeviceStatus::Pending))
+            else if (status == QLatin1String(DeviceStatus::InRunning) ||
+                     status == QLatin1String(DeviceStatus::Pending))
                 ++running;
             else
                 ++failed;
@@ -350,7 +353,8 @@ int ReportSelectedRows(AppCore& core, bool json)
         std::fputs(RowsToJson(core, rows).constData(), stdout);
     } else {
         for (DeviceRow* row : rows)
-            std::printf("%s  %-15s  %s\n", qPrintable(devices.GetField(row, QStringLiteral("Mac Address"))),
+            std::printf("%s  %-15s  %s\n",
+                        qPrintable(devices.GetField(row, QStringLiteral("Mac Address"))),
                         qPrintable(devices.GetField(row, QStringLiteral("IP Address"))),
                         qPrintable(devices.GetStatus(row)));
     }

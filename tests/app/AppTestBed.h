@@ -1,19 +1,18 @@
 #pragma once
 
+#include "TestHelpers.h"
 #include "app/AppCore.h"
 #include "app/CommandQueue.h"
 #include "app/OperationUi.h"
 #include "config/ConfigFileTarget.h"
 #include "nimp/VxNIMPClient.h"
 #include "sim/Ktr4200Fleet.h"
-#include "TestHelpers.h"
 
 #include <QDir>
 #include <QFile>
 #include <QMap>
 #include <QTemporaryDir>
 #include <QUdpSocket>
-
 #include <functional>
 #include <memory>
 

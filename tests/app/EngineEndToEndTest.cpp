@@ -1,13 +1,11 @@
 // The engine against the simulated fleet on 127.0.0.1, with short timings from system.ini.
 #include "AppTestBed.h"
-
 #include "app/DeviceListModel.h"
 #include "common/VxError.h"
 #include "common/Wait.h"
 
 #include <QFile>
 #include <QTimer>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -44,9 +42,12 @@ TEST(EngineDiscover, FilterKeepsTheManagedModelsAndListsEachDeviceOnce)
     EXPECT_EQ(bed.rowOf(2), nullptr);
     DeviceRow* row = bed.rowOf(3);
     ASSERT_NE(row, nullptr);
-    EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("IP Address")), QStringLiteral("10.0.0.23"));
-    EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("F/W Version")), QStringLiteral("1.02.07u"));
-    EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("Action")), QLatin1String(UnknownFieldText));
+    EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("IP Address")),
+              QStringLiteral("10.0.0.23"));
+    EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("F/W Version")),
+              QStringLiteral("1.02.07u"));
+    EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("Action")),
+              QLatin1String(UnknownFieldText));
     EXPECT_EQ(bed.core->Log().Lines(), QStringList{QStringLiteral("3 device(s) discovered.")});
     EXPECT_EQ(bed.ui.captions, QStringList{QStringLiteral("Discover the devices")});
     EXPECT_FALSE(bed.ui.showing);
@@ -89,17 +90,23 @@ TEST(EngineSetIP, FourDevicesFromPoint253WrapAfter254)
     selectAll(bed);
     bed.core->SetIP(QStringLiteral("10.9.0.253"), QStringLiteral("255.255.0.0"));
 
-    const QStringList expected = {QStringLiteral("10.9.0.253"), QStringLiteral("10.9.0.254"), QStringLiteral("10.9.0.1"),
-                                  QStringLiteral("10.9.0.2")};
+    const QStringList expected = {QStringLiteral("10.9.0.253"), QStringLiteral("10.9.0.254"),
+                                  QStringLiteral("10.9.0.1"), QStringLiteral("10.9.0.2")};
     for (int i = 0; i < 4; ++i) {
         DeviceRow* row = bed.devices().Row(i);
-        const int device = bed.fleet->FindDevice(QByteArray::fromHex(bed.devices().GetField(row, QStringLiteral("Mac Address")).toLatin1()))->index;
+        const int device =
+            bed.fleet
+                ->FindDevice(QByteArray::fromHex(
+                    bed.devices().GetField(row, QStringLiteral("Mac Address")).toLatin1()))
+                ->index;
         EXPECT_EQ(bed.devices().GetStatus(row), QStringLiteral("OK"));
         EXPECT_EQ(bed.devices().GetAction(row), QStringLiteral("Set IP"));
         EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("IP Address")), expected[i]);
-        EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("Netmask")), QStringLiteral("255.255.0.0"));
+        EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("Netmask")),
+                  QStringLiteral("255.255.0.0"));
         EXPECT_EQ(bed.fleet->Device(device).IpAddress(), expected[i]);
-        EXPECT_TRUE(bed.logHas(bed.fleet->Device(device).MacText() + QStringLiteral(" Nimp Ack: Set IP OK.")));
+        EXPECT_TRUE(bed.logHas(bed.fleet->Device(device).MacText() +
+                               QStringLiteral(" Nimp Ack: Set IP OK.")));
     }
     EXPECT_EQ(bed.ui.captions.last(), QStringLiteral("Set IP"));
     EXPECT_TRUE(bed.ui.lastAbortable);
@@ -120,14 +127,17 @@ TEST(EngineSetIP, WrongPasswordAndSilentDeviceEndWithTheirOwnTexts)
     EXPECT_EQ(bed.status(0), QStringLiteral("OK"));
     EXPECT_EQ(bed.status(1), QStringLiteral("Password Error!"));
     EXPECT_EQ(bed.fleet->Device(1).counters.wrongPassword, 3); // the first try and two retries
-    EXPECT_TRUE(bed.logHas(bed.fleet->Device(1).MacText() + QStringLiteral(" Nimp Ack: Set IP Password Error!")));
+    EXPECT_TRUE(bed.logHas(bed.fleet->Device(1).MacText() +
+                           QStringLiteral(" Nimp Ack: Set IP Password Error!")));
     EXPECT_EQ(bed.status(2), QStringLiteral("-Time Out-"));
-    EXPECT_EQ(bed.devices().GetField(bed.rowOf(2), QStringLiteral("IP Address")), QStringLiteral("10.0.0.22"));
+    EXPECT_EQ(bed.devices().GetField(bed.rowOf(2), QStringLiteral("IP Address")),
+              QStringLiteral("10.0.0.22"));
 
     // The client's own time-out comes after NimpSetTimeout + 5 s: its retries are gated off
     // and its text does not replace the time-out.
     const QString timeoutLine = bed.fleet->Device(2).MacText() + QStringLiteral(" Nimp:Set IP ");
-    EXPECT_TRUE(WaitUntil([&] { return bed.core->Queue().Client().OutstandingCount() == 0; }, 9000));
+    EXPECT_TRUE(
+        WaitUntil([&] { return bed.core->Queue().Client().OutstandingCount() == 0; }, 9000));
     WaitMilliseconds(200);
     EXPECT_EQ(bed.status(2), QStringLiteral("-Time Out-"));
     EXPECT_EQ(bed.core->Log().Lines().filter(timeoutLine).size(), 1);
@@ -156,7 +166,8 @@ TEST(EngineCommands, GetVersionTimerTimeOutIsNotOverwrittenByTheLateReply)
     // "Not done" proves the device is alive.
     EXPECT_EQ(bed.devices().GetStatus(notDone), QStringLiteral("....."));
     EXPECT_EQ(bed.devices().GetField(notDone, QStringLiteral("Retry")), QStringLiteral("0"));
-    EXPECT_TRUE(bed.logHas(bed.fleet->Device(1).MacText() + QStringLiteral(" Nimp Ack: Get Version not done, but alive.")));
+    EXPECT_TRUE(bed.logHas(bed.fleet->Device(1).MacText() +
+                           QStringLiteral(" Nimp Ack: Get Version not done, but alive.")));
 
     EXPECT_TRUE(WaitUntil([&] { return q.Client().OutstandingCount() == 0; }, 8000));
     EXPECT_EQ(bed.devices().GetStatus(silent), QStringLiteral("-Time Out-"));
@@ -183,7 +194,8 @@ TEST(EngineSetIP, RetriesSucceedAfterLostPackets)
         const SimDeviceCounters& c = bed.fleet->Device(i).counters;
         retried += c.discover + c.set + c.droppedRequests - 4 > 1 ? 1 : 0;
         if (bed.status(i) == QLatin1String("OK")) {
-            EXPECT_EQ(bed.fleet->Device(i).IpAddress(), bed.devices().GetField(bed.rowOf(i), QStringLiteral("IP Address")));
+            EXPECT_EQ(bed.fleet->Device(i).IpAddress(),
+                      bed.devices().GetField(bed.rowOf(i), QStringLiteral("IP Address")));
         }
     }
     EXPECT_GT(retried, 0);
@@ -207,10 +219,12 @@ TEST(EngineAbort, NoKeepsTheOperationYesMarksEveryUnfinishedRow)
     for (int i : {1, 2}) {
         bed.devices().SetStatus(bed.rowOf(i), QStringLiteral("....."));
         q.AddCommand(cmdSetRetry, bed.rowOf(i), 0, {QStringLiteral("2")});
-        q.AddCommand(cmdSetIP, bed.rowOf(i), 0, {QString(), QStringLiteral("10.9.2.1"), QStringLiteral("255.0.0.0")});
+        q.AddCommand(cmdSetIP, bed.rowOf(i), 0,
+                     {QString(), QStringLiteral("10.9.2.1"), QStringLiteral("255.0.0.0")});
     }
     q.AddCommand(cmdWaitAll, nullptr, 3000, {QStringLiteral("..")});
-    q.AddCommand(cmdSetStatusIf, bed.rowOf(1), 0, {QStringLiteral("Aborted!"), QStringLiteral("ran after abort")});
+    q.AddCommand(cmdSetStatusIf, bed.rowOf(1), 0,
+                 {QStringLiteral("Aborted!"), QStringLiteral("ran after abort")});
 
     bool keptAfterNo = false;
     QTimer::singleShot(600, [&] {
@@ -225,7 +239,8 @@ TEST(EngineAbort, NoKeepsTheOperationYesMarksEveryUnfinishedRow)
     EXPECT_LT(TickCount() - start, 10000); // the 30 s wait ended with the abort
     EXPECT_TRUE(keptAfterNo);
     ASSERT_EQ(bed.ui.questions.size(), 2);
-    EXPECT_EQ(bed.ui.questions[0], QStringLiteral("Warning: Are you sure to abort the operations?"));
+    EXPECT_EQ(bed.ui.questions[0],
+              QStringLiteral("Warning: Are you sure to abort the operations?"));
     EXPECT_EQ(bed.status(0), QStringLiteral("OK"));
     EXPECT_EQ(bed.status(1), QStringLiteral("Aborted!"));
     EXPECT_EQ(bed.status(2), QStringLiteral("Aborted!"));
@@ -288,14 +303,16 @@ TEST(EngineReadConfig, FailedTransferRetriesThenEndsWithTheDeviceText)
 TEST(EngineCommands, ReplyForARowNoLongerSelectedIsReportedOnlyInDeveloperMode)
 {
     for (const bool developer : {false, true}) {
-        AppTestBed bed(fleetOf(1), {{QStringLiteral("fleetmgr"), developer ? QStringLiteral("Q-Fenn") : QStringLiteral("0")}});
+        AppTestBed bed(fleetOf(1), {{QStringLiteral("fleetmgr"),
+                                     developer ? QStringLiteral("Q-Fenn") : QStringLiteral("0")}});
         ASSERT_TRUE(bed.started);
         bed.core->Discover();
         DeviceRow* row = bed.rowOf(0);
         ASSERT_NE(row, nullptr);
         bed.devices().SetSelected(row, true);
         bed.devices().SetStatus(row, QStringLiteral("....."));
-        bed.queue().AddCommand(cmdSetIP, row, 0, {QString(), QStringLiteral("10.3.0.1"), QStringLiteral("255.0.0.0")});
+        bed.queue().AddCommand(
+            cmdSetIP, row, 0, {QString(), QStringLiteral("10.3.0.1"), QStringLiteral("255.0.0.0")});
         QStringList reported;
         QObject::connect(bed.core.get(), &AppCore::errorReported,
                          [&](int, const QString& message) { reported.append(message); });
@@ -303,7 +320,8 @@ TEST(EngineCommands, ReplyForARowNoLongerSelectedIsReportedOnlyInDeveloperMode)
         bed.devices().SetSelected(row, false);
         EXPECT_TRUE(WaitUntil([&] { return bed.queue().Client().OutstandingCount() == 0; }, 3000));
         EXPECT_EQ(bed.devices().GetStatus(row), QStringLiteral(".."));
-        EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("IP Address")), QStringLiteral("10.0.0.20"));
+        EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("IP Address")),
+                  QStringLiteral("10.0.0.20"));
         if (developer)
             EXPECT_EQ(reported, QStringList{QStringLiteral("Error: Unknown device: 00055D000001")});
         else

@@ -1,7 +1,6 @@
 // The engine's parts that need no device: the device list, settings, log lines, the queue's
 // own commands, and the choice of the TFTP server address.
 #include "AppTestBed.h"
-
 #include "app/AppErrors.h"
 #include "app/AppSettings.h"
 #include "app/DeviceListModel.h"
@@ -12,7 +11,6 @@
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -20,8 +18,8 @@ namespace {
 DeviceRow* addDevice(DeviceListModel& list, const QString& mac)
 {
     return list.AddRow(QStringLiteral("KTR-4200"),
-                       {mac, QStringLiteral("10.0.0.1"), QStringLiteral("255.255.255.0"), QStringLiteral("1.02.07u"),
-                        QStringLiteral("ap")});
+                       {mac, QStringLiteral("10.0.0.1"), QStringLiteral("255.255.255.0"),
+                        QStringLiteral("1.02.07u"), QStringLiteral("ap")});
 }
 
 } // namespace
@@ -45,7 +43,8 @@ TEST(DeviceListModel, OperationCellsComeIntoBeingTogether)
     EXPECT_EQ(list.GetAction(other), QStringLiteral("Set IP"));
     EXPECT_EQ(list.GetStatus(other), QString());
     EXPECT_EQ(list.SetField(other, QStringLiteral("F/W Version"), QStringLiteral("Updated")), 0);
-    EXPECT_EQ(list.data(list.index(1, DeviceListModel::ColFwVersion)).toString(), QStringLiteral("Updated"));
+    EXPECT_EQ(list.data(list.index(1, DeviceListModel::ColFwVersion)).toString(),
+              QStringLiteral("Updated"));
     EXPECT_EQ(list.headerData(8, Qt::Horizontal).toString(), QStringLiteral("Retry"));
 }
 
@@ -92,10 +91,12 @@ TEST(Settings, DefaultsUnitsAndIgnoredKeys)
 
     QFile f(ini);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray("[system]\r\nfleetmgr=Q-Fenn\r\nDiscoveryTimeout=2\r\nTimingTolerance=0\r\n"
-                       "RebootTime=ten\r\nFilter=0\r\nVerify=7\r\nNimpPort=70000\r\nNimpAddress=127.0.0.1\r\n"
-                       "TftpServerAddress=not-an-address\r\nModule=KTR-4200AP\r\nNimpWirelessAP=") +
-            EncryptText(QStringLiteral("s3cret")).toLatin1() + "\r\n");
+    f.write(
+        QByteArray(
+            "[system]\r\nfleetmgr=Q-Fenn\r\nDiscoveryTimeout=2\r\nTimingTolerance=0\r\n"
+            "RebootTime=ten\r\nFilter=0\r\nVerify=7\r\nNimpPort=70000\r\nNimpAddress=127.0.0.1\r\n"
+            "TftpServerAddress=not-an-address\r\nModule=KTR-4200AP\r\nNimpWirelessAP=") +
+        EncryptText(QStringLiteral("s3cret")).toLatin1() + "\r\n");
     f.close();
     s = LoadSettings(ini, &warnings);
     EXPECT_TRUE(s.developerMode);
@@ -137,14 +138,25 @@ TEST(Settings, DataFolderPrecedenceAndCreation)
 TEST(TftpServerAddress, ConfiguredThenDeviceSubnetThenFirstRealInterface)
 {
     VxNetInterface ifs[3];
-    ifs[0] = {QStringLiteral("127.0.0.1"), QStringLiteral("255.0.0.0"), true, false, true, false, false};
-    ifs[1] = {QStringLiteral("192.168.7.2"), QStringLiteral("255.255.255.0"), true, true, false, false, true};
-    ifs[2] = {QStringLiteral("10.1.2.3"), QStringLiteral("255.255.0.0"), true, true, false, false, true};
-    EXPECT_EQ(ChooseTftpServerAddress(QStringLiteral("172.16.0.9"), QStringLiteral("10.1.9.9"), ifs, 3),
-              QStringLiteral("172.16.0.9"));
-    EXPECT_EQ(ChooseTftpServerAddress(QString(), QStringLiteral("10.1.9.9"), ifs, 3), QStringLiteral("10.1.2.3"));
+    ifs[0] = {
+        QStringLiteral("127.0.0.1"), QStringLiteral("255.0.0.0"), true, false, true, false, false};
+    ifs[1] = {QStringLiteral("192.168.7.2"),
+              QStringLiteral("255.255.255.0"),
+              true,
+              true,
+              false,
+              false,
+              true};
+    ifs[2] = {
+        QStringLiteral("10.1.2.3"), QStringLiteral("255.255.0.0"), true, true, false, false, true};
+    EXPECT_EQ(
+        ChooseTftpServerAddress(QStringLiteral("172.16.0.9"), QStringLiteral("10.1.9.9"), ifs, 3),
+        QStringLiteral("172.16.0.9"));
+    EXPECT_EQ(ChooseTftpServerAddress(QString(), QStringLiteral("10.1.9.9"), ifs, 3),
+              QStringLiteral("10.1.2.3"));
     // Not on any local subnet, or no address known: never the loopback.
-    EXPECT_EQ(ChooseTftpServerAddress(QString(), QStringLiteral("172.20.0.5"), ifs, 3), QStringLiteral("192.168.7.2"));
+    EXPECT_EQ(ChooseTftpServerAddress(QString(), QStringLiteral("172.20.0.5"), ifs, 3),
+              QStringLiteral("192.168.7.2"));
     EXPECT_EQ(ChooseTftpServerAddress(QString(), QString(), ifs, 3), QStringLiteral("192.168.7.2"));
     ifs[1].up = false;
     ifs[2].up = false;
@@ -192,7 +204,8 @@ TEST_F(QueueTest, DeviceCountDoesNotWrapAt256)
 {
     QList<DeviceRow*> rows;
     for (int i = 0; i < 256; ++i)
-        rows.append(runningRow(QStringLiteral("00055D%1").arg(i, 6, 16, QLatin1Char('0')).toUpper()));
+        rows.append(
+            runningRow(QStringLiteral("00055D%1").arg(i, 6, 16, QLatin1Char('0')).toUpper()));
     CommandQueue& q = bed.queue();
     q.AddCommand(cmdResetCount, nullptr, 0);
     for (DeviceRow* row : rows)
@@ -249,8 +262,12 @@ TEST(ActionLog, TimePrefixInBothModes)
     log.LogAction(QStringLiteral("dev"));
     log.AppendLine(QStringLiteral("3 device(s) discovered."));
     ASSERT_EQ(log.Lines().size(), 3);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d \\d\\d'\\d\\d hello$")).match(log.Lines()[0]).hasMatch());
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d \\d\\d'\\d\\d\\d dev$")).match(log.Lines()[1]).hasMatch());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d \\d\\d'\\d\\d hello$"))
+                    .match(log.Lines()[0])
+                    .hasMatch());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d \\d\\d'\\d\\d\\d dev$"))
+                    .match(log.Lines()[1])
+                    .hasMatch());
     EXPECT_EQ(log.Lines()[2], QStringLiteral("3 device(s) discovered."));
 }
 
@@ -268,6 +285,7 @@ TEST_F(QueueTest, TftpErrorsAreLoggedAndSessionEventsOnlyInDeveloperMode)
     msg.fileName = QStringLiteral("a.cfg");
     bed.core->OnTftpEvent(msg, nullptr);
     ASSERT_EQ(bed.core->Log().Lines().size(), 1);
-    EXPECT_TRUE(bed.core->Log().Lines()[0].endsWith(QStringLiteral("[Tftp] Error:(VxTFTP) File not found! "
-                                                                   "10.0.0.1/a.cfg Download to 10.0.0.7")));
+    EXPECT_TRUE(
+        bed.core->Log().Lines()[0].endsWith(QStringLiteral("[Tftp] Error:(VxTFTP) File not found! "
+                                                           "10.0.0.1/a.cfg Download to 10.0.0.7")));
 }

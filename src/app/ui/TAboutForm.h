@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QDialog>
+
+// The about box: the program's icon, name, version and notice.
+class TAboutForm : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TAboutForm(QWidget* owner);
+};
+
+inline constexpr const char* ProgramName = "Varnix SkyRay Multiple Nodewarden";
+inline constexpr const char* ProgramVersionText = "Version 1.1 (Build 2003/3/18)";

@@ -1,0 +1,107 @@
+#include "app/ui/TSetIPForm.h"
+
+#include "common/ui/VxEditConstraint.h"
+#include "common/ui/VxIPAddressPanel.h"
+#include "common/ui/VxMessageBox.h"
+
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+const QString SingleCaption = QStringLiteral("IP Setting");
+const QString MultipleCaption = QStringLiteral("Multiple IP Setting");
+const QString SingleLabel = QStringLiteral("IP Address");
+const QString MultipleLabel = QStringLiteral("First IP");
+} // namespace
+
+TSetIPForm::TSetIPForm(QWidget* owner) : QDialog(owner)
+{
+    setObjectName(QStringLiteral("SetIPForm"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    m_constraints = new VxEditConstraint(this, true);
+
+    m_labelIP = new QLabel(SingleLabel, this);
+    m_labelIP->setObjectName(QStringLiteral("LabelIPAddress"));
+    m_panelIP = new QFrame(this);
+    m_panelIP->setObjectName(QStringLiteral("PanelIPBegin"));
+    auto* labelMask = new QLabel(QStringLiteral("IP Netmask"), this);
+    labelMask->setObjectName(QStringLiteral("LabelMask"));
+    m_panelMask = new QFrame(this);
+    m_panelMask->setObjectName(QStringLiteral("PanelMask"));
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("BtnOK"));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("BtnCancel"));
+
+    SetupIPAddressPanel(*m_constraints, m_panelIP);
+    SetupIPAddressPanel(*m_constraints, m_panelMask);
+    // Tab goes through the address, then the netmask, then the buttons.
+    setTabOrder(m_panelIP->findChildren<QLineEdit*>().last(), m_panelMask->findChildren<QLineEdit*>().first());
+    setTabOrder(m_panelMask->findChildren<QLineEdit*>().last(), ok);
+    setTabOrder(ok, cancel);
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(m_labelIP, 0, 0);
+    grid->addWidget(m_panelIP, 0, 1);
+    grid->addWidget(labelMask, 1, 0);
+    grid->addWidget(m_panelMask, 1, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    grid->addLayout(buttons, 2, 0, 1, 2);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(ok, &QPushButton::clicked, this, &TSetIPForm::BtnOKClick);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    SetSingleMode();
+}
+
+TSetIPForm::~TSetIPForm() = default;
+
+void TSetIPForm::SetSingleMode()
+{
+    setWindowTitle(SingleCaption);
+    m_labelIP->setText(SingleLabel);
+}
+
+void TSetIPForm::SetMultipleMode()
+{
+    setWindowTitle(MultipleCaption);
+    m_labelIP->setText(MultipleLabel);
+}
+
+QString TSetIPForm::IPAddress() const
+{
+    return PanelCaption(m_panelIP);
+}
+
+QString TSetIPForm::Netmask() const
+{
+    return PanelCaption(m_panelMask);
+}
+
+void TSetIPForm::BtnOKClick()
+{
+    // The octet the user is still in (OK by Enter) counts as left, and an octet left by the
+    // click itself is checked before the values are read.
+    if (auto* octet = qobject_cast<QLineEdit*>(focusWidget()); octet && m_constraints->Find(octet))
+        if (!IPOctetExit(*m_constraints, octet))
+            return;
+    if (!m_constraints->RunPendingExits())
+        return;
+
+    const QString ip = IPAddress();
+    const QString mask = Netmask();
+    if (ip.isEmpty() || mask.isEmpty() || ip == QLatin1String("0.0.0.0") || ip == QLatin1String("255.255.255.255")) {
+        VxMessageBox(this, QString::fromLatin1(WrongIPText), QStringLiteral("Error"), QMessageBox::Ok,
+                     QMessageBox::Critical);
+        return;
+    }
+    accept();
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDialog>
+
+class QFrame;
+class QLabel;
+class VxEditConstraint;
+
+// Asks for the IP address and netmask that Set IP gives to the selected devices: for one
+// device its new address, for several the first of a run of consecutive addresses. It only
+// collects and checks the two addresses.
+class TSetIPForm : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TSetIPForm(QWidget* owner);
+    ~TSetIPForm() override;
+
+    void SetSingleMode();
+    void SetMultipleMode();
+
+    // The dotted texts, valid after the dialog closed with OK.
+    QString IPAddress() const;
+    QString Netmask() const;
+
+    void BtnOKClick();
+
+    QFrame* PanelIPBegin() const { return m_panelIP; }
+    QFrame* PanelMask() const { return m_panelMask; }
+
+private:
+    VxEditConstraint* m_constraints;
+    QLabel* m_labelIP;
+    QFrame* m_panelIP;
+    QFrame* m_panelMask;
+};
+
+inline constexpr const char* WrongIPText = "Wrong IP address, or Net Mask!";

@@ -1,0 +1,232 @@
+#include "app/ui/TSystemForm.h"
+
+#include "app/AppCore.h"
+#include "common/VxCipher.h"
+#include "common/VxError.h"
+#include "common/VxIni.h"
+#include "common/ui/ApplyLayout.h"
+#include "common/ui/VxEditConstraint.h"
+#include "common/ui/VxMessageBox.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+const QString SystemCaption = QStringLiteral("System setting");
+const QString LayoutSection = QStringLiteral("System Form");
+
+// One time or count field, in the dialog's top-to-bottom order.
+struct TimeField
+{
+    const char* name;
+    const char* label;
+    const char* hint;
+    const char* constraint;
+    int defaultValue;
+    const char* key;
+    int AppSettings::*value; // centiseconds, or the packet count for DiscoveryRetry
+};
+
+const TimeField TimeFields[] = {
+    {"EdNimpSetTimeout", "Setting Timeout (s)", "Nimp set timeout ( IP setting timeout... )", "%i{n1x10}", 5,
+     "NimpSetTimeout", &AppSettings::nimpSetTimeout},
+    {"EdRebootTime", "Reboot Time (s)", "Device reboot time", "%i{n5x180}", 20, "RebootTime", &AppSettings::rebootTime},
+    {"EdConfigUploadTime", "Configuration Upload Time (s)", "Transmission time for reading configuration", "%i{n5x300}",
+     30, "ConfigUploadTime", &AppSettings::configUploadTime},
+    {"EdConfigDownloadTime", "Configuration Download Time (s)", "Transmisson time for setting configuration",
+     "%i{n5x300}", 30, "ConfigDownloadTime", &AppSettings::configDownloadTime},
+    {"EdConfigFlashUpdateTime", "Configuration Flash Update Time (s)", "Update time for setting configuration",
+     "%i{n5x300}", 60, "ConfigFlashUpdateTime", &AppSettings::configFlashUpdateTime},
+    {"EdFactoryResetTime", "Factory Reset Time (s)", "Device factory reset time", "%i{n5x300}", 30, "FactoryResetTime",
+     &AppSettings::factoryResetTime},
+    {"EdFWDownloadTime", "F/W Download Time (s)", "Transmission time for firmware upgrade", "%i{n5x300}", 60,
+     "FWDownloadTime", &AppSettings::fwDownloadTime},
+    {"EdFWFlashUpdateTime", "F/W Flash Update Time (s)", "Update time for firmware upgrade", "%i{n5x300}", 60,
+     "FWFlashUpdateTime", &AppSettings::fwFlashUpdateTime},
+    {"EdTimingTolerance", "Timing Tolerance (s) ", "Nodewarden internal timing tolerance", "%i{n1x10}", 5,
+     "TimingTolerance", &AppSettings::timingTolerance},
+    {"EdDiscoveryTimeout", "Discovery Timeout (s) ", "Nodewarden internal timing tolerance", "%i{n3x30}", 5,
+     "DiscoveryTimeout", &AppSettings::discoveryTimeout},
+    {"EdDiscoveryRetry", "Discovery Packets Number", "Nodewarden internal timing tolerance", "%i{n1x3}", 1,
+     "DiscoveryRetry", &AppSettings::discoveryRetry},
+};
+constexpr int DiscoveryRetryIndex = 10;
+constexpr int FirstDiscoveryIndex = 9;
+
+QString general(double value)
+{
+    return QString::asprintf("%.15g", value);
+}
+
+// The field's text as a whole number, the way the settings are stored.
+int integerOf(const QString& text)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    if (!ok)
+        throw VxError(0, QStringLiteral("'%1' is not a valid integer value").arg(text));
+    return value;
+}
+
+} // namespace
+
+TSystemForm::TSystemForm(AppCore& core, const QString& shownModule, QWidget* owner) : QDialog(owner), m_core(core)
+{
+    setObjectName(QStringLiteral("SystemForm"));
+    setWindowTitle(SystemCaption);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+
+    auto* grid = new QGridLayout;
+    int row = 0;
+    const auto addRow = [&](const char* labelText, QWidget* field, const char* labelName) {
+        auto* label = new QLabel(QString::fromLatin1(labelText), this);
+        label->setObjectName(QString::fromLatin1(labelName));
+        label->setBuddy(field);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(field, row, 1);
+        ++row;
+    };
+
+    m_password = new QLineEdit(this);
+    m_password->setObjectName(QStringLiteral("EdNimpPassword"));
+    m_password->setEchoMode(QLineEdit::Password);
+    m_password->setToolTip(QStringLiteral("Password to access devices"));
+    addRow("Access Password", m_password, "Label1");
+
+    m_module = new QComboBox(this);
+    m_module->setObjectName(QStringLiteral("CBoxModule"));
+    m_module->setEditable(true);
+    m_module->setToolTip(QStringLiteral("Module type to be managed "));
+    addRow("Module", m_module, "Label2");
+
+    QList<QLineEdit*> fields;
+    for (size_t i = 0; i < std::size(TimeFields); ++i) {
+        auto* edit = new QLineEdit(this);
+        edit->setObjectName(QString::fromLatin1(TimeFields[i].name));
+        edit->setToolTip(QString::fromLatin1(TimeFields[i].hint));
+        edit->setAlignment(Qt::AlignRight);
+        addRow(TimeFields[i].label, edit, QByteArray("Label" + QByteArray::number(int(i) + 3)).constData());
+        fields.append(edit);
+    }
+
+    auto* defaults = new QPushButton(QStringLiteral("Default"), this);
+    defaults->setObjectName(QStringLiteral("BtnParamDefault"));
+    defaults->setToolTip(QStringLiteral("Set parameters to default values"));
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("BtnParamOK"));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("BtnParamCancel"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(defaults);
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    // Tab order: the password, the operation times, the buttons, then the module and the
+    // discovery fields.
+    QWidget* previous = m_password;
+    for (int i = 0; i < FirstDiscoveryIndex; ++i) {
+        setTabOrder(previous, fields[i]);
+        previous = fields[i];
+    }
+    for (QWidget* w : {static_cast<QWidget*>(defaults), static_cast<QWidget*>(ok), static_cast<QWidget*>(cancel),
+                       static_cast<QWidget*>(m_module), static_cast<QWidget*>(fields[FirstDiscoveryIndex]),
+                       static_cast<QWidget*>(fields[DiscoveryRetryIndex])}) {
+        setTabOrder(previous, w);
+        previous = w;
+    }
+
+    connect(defaults, &QPushButton::clicked, this, &TSystemForm::BtnParamDefaultClick);
+    connect(ok, &QPushButton::clicked, this, &TSystemForm::BtnParamOKClick);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    // The password takes effect at once, before and regardless of OK.
+    connect(m_password, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_core.MutableSettings().accessPassword = text; });
+
+    // The module list comes only from the saved layout ("CBoxModule.Captions").
+    ApplyLayout(this, m_core.SettingsPath(), LayoutSection, QDir(m_core.DataFolder()).filePath(QStringLiteral("bmp")));
+    m_module->setEditText(shownModule);
+
+    m_constraints = new VxEditConstraint(this, true);
+    for (size_t i = 0; i < std::size(TimeFields); ++i)
+        m_constraints->Add(QString::fromLatin1(TimeFields[i].constraint), fields[int(i)]);
+}
+
+TSystemForm::~TSystemForm() = default;
+
+QLineEdit* TSystemForm::Field(const char* name) const
+{
+    return findChild<QLineEdit*>(QString::fromLatin1(name));
+}
+
+void TSystemForm::showEvent(QShowEvent* event)
+{
+    FormShow();
+    QDialog::showEvent(event);
+}
+
+void TSystemForm::FormShow()
+{
+    const AppSettings& s = m_core.Settings();
+    for (size_t i = 0; i < std::size(TimeFields); ++i) {
+        const int value = s.*(TimeFields[i].value);
+        Field(TimeFields[i].name)->setText(int(i) == DiscoveryRetryIndex ? QString::number(value) : general(value / 100.0));
+    }
+    m_password->setText(s.accessPassword);
+}
+
+void TSystemForm::BtnParamDefaultClick()
+{
+    for (const TimeField& f : TimeFields)
+        Field(f.name)->setText(QString::number(f.defaultValue));
+}
+
+void TSystemForm::BtnParamOKClick()
+{
+    if (!m_constraints->RunPendingExits())
+        return;
+    try {
+        save();
+    } catch (const VxError& e) {
+        VxMessageBox(this, e.message(), QStringLiteral("Error"), QMessageBox::Ok, QMessageBox::Critical);
+        return;
+    }
+    accept();
+}
+
+void TSystemForm::save()
+{
+    // Every field is read before the first key is written: a field that is not a number must
+    // not leave the file half saved.
+    int values[std::size(TimeFields)];
+    for (size_t i = 0; i < std::size(TimeFields); ++i)
+        values[i] = integerOf(Field(TimeFields[i].name)->text());
+
+    VxIni ini(m_core.SettingsPath());
+    const QString section = QString::fromLatin1(SettingsSection);
+    const auto write = [&](size_t i) {
+        ini.WriteString(section, QString::fromLatin1(TimeFields[i].key), general(double(values[i])));
+    };
+    for (size_t i = 0; i < 5; ++i)
+        write(i);
+    ini.WriteString(section, QStringLiteral("NimpWirelessAP"), EncryptText(m_password->text()));
+    for (size_t i = 5; i < std::size(TimeFields); ++i)
+        write(i);
+    const QString module = m_module->currentText();
+    if (!module.isEmpty())
+        ini.WriteString(section, QStringLiteral("Module"), module);
+    m_core.LoadSettings();
+}
