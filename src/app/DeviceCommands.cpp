@@ -256,7 +256,14 @@ void CommandQueue::transfer(Command& c)
         directory = info.absolutePath();
         fileName = info.fileName();
     }
-    m_core.TftpServer().Start(directory, settings.tftpPort);
+    VxTFTPServer& server = m_core.TftpServer();
+    try {
+        server.Start(directory, settings.tftpPort);
+    } catch (const VxError& e) {
+        // The server knows why its port could not be bound (port 69 needs privileges).
+        const QString detail = server.StartErrorDetail();
+        throw VxError(e.code(), detail.isEmpty() ? e.message() : e.message() + QLatin1Char(' ') + detail);
+    }
     m_tftpDirectory = directory;
     if (developerMode())
         log(QStringLiteral("Tftp sever path:") + m_tftpDirectory);
