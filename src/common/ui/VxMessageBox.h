@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+class QWidget;
+
+// Every message box and beep of the windows goes through here, so that tests (and any
+// front end without a person at the screen) can answer questions without a modal loop.
+class VxMessageBoxHandler
+{
+public:
+    virtual ~VxMessageBoxHandler() = default;
+    // Returns the button that answers the box.
+    virtual QMessageBox::StandardButton Show(QWidget* owner, const QString& text, const QString& caption,
+                                             QMessageBox::StandardButtons buttons, QMessageBox::Icon icon) = 0;
+    virtual void Beep() {}
+};
+
+// Shows a modal box (runs the event loop until it is answered) unless a handler is installed.
+QMessageBox::StandardButton VxMessageBox(QWidget* owner, const QString& text, const QString& caption,
+                                         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                         QMessageBox::Icon icon = QMessageBox::NoIcon);
+void VxBeep();
+
+// Installs a handler (nullptr: real boxes again); returns the previous one.
+VxMessageBoxHandler* SetMessageBoxHandler(VxMessageBoxHandler* handler);

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "common/ui/VxMessageBox.h"
+#include "TestHelpers.h"
+
+#include <QApplication>
+#include <QStringList>
+#include <QTest>
+#include <QWidget>
+
+#include <deque>
+
+// Records every message box and beep and answers questions from a script (default: the first
+// of Yes, Ok), so no test waits for a person.
+class RecordingMessageBoxes : public VxMessageBoxHandler
+{
+public:
+    RecordingMessageBoxes() { m_previous = SetMessageBoxHandler(this); }
+    ~RecordingMessageBoxes() override { SetMessageBoxHandler(m_previous); }
+
+    QMessageBox::StandardButton Show(QWidget*, const QString& text, const QString& caption,
+                                     QMessageBox::StandardButtons buttons, QMessageBox::Icon) override
+    {
+        texts.append(text);
+        captions.append(caption);
+        if (!answers.empty()) {
+            const auto a = answers.front();
+            answers.pop_front();
+            return a;
+        }
+        return (buttons & QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
+    }
+    void Beep() override { ++beeps; }
+
+    QStringList texts;
+    QStringList captions;
+    std::deque<QMessageBox::StandardButton> answers;
+    int beeps = 0;
+
+private:
+    VxMessageBoxHandler* m_previous = nullptr;
+};
+
+// Shows the window and makes it the active one, so that focus changes deliver their events.
+inline bool ShowActive(QWidget* w)
+{
+    w->show();
+    w->activateWindow();
+    QApplication::setActiveWindow(w);
+    return QTest::qWaitForWindowActive(w, 2000);
+}
+
+// Lets queued work (posted focus moves, exit checks) run.
+inline void Settle()
+{
+    WaitMilliseconds(20);
+}
