@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QUdpSocket>
 
 #include <cstring>
 
@@ -24,9 +23,6 @@ constexpr int kBlockSize = 512;
 constexpr int kMaxBlock = 65535;
 constexpr qint64 kReadChunk = 256 * 1024;
 constexpr int kReceiveBuffer = 2048;
-// Datagrams handled per readiness notification; the rest wait for the next one so that
-// one busy peer cannot starve the others.
-constexpr int kDrainLimit = 64;
 
 void put16(char* at, quint16 v)
 {
@@ -74,13 +70,18 @@ VxTFTPSession::VxTFTPSession(VxTFTPServer& server, const VxTFTPMsg& request, con
     m_msg.transmissions = 0;
     Report(TFTP_CONNECTED);
 
-    m_socket = std::make_unique<QUdpSocket>();
-    m_socketOk = m_socket->bind(server.m_address, 0, QAbstractSocket::DontShareAddress);
+    m_peerAddress = TftpDatagramSocket::Address(peer, quint16(m_msg.peerPort));
+    m_socket = std::make_unique<TftpDatagramSocket>();
+    // The server's own address when it listens on one, any otherwise.
+    const QHostAddress local = server.m_address.protocol() == QAbstractSocket::IPv4Protocol
+                                   ? server.m_address
+                                   : QHostAddress(QHostAddress::AnyIPv4);
+    m_socketOk = m_socket->Bind(local, 0);
     if (!m_socketOk) {
         Report(TFTP_SOCKET_ERROR);
         return;
     }
-    connect(m_socket.get(), &QUdpSocket::readyRead, this, &VxTFTPSession::readPackets);
+    connect(m_socket.get(), &TftpDatagramSocket::readyRead, this, &VxTFTPSession::readPackets);
 }
 
 VxTFTPSession::~VxTFTPSession()
@@ -122,7 +123,7 @@ void VxTFTPSession::Begin()
     }
     const QString& name = m_msg.fileName;
     if (!fileNameIsSafe(name)) {
-        sendError(ERR_ACCESS_VIOLATION, m_peer, quint16(m_msg.peerPort));
+        sendError(ERR_ACCESS_VIOLATION, m_peerAddress);
         Report(TFTP_ACCESS_VIOLATION);
         return;
     }
@@ -138,13 +139,13 @@ void VxTFTPSession::beginRead(const QString& path)
     const QFileInfo info(path);
     // Only regular files: a directory cannot be sent and opening a FIFO would block.
     if (!info.exists() || !info.isFile() || info.isDir()) {
-        sendError(ERR_FILE_NOT_FOUND, m_peer, quint16(m_msg.peerPort));
+        sendError(ERR_FILE_NOT_FOUND, m_peerAddress);
         Report(TFTP_FILE_NOT_FOUND);
         return;
     }
     m_readFile.setFileName(path);
     if (!m_readFile.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        sendError(ERR_FILE_NOT_FOUND, m_peer, quint16(m_msg.peerPort));
+        sendError(ERR_FILE_NOT_FOUND, m_peerAddress);
         Report(TFTP_FILE_NOT_FOUND);
         return;
     }
@@ -152,7 +153,7 @@ void VxTFTPSession::beginRead(const QString& path)
     m_fileSize = m_readFile.size();
     if (m_fileSize > TFTP_MAX_FILE_SIZE) {
         // Refused at once: the block numbers would run out near the end of the transfer.
-        sendError(ERR_NOT_DEFINED, m_peer, quint16(m_msg.peerPort), "File too large");
+        sendError(ERR_NOT_DEFINED, m_peerAddress, "File too large");
         Report(TFTP_FILE_TOO_LARGE);
         return;
     }
@@ -160,7 +161,7 @@ void VxTFTPSession::beginRead(const QString& path)
     m_lastBlock = 0;
     const qint64 n = readFileBlock(m_send + 4);
     if (n < 0) {
-        sendError(ERR_NOT_DEFINED, m_peer, quint16(m_msg.peerPort));
+        sendError(ERR_NOT_DEFINED, m_peerAddress);
         Report(TFTP_FILE_IO_ERROR);
         return;
     }
@@ -177,7 +178,7 @@ void VxTFTPSession::beginWrite(const QString& path)
 {
     const QFileInfo info(path);
     if (info.isDir()) {
-        sendError(ERR_ACCESS_VIOLATION, m_peer, quint16(m_msg.peerPort));
+        sendError(ERR_ACCESS_VIOLATION, m_peerAddress);
         Report(TFTP_ACCESS_VIOLATION);
         return;
     }
@@ -185,7 +186,7 @@ void VxTFTPSession::beginWrite(const QString& path)
     m_writeFile->setDirectWriteFallback(false);
     if (!m_writeFile->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         m_writeFile.reset();
-        sendError(ERR_ACCESS_VIOLATION, m_peer, quint16(m_msg.peerPort));
+        sendError(ERR_ACCESS_VIOLATION, m_peerAddress);
         Report(TFTP_ACCESS_VIOLATION);
         return;
     }
@@ -211,21 +212,18 @@ void VxTFTPSession::RepeatedRequest()
 void VxTFTPSession::readPackets()
 {
     ++m_busy;
+    // One datagram per notification: a transfer moves in lock-step, so there is rarely a
+    // second one, and the notifier fires again at once when there is.
     char buffer[kReceiveBuffer];
-    for (int i = 0; i < kDrainLimit && m_socket && m_socket->hasPendingDatagrams(); ++i) {
-        QHostAddress from;
-        quint16 fromPort = 0;
-        const qint64 size = m_socket->readDatagram(buffer, sizeof buffer, &from, &fromPort);
-        if (size < 4)
-            continue;
-        if (!m_fileOpen)
-            continue; // finished or failed: waiting to be removed
-        if (fromPort != m_msg.peerPort || !(from == m_peer)) {
+    sockaddr_in from {};
+    const qint64 size = m_socket->Receive(buffer, sizeof buffer, &from);
+    if (size >= 4 && m_fileOpen) { // a closed file: finished or failed, waiting to be removed
+        if (!TftpDatagramSocket::SameAddress(from, m_peerAddress)) {
             // Someone else's packet: tell them, and leave this transfer alone.
-            sendError(ERR_UNKNOWN_TID, from, fromPort);
-            continue;
+            sendError(ERR_UNKNOWN_TID, from);
+        } else {
+            handlePacket(buffer, size);
         }
-        handlePacket(buffer, size);
     }
     --m_busy;
 }
@@ -259,7 +257,7 @@ void VxTFTPSession::handleAck(int block)
     }
     if (block + 1 > kMaxBlock) {
         // The file grew while it was sent; block numbers must not wrap.
-        sendError(ERR_NOT_DEFINED, m_peer, quint16(m_msg.peerPort), "File too large");
+        sendError(ERR_NOT_DEFINED, m_peerAddress, "File too large");
         Report(TFTP_FILE_TOO_LARGE);
         return;
     }
@@ -267,7 +265,7 @@ void VxTFTPSession::handleAck(int block)
     // A short read before the size seen at the start means the file shrank under us: the
     // peer must not take a truncated file for a complete one.
     if (n < 0 || (n < kBlockSize && m_msg.bytes + n < m_fileSize)) {
-        sendError(ERR_NOT_DEFINED, m_peer, quint16(m_msg.peerPort));
+        sendError(ERR_NOT_DEFINED, m_peerAddress);
         Report(TFTP_FILE_IO_ERROR);
         return;
     }
@@ -301,7 +299,7 @@ void VxTFTPSession::handleData(int block, const char* payload, int length)
     }
     length = std::min(length, kBlockSize);
     if (length > 0 && m_writeFile->write(payload, length) != length) {
-        sendError(ERR_DISK_FULL, m_peer, quint16(m_msg.peerPort));
+        sendError(ERR_DISK_FULL, m_peerAddress);
         Report(TFTP_FILE_IO_ERROR);
         return;
     }
@@ -309,7 +307,7 @@ void VxTFTPSession::handleData(int block, const char* payload, int length)
     m_msg.bytes += length;
     const bool last = length < kBlockSize;
     if (!last && block == kMaxBlock) {
-        sendError(ERR_DISK_FULL, m_peer, quint16(m_msg.peerPort), "File too large");
+        sendError(ERR_DISK_FULL, m_peerAddress, "File too large");
         Report(TFTP_FILE_TOO_LARGE);
         return;
     }
@@ -317,7 +315,7 @@ void VxTFTPSession::handleData(int block, const char* payload, int length)
         const bool committed = m_writeFile->commit();
         m_writeFile.reset();
         if (!committed) {
-            sendError(ERR_DISK_FULL, m_peer, quint16(m_msg.peerPort));
+            sendError(ERR_DISK_FULL, m_peerAddress);
             Report(TFTP_FILE_IO_ERROR);
             return;
         }
@@ -352,7 +350,7 @@ void VxTFTPSession::Close(bool reportToOwner)
     closeFile();
     if (m_socket) {
         m_socket->disconnect(this);
-        m_socket->close();
+        m_socket->Close();
     }
     if (reportToOwner)
         Report(TFTP_DISCONNECTED);
@@ -400,19 +398,17 @@ bool VxTFTPSession::sendAck(int block)
 bool VxTFTPSession::sendLast()
 {
     if (m_socketOk) {
-        const qint64 sent = m_socket->writeDatagram(m_send, m_sendLen, m_peer, quint16(m_msg.peerPort));
-        if (sent == m_sendLen)
-            return true;
+        bool temporary = false;
         // A full send queue is a lost packet: the resend or the peer's retransmission
         // recovers it.
-        if (sent < 0 && m_socket->error() == QAbstractSocket::TemporaryError)
+        if (m_socket->Send(m_send, m_sendLen, m_peerAddress, &temporary) || temporary)
             return true;
     }
     Report(TFTP_SEND_ERROR);
     return false;
 }
 
-bool VxTFTPSession::sendError(int code, const QHostAddress& to, quint16 toPort, const char* text)
+bool VxTFTPSession::sendError(int code, const sockaddr_in& to, const char* text)
 {
     if (!m_socketOk)
         return false;
@@ -422,7 +418,7 @@ bool VxTFTPSession::sendError(int code, const QHostAddress& to, quint16 toPort, 
     const size_t len = std::min(std::strlen(text), sizeof packet - 5);
     std::memcpy(packet + 4, text, len);
     packet[4 + len] = 0;
-    return m_socket->writeDatagram(packet, qint64(5 + len), to, toPort) == qint64(5 + len);
+    return m_socket->Send(packet, qint64(5 + len), to);
 }
 
 void VxTFTPSession::armDeadline()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tftp/TftpDatagramSocket.h"
 #include "tftp/VxTFTPServer.h"
 
 #include <QByteArray>
@@ -10,8 +11,6 @@
 
 #include <cstdint>
 #include <memory>
-
-class QUdpSocket;
 
 // One transfer of the server: its own socket (the server's transfer identifier), the
 // peer's address and port (the peer's), the open file and the state machine of a read
@@ -53,7 +52,7 @@ private:
     bool sendDataBlock(int block);
     bool sendAck(int block);
     bool sendLast();
-    bool sendError(int code, const QHostAddress& to, quint16 toPort, const char* text = "");
+    bool sendError(int code, const sockaddr_in& to, const char* text = "");
     qint64 readFileBlock(char* to);
     void armDeadline();
     void closeFile();
@@ -61,10 +60,11 @@ private:
     VxTFTPServer& m_server;
     VxTFTPMsg m_msg;
     QHostAddress m_peer;
+    sockaddr_in m_peerAddress {};
     QString m_root;
     VxTFTPCallback m_callback;
     void* m_callbackArg = nullptr;
-    std::unique_ptr<QUdpSocket> m_socket;
+    std::unique_ptr<TftpDatagramSocket> m_socket;
     bool m_socketOk = false;
     bool m_cancel = false;
     State m_state = State::Active;
