@@ -46,6 +46,12 @@ QByteArray zeroTerminated(const char* data, qint64 size, qint64 from, qint64* ne
 
 } // namespace
 
+struct VxTFTPServer::Dally
+{
+    std::unique_ptr<VxTFTPSession::FinalAck> final;
+    int64_t until = 0;
+};
+
 QString VxTFTPStatusMessage(int status)
 {
     switch (status) {
@@ -88,6 +94,7 @@ VxTFTPServer::VxTFTPServer(QObject* parent)
 VxTFTPServer::~VxTFTPServer()
 {
     m_socket.reset();
+    m_dallies.clear();
     // The owner may be half destroyed already: the sessions go without calling back.
     for (auto& s : m_sessions)
         s->Close(false);
@@ -164,6 +171,7 @@ void VxTFTPServer::Stop()
             s->Report(TFTP_CANCELED);
         removeSession(i, TFTP_DISCONNECTED);
     }
+    m_dallies.clear();
     if (m_sessions.empty())
         m_timer->stop();
 }
@@ -256,7 +264,31 @@ void VxTFTPServer::removeSession(size_t index, int finalStatus)
     m_sessions.erase(m_sessions.begin() + std::ptrdiff_t(index));
     if (finalStatus != TFTP_DISCONNECTED)
         owned->Report(finalStatus);
+    if (m_socket)
+        dally(*owned);
     owned->Close(true);
+}
+
+void VxTFTPServer::dally(VxTFTPSession& session)
+{
+    auto final = session.TakeFinalAck();
+    if (!final)
+        return;
+    auto d = std::make_unique<Dally>();
+    d->until = TickCount() + int64_t(m_timeout) * 10;
+    TftpDatagramSocket* socket = final->socket.get();
+    const VxTFTPSession::FinalAck* f = final.get();
+    connect(socket, &TftpDatagramSocket::readyRead, this, [socket, f] {
+        char buffer[kReceiveBuffer];
+        sockaddr_in from {};
+        const qint64 size = socket->Receive(buffer, sizeof buffer, &from);
+        // Only the final DATA from the peer is answered; the transfer itself is over.
+        if (size >= 4 && TftpDatagramSocket::SameAddress(from, f->peer) && buffer[0] == 0 && buffer[1] == 3
+            && buffer[2] == f->ack[2] && buffer[3] == f->ack[3])
+            socket->Send(f->ack, sizeof f->ack, f->peer);
+    });
+    d->final = std::move(final);
+    m_dallies.push_back(std::move(d));
 }
 
 void VxTFTPServer::tick()
@@ -282,9 +314,11 @@ void VxTFTPServer::tick()
         }
         ++i;
     }
+    std::erase_if(m_dallies, [now](const std::unique_ptr<Dally>& d) { return d->until < now; });
     m_inTick = false;
     if (m_sessions.empty()) {
-        m_timer->stop();
+        if (m_dallies.empty())
+            m_timer->stop();
         emit sessionsDrained();
     }
 }

@@ -123,5 +123,10 @@ private:
     void* m_callbackArg = nullptr;
     int m_sessionNumber = -1;
     std::vector<std::unique_ptr<VxTFTPSession>> m_sessions;
+    // Sockets of completed puts, kept for one time-out to acknowledge the final block
+    // again when the peer did not get its ACK (RFC 1350's dally).
+    struct Dally;
+    std::vector<std::unique_ptr<Dally>> m_dallies;
+    void dally(VxTFTPSession& session);
     bool m_inTick = false;
 };

@@ -358,6 +358,19 @@ void VxTFTPSession::Close(bool reportToOwner)
         m_callback = nullptr;
 }
 
+std::unique_ptr<VxTFTPSession::FinalAck> VxTFTPSession::TakeFinalAck()
+{
+    if (m_state != State::Finished || m_msg.operation != TFTP_OP_WRITE || !m_socketOk || !m_socket)
+        return nullptr;
+    auto f = std::make_unique<FinalAck>();
+    m_socket->disconnect(this);
+    f->socket = std::move(m_socket);
+    f->peer = m_peerAddress;
+    std::memcpy(f->ack, m_send, sizeof f->ack);
+    m_socketOk = false;
+    return f;
+}
+
 qint64 VxTFTPSession::readFileBlock(char* to)
 {
     qint64 copied = 0;

@@ -39,6 +39,15 @@ public:
                  const QString& fileName) const;
     State state() const { return m_state; }
     bool IsBusy() const { return m_busy > 0; }
+    // After a completed put: the socket, the peer and the final ACK, so that the server
+    // can answer the final DATA again if that ACK is lost. Null for anything else.
+    struct FinalAck
+    {
+        std::unique_ptr<TftpDatagramSocket> socket;
+        sockaddr_in peer {};
+        char ack[4] {};
+    };
+    std::unique_ptr<FinalAck> TakeFinalAck();
     const VxTFTPMsg& Msg() const { return m_msg; }
     void Report(int status);
 

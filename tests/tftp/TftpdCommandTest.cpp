@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 
 #include <csignal>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -146,6 +147,29 @@ TEST_F(TftpdCommandTest, InterruptStopsCleanlyAndATakenPortIsReportedWithNonZero
     bad.start(QStringLiteral(NODEWARDEN_BIN), {"tftpd", "--root", dir.filePath("missing")});
     ASSERT_TRUE(bad.waitForFinished(10000));
     EXPECT_NE(bad.exitCode(), 0);
+}
+
+TEST_F(TftpdCommandTest, PrivilegedPortWithoutTheCapabilitySaysWhatIsNeeded)
+{
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (::geteuid() != 0 || setpriv.isEmpty())
+        GTEST_SKIP() << "needs root and setpriv to run the server as an unprivileged user";
+    // A copy the unprivileged user can reach, started without any capability.
+    const QString copy = dir.filePath(QStringLiteral("nodewarden"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(NODEWARDEN_BIN), copy));
+    const auto open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+                      | QFile::ReadOther | QFile::ExeOther;
+    QFile::setPermissions(dir.path(), open);
+    QFile::setPermissions(root, open);
+    QFile::setPermissions(copy, open);
+    QProcess p;
+    p.start(setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all", copy, "tftpd",
+                      "--root", root, "--address", "127.0.0.1"});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_NE(p.exitCode(), 0);
+    const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+    EXPECT_TRUE(err.contains(QStringLiteral("UDP port 69"))) << qPrintable(err);
+    EXPECT_TRUE(err.contains(QStringLiteral("CAP_NET_BIND_SERVICE"))) << qPrintable(err);
 }
 
 } // namespace

@@ -213,6 +213,15 @@ TEST_F(TftpServerTest, LostAcksDuringAPutAreSentAgainAndTheDataWrittenOnce)
     ASSERT_TRUE(Drained());
     EXPECT_EQ(ReadFile(Path("put.cfg")), content);
     EXPECT_EQ(events.Last(3)->bytes, 1100);
+    // The final ACK lost: the session is gone, yet the final block is acknowledged again
+    // for a while, and nothing is written twice.
+    const QByteArray last = TftpTestPeer::Data(3, content.mid(1024));
+    peer.Send(last);
+    EXPECT_EQ(peer.Receive().data, Bytes("00 04 00 03"));
+    peer.Send(TftpTestPeer::Data(2, content.mid(512, 512)));
+    EXPECT_FALSE(peer.Receive(200).valid());
+    EXPECT_EQ(ReadFile(Path("put.cfg")), content);
+    EXPECT_EQ(events.Milestones(), (Statuses{1, 3, 0}));
 }
 
 TEST_F(TftpServerTest, CancelEndsTheSessionAtTheNextPacketWithoutTellingThePeer)
