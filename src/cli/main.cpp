@@ -1,35 +1,158 @@
+#include "app/AppSettings.h"
+#include "app/ui/SingleInstance.h"
+#include "app/ui/TMainForm.h"
 #include "cli/CliCommand.h"
+#include "cli/Demo.h"
+#include "cli/Screenshots.h"
 #include "common/VxError.h"
+#include "common/ui/VxMessageBox.h"
+#include "sim/Ktr4200Fleet.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QStatusBar>
 #include <QStringList>
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
 void printUsage(FILE* to)
 {
-    std::fputs("usage: nodewarden [--home DIR] COMMAND [ARGS...]\n"
+    std::fputs("usage: nodewarden [--home DIR]                start the console window\n"
+               "       nodewarden --demo [N]                  the window over N simulated devices (default 8)\n"
+               "       nodewarden [--home DIR] COMMAND [ARGS...]\n"
                "       nodewarden --version | --help\n\ncommands:\n",
                to);
     std::vector<CliCommand> commands = CliCommands();
-    std::sort(commands.begin(), commands.end(),
-              [](const CliCommand& a, const CliCommand& b) { return a.name < b.name; });
+    std::sort(commands.begin(), commands.end(), [](const CliCommand& a, const CliCommand& b) { return a.name < b.name; });
     for (const CliCommand& c : commands)
         std::fprintf(to, "  %s\n", qPrintable(c.synopsis));
+    std::fputs("\nThe demo runs the devices on 127.0.0.1 in a temporary data folder; without a display it\n"
+               "runs the same operations through the commands and prints the log.\n",
+               to);
+}
+
+bool haveDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+void setNames()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("nodewarden"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(NW_VERSION_TEXT));
+}
+
+struct Options
+{
+    bool demo = false;
+    int demoDevices = DemoEnvironment::DefaultDevices;
+    QString screenshots; // folder for the window pictures (with --demo)
+    QString command;
+    QStringList commandArgs;
+};
+
+int runCommand(int argc, char** argv, const Options& options)
+{
+    QCoreApplication app(argc, argv);
+    setNames();
+    for (const CliCommand& c : CliCommands()) {
+        if (c.name == options.command) {
+            try {
+                return c.run(options.commandArgs);
+            } catch (const VxError& e) {
+                std::fprintf(stderr, "nodewarden: %s\n", e.what());
+                return 1;
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "nodewarden: %s\n", e.what());
+                return 1;
+            }
+        }
+    }
+    std::fprintf(stderr, "nodewarden: unknown command '%s'\n", qPrintable(options.command));
+    printUsage(stderr);
+    return 2;
+}
+
+int runWindow(int argc, char** argv, const Options& options)
+{
+    if (options.demo && !haveDisplay()) {
+        QCoreApplication app(argc, argv);
+        setNames();
+        DemoEnvironment demo;
+        QString error;
+        if (!demo.Start(options.demoDevices, &error)) {
+            std::fprintf(stderr, "nodewarden: %s\n", qPrintable(error));
+            return 1;
+        }
+        return RunHeadlessDemo(demo);
+    }
+    if (!haveDisplay()) {
+        std::fputs("nodewarden: no display to show the window on (DISPLAY is not set); the commands run "
+                   "without one (see --help)\n",
+                   stderr);
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    setNames();
+    QApplication::setQuitOnLastWindowClosed(true);
+
+    std::unique_ptr<DemoEnvironment> demo;
+    if (options.demo) {
+        demo = std::make_unique<DemoEnvironment>();
+        QString error;
+        if (!demo->Start(options.demoDevices, &error)) {
+            std::fprintf(stderr, "nodewarden: %s\n", qPrintable(error));
+            return 1;
+        }
+        if (!options.screenshots.isEmpty())
+            return RunScreenshots(*demo, options.screenshots);
+    }
+
+    QLockFile lock(SingleInstanceLockPath());
+    if (!AcquireSingleInstance(lock)) {
+        VxMessageBox(nullptr, QString::fromLatin1(AnotherInstanceText), QString::fromLatin1(AnotherInstanceCaption),
+                     QMessageBox::Ok, QMessageBox::Warning);
+        return 0;
+    }
+
+    QString folder;
+    try {
+        folder = demo ? demo->DataFolder() : ResolveDataFolder(CliGlobals().home);
+        PrepareDataFolder(folder);
+    } catch (const VxError& e) {
+        VxMessageBox(nullptr, e.message(), QStringLiteral("Error"), QMessageBox::Ok, QMessageBox::Critical);
+        return 1;
+    }
+
+    TMainForm window(folder);
+    if (window.InitFailed())
+        return 1;
+    window.show();
+    if (demo)
+        window.statusBar()->showMessage(QStringLiteral("Demo: %1 simulated devices on 127.0.0.1 (%2 of the managed "
+                                                       "model). Press Discover.")
+                                            .arg(demo->Fleet().DeviceCount())
+                                            .arg(demo->ManagedCount()));
+    return app.exec();
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("nodewarden"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(NW_VERSION_TEXT));
+    // The application class must be chosen before it is created: the commands run headless
+    // (QCoreApplication), the window needs a QApplication and a display.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args.append(QString::fromLocal8Bit(argv[i]));
 
-    QStringList args = app.arguments().mid(1);
+    Options options;
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
         const QString opt = args.takeFirst();
         if (opt == QLatin1String("--help")) {
@@ -48,29 +171,47 @@ int main(int argc, char** argv)
             CliGlobals().home = args.takeFirst();
             continue;
         }
+        if (opt == QLatin1String("--demo")) {
+            options.demo = true;
+            if (!args.isEmpty() && !args.first().startsWith(QLatin1String("--"))) {
+                bool ok = false;
+                const int n = args.first().toInt(&ok);
+                if (!ok || n < 1 || n > DemoEnvironment::MaxDevices) {
+                    std::fprintf(stderr, "nodewarden: --demo takes a device count from 1 to %d\n",
+                                 DemoEnvironment::MaxDevices);
+                    return 2;
+                }
+                options.demoDevices = n;
+                args.removeFirst();
+            }
+            continue;
+        }
+        if (opt == QLatin1String("--screenshots")) {
+            if (args.isEmpty()) {
+                std::fputs("nodewarden: --screenshots needs a folder\n", stderr);
+                return 2;
+            }
+            options.screenshots = args.takeFirst();
+            options.demo = true;
+            continue;
+        }
         std::fprintf(stderr, "nodewarden: unknown option '%s'\n", qPrintable(opt));
         printUsage(stderr);
         return 2;
     }
-    if (args.isEmpty()) {
-        printUsage(stderr);
-        return 2;
-    }
-    const QString name = args.takeFirst();
-    for (const CliCommand& c : CliCommands()) {
-        if (c.name == name) {
-            try {
-                return c.run(args);
-            } catch (const VxError& e) {
-                std::fprintf(stderr, "nodewarden: %s\n", e.what());
-                return 1;
-            } catch (const std::exception& e) {
-                std::fprintf(stderr, "nodewarden: %s\n", e.what());
-                return 1;
-            }
+    if (!args.isEmpty()) {
+        if (options.demo) {
+            std::fputs("nodewarden: --demo takes no command\n", stderr);
+            return 2;
         }
+        options.command = args.takeFirst();
+        options.commandArgs = args;
+        return runCommand(argc, argv, options);
     }
-    std::fprintf(stderr, "nodewarden: unknown command '%s'\n", qPrintable(name));
-    printUsage(stderr);
-    return 2;
+    try {
+        return runWindow(argc, argv, options);
+    } catch (const VxError& e) {
+        std::fprintf(stderr, "nodewarden: %s\n", e.what());
+        return 1;
+    }
 }

@@ -1,0 +1,154 @@
+#include "cli/Demo.h"
+
+#include "cli/CliCommand.h"
+#include "sim/Ktr4200Fleet.h"
+
+#include <QDir>
+#include <QFile>
+#include <QUdpSocket>
+
+#include <cstdio>
+
+namespace {
+
+// Every fifth device is the access-point variant (listed with the managed model); every
+// seventh is another model, which Discover's filter leaves out.
+QString demoModel(int index)
+{
+    if (index % 7 == 6)
+        return QStringLiteral("KTR-2100");
+    if (index % 5 == 4)
+        return QStringLiteral("KTR-4200AP");
+    return QString();
+}
+
+quint16 freeUdpPort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress::LocalHost, 0);
+    return probe.localPort();
+}
+
+int runCommand(const QString& name, const QStringList& args)
+{
+    for (const CliCommand& c : CliCommands())
+        if (c.name == name) {
+            std::printf("\n$ nodewarden %s %s\n", qPrintable(name), qPrintable(args.join(QLatin1Char(' '))));
+            std::fflush(stdout);
+            const int status = c.run(args);
+            std::fflush(stdout);
+            std::fflush(stderr);
+            return status;
+        }
+    std::printf("(this build has no '%s' command)\n", qPrintable(name));
+    return 0;
+}
+
+} // namespace
+
+DemoEnvironment::DemoEnvironment() = default;
+
+DemoEnvironment::~DemoEnvironment()
+{
+    if (m_fleet)
+        m_fleet->Stop();
+}
+
+QString DemoEnvironment::FirmwareImage() const
+{
+    return QDir(m_dir.path()).filePath(QStringLiteral("firmware/KTR-4200-1.03.00.bin"));
+}
+
+bool DemoEnvironment::Start(int deviceCount, QString* error)
+{
+    if (!m_dir.isValid()) {
+        *error = QStringLiteral("cannot create a temporary folder: ") + m_dir.errorString();
+        return false;
+    }
+    const quint16 tftpPort = freeUdpPort();
+    Ktr4200FleetOptions options;
+    options.bindAddress = QHostAddress::LocalHost;
+    options.port = 0;
+    options.deviceCount = deviceCount;
+    options.baseIp = QStringLiteral("192.168.0.50");
+    options.tftpPort = tftpPort;
+    options.tftpTimeoutMs = 300;
+    options.flashMs = 600;
+    options.rebootMs = 1500;
+    options.factoryResetMs = 2000;
+    m_managed = 0;
+    for (int i = 0; i < deviceCount; ++i) {
+        const QString model = demoModel(i);
+        if (!model.isEmpty())
+            options.modelAt.insert(i, model);
+        if (model != QLatin1String("KTR-2100"))
+            ++m_managed;
+    }
+    m_fleet = std::make_unique<Ktr4200Fleet>(options);
+    if (!m_fleet->Start()) {
+        *error = QStringLiteral("cannot start the simulated fleet: ") + m_fleet->ErrorString();
+        return false;
+    }
+
+    QDir root(m_dir.path());
+    root.mkpath(QStringLiteral("Config/Temp"));
+    root.mkpath(QStringLiteral("firmware"));
+    root.mkpath(QStringLiteral("bmp"));
+    QFile ini(root.filePath(QStringLiteral("system.ini")));
+    if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        *error = QStringLiteral("cannot write ") + ini.fileName();
+        return false;
+    }
+    // Loopback only, and timings cut to what the simulated devices need.
+    const QByteArray text = "[System]\r\n"
+                            "NimpAddress=127.0.0.1\r\n"
+                            "NimpPort=" + QByteArray::number(m_fleet->Port()) + "\r\n"
+                            "TftpPort=" + QByteArray::number(tftpPort) + "\r\n"
+                            "TftpServerAddress=127.0.0.1\r\n"
+                            "DiscoveryTimeout=2\r\n"
+                            "NimpSetTimeout=1\r\n"
+                            "TimingTolerance=1\r\n"
+                            "RebootTime=3\r\n"
+                            "FactoryResetTime=3\r\n"
+                            "ConfigUploadTime=3\r\n"
+                            "ConfigDownloadTime=3\r\n"
+                            "ConfigFlashUpdateTime=2\r\n"
+                            "FWDownloadTime=5\r\n"
+                            "FWFlashUpdateTime=2\r\n"
+                            "\r\n[System Form]\r\n"
+                            "CBoxModule.Captions=KTR-4200,KTR-4200AP\r\n";
+    ini.write(text);
+    ini.close();
+
+    QFile image(FirmwareImage());
+    if (!image.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        *error = QStringLiteral("cannot write ") + image.fileName();
+        return false;
+    }
+    QByteArray bytes(64 * 1024, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i * 31 + 7) & 0xFF);
+    image.write(bytes);
+    return true;
+}
+
+int RunHeadlessDemo(DemoEnvironment& demo)
+{
+    std::printf("No display: running the demo through the command line.\n"
+                "%d simulated devices answer on 127.0.0.1 (%d of the managed model); data folder %s\n",
+                demo.Fleet().DeviceCount(), demo.ManagedCount(), qPrintable(demo.DataFolder()));
+    std::fflush(stdout);
+    CliGlobals().home = demo.DataFolder();
+
+    int worst = runCommand(QStringLiteral("discover"), {});
+    worst = std::max(worst, runCommand(QStringLiteral("set-ip"), {QStringLiteral("--all"), QStringLiteral("--ip"),
+                                                                   QStringLiteral("10.0.0.20"), QStringLiteral("--mask"),
+                                                                   QStringLiteral("255.255.255.0"), QStringLiteral("--yes")}));
+    const QString firstMac = demo.Fleet().Device(0).MacText();
+    const QString output = QDir(demo.DataFolder()).filePath(QStringLiteral("Config/") + firstMac + QStringLiteral(".cfg"));
+    worst = std::max(worst, runCommand(QStringLiteral("read-config"), {QStringLiteral("--mac"), firstMac,
+                                                                       QStringLiteral("--output"), output,
+                                                                       QStringLiteral("--yes")}));
+    std::printf("\nDemo finished (exit status %d).\n", worst);
+    return worst;
+}

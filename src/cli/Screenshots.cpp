@@ -1,0 +1,65 @@
+#include "cli/Screenshots.h"
+
+#include "app/AppCore.h"
+#include "app/ui/TMainForm.h"
+#include "app/ui/TSetIPForm.h"
+#include "app/ui/TSystemForm.h"
+#include "cli/Demo.h"
+#include "common/Wait.h"
+#include "common/ui/VxIPAddressPanel.h"
+
+#include <QDir>
+#include <QFrame>
+#include <QListWidget>
+#include <QPixmap>
+#include <QTreeView>
+
+#include <cstdio>
+
+namespace {
+
+bool save(QWidget* w, const QString& folder, const char* name)
+{
+    WaitMilliseconds(100); // let layouts and pending paints settle
+    const QString path = QDir(folder).filePath(QString::fromLatin1(name));
+    const bool ok = w->grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+    return ok;
+}
+
+} // namespace
+
+int RunScreenshots(DemoEnvironment& demo, const QString& folder)
+{
+    QDir().mkpath(folder);
+    TMainForm window(demo.DataFolder());
+    if (window.InitFailed())
+        return 1;
+    window.resize(860, 560);
+    window.show();
+    window.TB_DiscoverClick();
+
+    // Give every listed device a new address, so the Action and Status columns show an outcome.
+    DeviceListModel& devices = window.Core().Devices();
+    devices.SelectAll();
+    window.Core().SetIP(QStringLiteral("10.0.0.20"), QStringLiteral("255.255.255.0"));
+    devices.ClearSelection();
+    for (int i = 1; i < devices.Count() && i < 4; ++i)
+        devices.SetSelected(devices.Row(i), true);
+    window.ActionMessages()->scrollToBottom();
+    bool ok = save(&window, folder, "main-window.png");
+
+    TSetIPForm setIp(&window);
+    setIp.SetMultipleMode();
+    SetIPAddressPanelText(setIp.PanelIPBegin(), QStringLiteral("10.0.0.20"));
+    SetIPAddressPanelText(setIp.PanelMask(), QStringLiteral("255.255.255.0"));
+    setIp.show();
+    ok = save(&setIp, folder, "set-ip-dialog.png") && ok;
+    setIp.hide();
+
+    TSystemForm system(window.Core(), window.Core().Settings().module, &window);
+    system.show();
+    ok = save(&system, folder, "system-dialog.png") && ok;
+    system.hide();
+    return ok ? 0 : 1;
+}
