@@ -1,0 +1,111 @@
+#pragma once
+
+#include "config/FirmwareRegion.h"
+#include "config/ui/TConfig_Form.h"
+
+#include <QStringList>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTabWidget;
+class QWidget;
+class TConfigButtonsFrame;
+
+inline constexpr int kWrongKeyLenMappingCode = -2102;
+inline constexpr const char* kWrongKeyLenMappingText = "Wrong mapping of CBox11aWepKeyLen!";
+
+// Texts of the range-checked fields: a conversion error ("%s" is the text) and a range error
+// followed by min + "~" + max.
+inline constexpr const char* NotAnIntegerText = "'%s' is not a valid integer value";
+inline constexpr const char* AvailableValueText = "Error: Available value is ";
+
+// The window captions of the four modes.
+inline constexpr const char* SingleDeviceCaption = "Device Configure";
+inline constexpr const char* MultipleDevicesCaption = "Mutilple Devices Configure";
+inline constexpr const char* ReadModeCaption = "Read Configurations";
+inline constexpr const char* EditModeCaption = "Edit Configurations";
+
+inline constexpr const char* Ktr4200FormName = "Config_KTR_4200";
+
+// The configuration window of the KTR-4200: every setting the console can send on the
+// General, 802.11a and 802.11b pages, each with the check box that selects it for writing;
+// the configuration file as the View File page; the four modes in which the main window
+// uses it; and reading the selected device's configuration into it.
+class TConfig_KTR_4200 : public TConfig_Form
+{
+    Q_OBJECT
+
+public:
+    explicit TConfig_KTR_4200(AppCore* core, QWidget* parent = nullptr);
+    ~TConfig_KTR_4200() override;
+
+    void SetSingleDeviceMode() override;
+    void SetMultipleDevicesMode() override;
+    void SetReadMode() override;
+    void SetEditMode() override;
+    // Clears the window, reads the first selected row's configuration through the command
+    // queue (event loop, progress display) and loads it. The row's Status tells the outcome.
+    void RefreshFromDevice() override;
+
+    int LoadConfigFile(const QString& fileName) override;
+    int SaveConfigFile(const QString& modelName, const QString& fileName) override;
+    using TConfig_Form::SaveConfigFile;
+    int VerifyConfigFiles(const QString& fileA, const QString& fileB) override;
+
+    // Tests give the window a firmware region of its own instead of the process-wide one.
+    void SetFirmwareRegion(FirmwareRegion* region);
+
+    // Event handlers.
+    void PageConfigChange(int index);
+    bool EdBconIntervalExit(QLineEdit* edit);
+    bool EdDtimExit(QLineEdit* edit);
+    bool EdThresholdExit(QLineEdit* edit);
+    void BtnAclMacAddClick(const QString& band);
+    void BtnAclMacDelClick(const QString& band);
+    void LBAclMacClick(const QString& band);
+    void EdAclMacChange(const QString& band);
+    void CBox11aWepKeyLenChange(QComboBox* box);
+    void CBox11aAuthTypeChange();
+    void CBox11bAuthTypeChange();
+    void CBox11aWepStatusChange();
+    void CBox11bWepStatusChange();
+    void RefreshChannelLists();
+
+    // The named control of the window (its objectName), none when there is no such control.
+    template <class T>
+    T* Control(const QString& name) const
+    {
+        return findChild<T*>(name);
+    }
+
+    QTabWidget* PageConfig = nullptr;
+    QWidget* TabComm = nullptr;
+    QWidget* Tab11a = nullptr;
+    QWidget* Tab11b = nullptr;
+    QWidget* TabFileView = nullptr;
+    QListWidget* LBoxCfgFile = nullptr;
+    TConfigButtonsFrame* ConfigButtons = nullptr;
+
+private:
+    void buildGeneralPage();
+    void buildBandPage(QWidget* page, const QString& band);
+    void formCreate();
+    void bindSettings();
+    void createGroups();
+    void postLoadSteps();
+    // A range-checked field's exit: empty keeps the stored value, a refused value clears
+    // the field and gives it the focus back.
+    bool checkedExit(QLineEdit* edit, int min, int max);
+    bool CheckRange(int min, int max, const QString& text);
+    void setComboText(QComboBox* box, const QString& text);
+    void setModeButtons(const char* caption, bool write, bool read, bool open, bool save);
+    void enableIdentity();
+
+    FirmwareRegion* m_region;
+};
