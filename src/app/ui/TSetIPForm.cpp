@@ -76,14 +76,30 @@ void TSetIPForm::SetMultipleMode()
     m_labelIP->setText(MultipleLabel);
 }
 
+namespace {
+// Octets typed with leading zeros ("010") are given as plain numbers: "000.0.0.0" is the
+// refused all-zero address, and a device must not read "010" as another number.
+QString canonical(const QString& dotted)
+{
+    QStringList parts = dotted.split(QLatin1Char('.'));
+    for (QString& p : parts) {
+        bool ok = false;
+        const uint n = p.toUInt(&ok);
+        if (ok)
+            p = QString::number(n);
+    }
+    return parts.join(QLatin1Char('.'));
+}
+} // namespace
+
 QString TSetIPForm::IPAddress() const
 {
-    return PanelCaption(m_panelIP);
+    return canonical(PanelCaption(m_panelIP));
 }
 
 QString TSetIPForm::Netmask() const
 {
-    return PanelCaption(m_panelMask);
+    return canonical(PanelCaption(m_panelMask));
 }
 
 void TSetIPForm::BtnOKClick()

@@ -30,8 +30,12 @@ QString dottedAddress(QFrame* panel, bool fillEdits)
         QString text = e ? e->text() : QString();
         if (text.isEmpty()) {
             text = QStringLiteral("0");
-            if (e && fillEdits)
+            if (e && fillEdits) {
                 e->setText(text);
+                // The user may already be in this octet: the next digit replaces the "0".
+                if (e->hasFocus())
+                    e->selectAll();
+            }
         }
         parts.append(text);
     }
