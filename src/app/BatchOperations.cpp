@@ -1,0 +1,341 @@
+#include "app/BatchOperations.h"
+
+#include "app/AppCore.h"
+#include "app/AppErrors.h"
+#include "app/CommandQueue.h"
+#include "app/DeviceListModel.h"
+#include "common/VxError.h"
+#include "common/VxIni.h"
+#include "config/ConfigTarget.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+const QString ModuleFormSection = QStringLiteral("Module Form");
+const QString FwVersionUpdated = QStringLiteral("Updated");
+const QString FwVersionUnknown = QStringLiteral("Unknown");
+const QString BackupFolder = QStringLiteral("backup");
+const QString NoAddress = QStringLiteral("0.0.0.0");
+const QString BroadcastAddress = QStringLiteral("255.255.255.255");
+
+// Pause after the addresses were set, before the device is asked to fetch a file.
+constexpr int32_t SettleAfterSetIPCs = 500;
+// Extra time for a Get Version after a reboot, on top of TimingTolerance.
+constexpr int32_t GetVersionExtraCs = 1000;
+// A factory reset takes the device longer to answer a Set IP.
+constexpr int32_t FactorySetIPExtraCs = 2000;
+
+QString text(const char* s)
+{
+    return QString::fromLatin1(s);
+}
+
+// Appends commands in the queue's terms.
+class ListBuilder
+{
+public:
+    void add(uint8_t type, DeviceRow* row, int32_t time, const QStringList& params = {})
+    {
+        Command c;
+        c.type = type;
+        c.item = row;
+        c.time = time;
+        c.params = params;
+        list.push_back(std::move(c));
+    }
+    void wait(int32_t time) { add(cmdWait, nullptr, time); }
+    void waitAll(int32_t time, const char* status) { add(cmdWaitAll, nullptr, time, {text(status)}); }
+    void setStatusIf(DeviceRow* row, const char* from, const char* to)
+    {
+        add(cmdSetStatusIf, row, 0, {text(from), text(to)});
+    }
+    void setRetry(DeviceRow* row, int count) { add(cmdSetRetry, row, 0, {QString::number(count)}); }
+
+    std::vector<Command> list;
+};
+
+void ensureIdle(AppCore& core)
+{
+    if (core.Busy())
+        throw VxError(AppErrorBusy, QStringLiteral("An operation is already running."));
+}
+
+QString macOf(AppCore& core, const DeviceRow* row)
+{
+    return core.Devices().GetField(row, QStringLiteral("Mac Address"));
+}
+
+// A usable address pair for Set IP: both given, and neither the empty nor the broadcast address.
+bool usableAddressPair(const QString& ip, const QString& mask)
+{
+    if (ip.isEmpty() || mask.isEmpty())
+        return false;
+    for (const QString& v : {ip, mask})
+        if (v == NoAddress || v == BroadcastAddress)
+            return false;
+    return true;
+}
+
+// Copies an earlier saved configuration aside before the upgrade's read replaces it: after a
+// failed upgrade it may be the only copy of the device's own settings.
+void backUpSavedFile(AppCore& core, const DeviceRow* row)
+{
+    const QString saved = core.SavedFile(row);
+    const QFileInfo info(saved);
+    if (!info.exists())
+        return;
+    const QString mac = macOf(core, row);
+    QDir temp(core.TempDirectory());
+    if (!temp.mkpath(BackupFolder))
+        throw VxError(AppErrorBackup,
+                      QStringLiteral("Cannot create the folder %1 to keep %2; nothing was sent.")
+                          .arg(temp.filePath(BackupFolder), saved));
+    const QDir backup(temp.filePath(BackupFolder));
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    QString target = backup.filePath(mac + QLatin1Char('-') + stamp + QStringLiteral(".ORI"));
+    // Two runs within one second must not overwrite each other's copy.
+    for (int n = 2; QFile::exists(target) && n < 1000; ++n)
+        target = backup.filePath(QStringLiteral("%1-%2-%3.ORI").arg(mac, stamp).arg(n));
+    if (QFile::exists(target) || !QFile::copy(saved, target))
+        throw VxError(AppErrorBackup,
+                      QStringLiteral("Cannot copy %1 to %2; nothing was sent.").arg(saved, target));
+    core.LogAction(mac + BatchText::SavedConfigKept + QDir::toNativeSeparators(target));
+}
+
+void runList(AppCore& core, std::vector<Command> list, const QString& caption,
+             const QString& prompt)
+{
+    CommandQueue& queue = core.Queue();
+    for (Command& c : list)
+        queue.Append(std::make_unique<Command>(std::move(c)));
+    core.RunWithProgress(caption, prompt);
+}
+
+} // namespace
+
+void CheckFirmwareImage(const QString& imageFile)
+{
+    const QFileInfo info(imageFile);
+    QString problem;
+    if (imageFile.isEmpty())
+        problem = QStringLiteral("No firmware image was given.");
+    else if (!info.exists())
+        problem = QStringLiteral("The firmware image %1 does not exist.");
+    else if (!info.isFile())
+        problem = QStringLiteral("The firmware image %1 is not a file.");
+    else if (QFile f(imageFile); !f.open(QIODevice::ReadOnly))
+        problem = QStringLiteral("The firmware image %1 cannot be read.");
+    else if (info.size() == 0)
+        problem = QStringLiteral("The firmware image %1 is empty.");
+    if (!problem.isEmpty())
+        throw VxError(AppErrorFirmwareImage,
+                      problem.contains(QLatin1String("%1"))
+                          ? problem.arg(QDir::toNativeSeparators(imageFile))
+                          : problem);
+}
+
+std::vector<Command> CompileApplyConfiguration(AppCore& core, const BatchRunOptions& options)
+{
+    ConfigTarget* target = core.Config();
+    if (!target)
+        throw VxError(AppErrorNoConfigTarget, QStringLiteral("No configuration to write."));
+    DeviceListModel& devices = core.Devices();
+    const AppSettings& s = core.Settings();
+    const QString password = s.accessPassword;
+    const int32_t tt = s.timingTolerance;
+    const bool verify = options.verify.value_or(s.verify);
+    const bool applyReset = options.applyReset.value_or(s.applyReset);
+    const QList<DeviceRow*> rows = devices.SelectedRows();
+    const bool single = rows.size() == 1;
+    QDir().mkpath(core.TempDirectory());
+
+    ListBuilder b;
+    for (DeviceRow* row : rows) {
+        devices.SetStatus(row, text(DeviceStatus::InRunning));
+        const QString written = core.WrittenFile(row);
+        // A file left from an earlier operation must never reach the device in place of this
+        // one: a row whose file cannot be made drops out of the list.
+        QFile::remove(written);
+        if (target->SaveConfigFile(row->caption, written) != 0 || !QFile::exists(written)) {
+            core.LogAction(macOf(core, row) + BatchText::SaveConfigFail);
+            devices.SetStatus(row, text(DeviceStatus::Unsuccess));
+            continue;
+        }
+        if (single) {
+            const QString ip = core.ReadConfigValue(written, QStringLiteral("ip"));
+            const QString mask = core.ReadConfigValue(written, QStringLiteral("mask"));
+            if (usableAddressPair(ip, mask)) {
+                b.setRetry(row, 2);
+                b.add(cmdSetIP, row, 0, {password, ip, mask});
+            }
+            b.waitAll(s.nimpSetTimeout + tt, DeviceStatus::Pending);
+            b.wait(SettleAfterSetIPCs);
+        }
+        b.add(cmdWriteConfig, row, s.configDownloadTime + tt, {password, written});
+        b.add(cmdConfigFlash, row, 0, {password});
+    }
+    b.waitAll(s.configFlashUpdateTime + tt, DeviceStatus::Pending);
+    if (applyReset) {
+        for (DeviceRow* row : rows) {
+            b.setRetry(row, 1);
+            b.add(cmdReset, row, 0, {password});
+        }
+        b.wait(s.rebootTime);
+    }
+    if (verify) {
+        for (DeviceRow* row : rows) {
+            b.setStatusIf(row, DeviceStatus::Pending, DeviceStatus::InRunning);
+            b.setRetry(row, 3);
+            b.add(cmdGetVersion, row, tt + GetVersionExtraCs, {password});
+            b.setRetry(row, 2);
+            b.add(cmdReadConfig, row, s.configUploadTime * 3 + tt,
+                  {password, core.ReadBackFile(row)});
+            b.add(cmdVerifyConfig, row, 0, {core.WrittenFile(row), core.ReadBackFile(row)});
+        }
+    } else {
+        for (DeviceRow* row : rows) {
+            // A device that was reset with nothing failing ends "OK", as after an upgrade,
+            // instead of staying at "..".
+            if (applyReset)
+                b.setStatusIf(row, DeviceStatus::Pending, DeviceStatus::Ok);
+            b.setStatusIf(row, DeviceStatus::InRunning, DeviceStatus::Ok);
+        }
+    }
+    return std::move(b.list);
+}
+
+void ApplyConfiguration(AppCore& core, const BatchRunOptions& options)
+{
+    ensureIdle(core);
+    if (core.Devices().SelectedCount() == 0)
+        return;
+    runList(core, CompileApplyConfiguration(core, options), BatchText::ConfigureCaption,
+            BatchText::ConfigurePrompt);
+}
+
+std::vector<Command> CompileFirmwareUpgrade(AppCore& core, const QString& imageFile,
+                                            const BatchRunOptions& options)
+{
+    CheckFirmwareImage(imageFile);
+    DeviceListModel& devices = core.Devices();
+    const AppSettings& s = core.Settings();
+    const QString password = s.accessPassword;
+    const QString factory = s.factoryDefaultPassword;
+    const int32_t tt = s.timingTolerance;
+    const bool verify = options.verify.value_or(s.verify);
+    const QList<DeviceRow*> rows = devices.SelectedRows();
+    // The TFTP server serves the image's folder, so the path must not depend on the current one.
+    const QString image = QFileInfo(imageFile).absoluteFilePath();
+    QDir().mkpath(core.TempDirectory());
+    // Every backup is made before any row changes, so a failed copy leaves the list as it was.
+    for (DeviceRow* row : rows)
+        backUpSavedFile(core, row);
+
+    ListBuilder b;
+    for (DeviceRow* row : rows) {
+        devices.SetAction(row, QString());
+        devices.SetStatus(row, text(DeviceStatus::InRunning));
+        if (devices.GetField(row, QStringLiteral("F/W Version")) == FwVersionUpdated)
+            devices.SetField(row, QStringLiteral("F/W Version"), FwVersionUnknown);
+        b.add(cmdReadConfig, row, s.configUploadTime + tt, {password, core.SavedFile(row)});
+        b.add(cmdFirmwareDownload, row, s.fwDownloadTime + tt, {password, image});
+        b.add(cmdFirmwareFlash, row, 0, {password});
+    }
+    b.waitAll(s.fwFlashUpdateTime + tt, DeviceStatus::Pending);
+    b.add(cmdResetCount, nullptr, 0);
+    for (DeviceRow* row : rows) {
+        b.setRetry(row, 1);
+        b.add(cmdReset, row, 0, {password});
+    }
+    b.add(cmdAbortIfCount, nullptr, 0, {QStringLiteral("0")});
+    b.wait(s.rebootTime);
+    for (DeviceRow* row : rows)
+        b.setStatusIf(row, DeviceStatus::Pending, DeviceStatus::InRunning);
+    for (DeviceRow* row : rows) {
+        b.setRetry(row, 3);
+        b.add(cmdGetVersion, row, tt + GetVersionExtraCs, {password});
+        b.setRetry(row, 1);
+        b.add(cmdFactoryReset, row, 0, {password});
+    }
+    b.wait(s.factoryResetTime);
+    for (DeviceRow* row : rows)
+        b.setStatusIf(row, DeviceStatus::Pending, DeviceStatus::InRunning);
+    for (DeviceRow* row : rows) {
+        // The factory reset cleared the address: the device gets the one it had.
+        b.setRetry(row, 2);
+        b.add(cmdSetIP, row, 0,
+              {factory, devices.GetField(row, QStringLiteral("IP Address")),
+               devices.GetField(row, QStringLiteral("Netmask"))});
+    }
+    b.waitAll(s.nimpSetTimeout + FactorySetIPExtraCs + tt, DeviceStatus::Pending);
+    b.wait(SettleAfterSetIPCs);
+    for (DeviceRow* row : rows) {
+        b.add(cmdWriteConfig, row, s.configUploadTime + tt, {factory, core.SavedFile(row)});
+        b.add(cmdConfigFlash, row, 0, {factory});
+    }
+    b.waitAll(s.configFlashUpdateTime + tt, DeviceStatus::Pending);
+    b.add(cmdResetCount, nullptr, 0);
+    for (DeviceRow* row : rows) {
+        b.setRetry(row, 1);
+        b.add(cmdReset, row, 0, {factory});
+    }
+    b.add(cmdAbortIfCount, nullptr, 0, {QStringLiteral("0")});
+    b.wait(s.rebootTime);
+    if (verify) {
+        for (DeviceRow* row : rows) {
+            b.setStatusIf(row, DeviceStatus::Pending, DeviceStatus::InRunning);
+            b.setRetry(row, 2);
+            b.add(cmdReadConfig, row, s.configUploadTime * 3 + tt,
+                  {factory, core.ReadBackFile(row)});
+            b.add(cmdVerifyConfig, row, 0, {core.SavedFile(row), core.ReadBackFile(row)});
+        }
+    } else {
+        for (DeviceRow* row : rows)
+            b.setStatusIf(row, DeviceStatus::Pending, DeviceStatus::Ok);
+    }
+    return std::move(b.list);
+}
+
+void UpgradeFirmware(AppCore& core, const QString& imageFile, const BatchRunOptions& options)
+{
+    ensureIdle(core);
+    CheckFirmwareImage(imageFile);
+    if (core.Devices().SelectedCount() == 0)
+        return;
+    runList(core, CompileFirmwareUpgrade(core, imageFile, options), BatchText::UpgradeCaption,
+            BatchText::UpgradePrompt);
+}
+
+QString ModuleFormName(const QString& iniPath, const QString& moduleName)
+{
+    return VxIni(iniPath).ReadString(ModuleFormSection, moduleName, QString());
+}
+
+ConfigTarget* CreateConfigWindow(AppCore& core, const QString& moduleName,
+                                 const ConfigFormFinder& findConfigForm)
+{
+    const QString formName = ModuleFormName(core.SettingsPath(), moduleName);
+    ConfigTarget* window = findConfigForm ? findConfigForm(formName) : nullptr;
+    if (!window)
+        throw VxError(AppErrorUnknownModule, BatchText::UnknownModule + formName);
+    core.SetConfig(window);
+    return window;
+}
+
+bool SelectAllIfNoneSelected(AppCore& core, const QString& question, const QString& caption)
+{
+    DeviceListModel& devices = core.Devices();
+    if (devices.Count() == 0)
+        return false;
+    if (devices.SelectedCount() > 0)
+        return true;
+    OperationUi* ui = core.Ui();
+    if (!ui || !ui->AskYesNo(question, caption))
+        return false;
+    devices.SelectAll();
+    return true;
+}

@@ -1,0 +1,286 @@
+// The configuration write and the firmware upgrade against the simulated fleet on 127.0.0.1.
+#include "AppTestBed.h"
+#include "app/BatchOperations.h"
+#include "app/DeviceListModel.h"
+#include "common/VxError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Devices that flash and reboot in a fraction of the one-second waits of the settings.
+Ktr4200FleetOptions quickFleet(int count)
+{
+    Ktr4200FleetOptions o;
+    o.deviceCount = count;
+    o.baseIp = QStringLiteral("10.0.0.20");
+    o.flashMs = 150;
+    o.rebootMs = 300;
+    o.factoryResetMs = 300;
+    return o;
+}
+
+const QMap<QString, QString> kOneSecondWaits = {
+    {QStringLiteral("RebootTime"), QStringLiteral("1")},
+    {QStringLiteral("ConfigDownloadTime"), QStringLiteral("2")},
+    {QStringLiteral("ConfigUploadTime"), QStringLiteral("2")},
+    {QStringLiteral("ConfigFlashUpdateTime"), QStringLiteral("1")},
+    {QStringLiteral("FactoryResetTime"), QStringLiteral("1")},
+    {QStringLiteral("FWDownloadTime"), QStringLiteral("2")},
+    {QStringLiteral("FWFlashUpdateTime"), QStringLiteral("1")},
+};
+
+QString writeFile(const QString& path, const QByteArray& data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(data);
+    return path;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A configuration as the window's Save button writes it, with 802.11b keys 1 and 3 set and
+// key 2 left empty between them.
+QString savedConfiguration(AppTestBed& bed, const QByteArray& extraLines = QByteArray())
+{
+    const QByteArray text = "80211a_ssid =\"Lobby A\"\r\n"
+                            "80211a_beacon_interval =200\r\n"
+                            "80211b_wep64_key =0x1A 0x2B 0x3C 0x4D 0x5E\r\n"
+                            "80211b_wep64_key =\r\n"
+                            "80211b_wep64_key =0x11 0x22 0x33 0x44 0x55\r\n" +
+                            extraLines;
+    return writeFile(QDir(bed.dir.path()).filePath(QStringLiteral("saved.cfg")), text);
+}
+
+void discoverAll(AppTestBed& bed, int expected)
+{
+    ASSERT_TRUE(bed.started);
+    bed.core->Discover();
+    ASSERT_EQ(bed.devices().Count(), expected);
+    bed.devices().SelectAll();
+}
+
+std::string trace(AppTestBed& bed)
+{
+    return bed.core->Log().Lines().join(QLatin1Char('\n')).toStdString();
+}
+
+} // namespace
+
+TEST(BatchWriteConfig, ThreeDevicesVerifiedHoldTheSettingsAndKeepTheirAddresses)
+{
+    AppTestBed bed(quickFleet(3), kOneSecondWaits);
+    discoverAll(bed, 3);
+    ASSERT_EQ(bed.config.LoadSelectedSettings(savedConfiguration(
+                  bed, "ip =10.7.7.7\r\nmask =255.255.255.0\r\ndevice_name =\"Same\"\r\n")),
+              0);
+    bed.config.SetMultipleDevicesMode();
+    ApplyConfiguration(*bed.core);
+    SCOPED_TRACE(trace(bed));
+
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(bed.status(i), QStringLiteral("OK")) << i;
+        const SimDevice& d = bed.fleet->Device(i);
+        EXPECT_EQ(d.config.Value(QStringLiteral("80211a_ssid")), QStringLiteral("Lobby A"));
+        EXPECT_EQ(d.config.Value(QStringLiteral("80211a_beacon_interval")), QStringLiteral("200"));
+        // Several devices never get one address or one name.
+        EXPECT_EQ(d.counters.setIp, 0);
+        EXPECT_EQ(d.IpAddress(), QStringLiteral("10.0.0.2%1").arg(i));
+        EXPECT_NE(d.DeviceName(), QStringLiteral("Same"));
+        EXPECT_EQ(d.counters.reset, 1);
+        const QByteArray written = readFile(bed.core->WrittenFile(bed.rowOf(i)));
+        EXPECT_TRUE(written.startsWith("KTR-4200\r\n"));
+        EXPECT_FALSE(written.contains("10.7.7.7"));
+        EXPECT_TRUE(bed.logHas(d.MacText() + QStringLiteral(" Verify config")));
+    }
+    EXPECT_EQ(bed.ui.captions.last(), BatchText::ConfigureCaption);
+    EXPECT_FALSE(bed.ui.showing);
+}
+
+TEST(BatchWriteConfig, FailedTransferAndWrongPasswordEndWithTheirOwnTexts)
+{
+    Ktr4200FleetOptions o = quickFleet(3);
+    o.tftpFail.insert(1);
+    o.badPassword.insert(2);
+    AppTestBed bed(o, kOneSecondWaits);
+    discoverAll(bed, 3);
+    ASSERT_EQ(bed.config.LoadSelectedSettings(savedConfiguration(bed)), 0);
+    ApplyConfiguration(*bed.core);
+    SCOPED_TRACE(trace(bed));
+
+    EXPECT_EQ(bed.status(0), QStringLiteral("OK"));
+    EXPECT_EQ(bed.status(1), QStringLiteral("Not Done!"));
+    EXPECT_EQ(bed.devices().GetAction(bed.rowOf(1)), QStringLiteral("Write Config:1"));
+    EXPECT_GE(bed.fleet->Device(1).counters.tftpFailures, 1);
+    EXPECT_EQ(bed.status(2), QStringLiteral("Password Error!"));
+    EXPECT_EQ(bed.fleet->Device(1).counters.reset, 0);
+    EXPECT_EQ(bed.fleet->Device(0).config.Value(QStringLiteral("80211a_ssid")),
+              QStringLiteral("Lobby A"));
+    EXPECT_NE(bed.fleet->Device(1).config.Value(QStringLiteral("80211a_ssid")),
+              QStringLiteral("Lobby A"));
+}
+
+TEST(BatchWriteConfig, OneDeviceMovesToTheAddressOfItsFile)
+{
+    AppTestBed bed(quickFleet(2), kOneSecondWaits);
+    ASSERT_TRUE(bed.started);
+    bed.core->Discover();
+    DeviceRow* row = bed.rowOf(1);
+    ASSERT_NE(row, nullptr);
+    bed.devices().SetSelected(row, true);
+    ASSERT_EQ(bed.config.LoadSelectedSettings(savedConfiguration(
+                  bed, "ip =10.0.0.77\r\nmask =255.255.0.0\r\ndevice_name =\"Hall\"\r\n")),
+              0);
+    ApplyConfiguration(*bed.core);
+    SCOPED_TRACE(trace(bed));
+
+    EXPECT_EQ(bed.devices().GetStatus(row), QStringLiteral("OK"));
+    const SimDevice& d = bed.fleet->Device(1);
+    EXPECT_EQ(d.counters.setIp, 1);
+    EXPECT_EQ(d.IpAddress(), QStringLiteral("10.0.0.77"));
+    EXPECT_EQ(d.Netmask(), QStringLiteral("255.255.0.0"));
+    EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("IP Address")),
+              QStringLiteral("10.0.0.77"));
+    EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("Device Name")), QStringLiteral("Hall"));
+    EXPECT_EQ(bed.fleet->Device(0).counters.fetch, 0);
+}
+
+TEST(BatchWriteConfig, WithoutVerifyResetRowsEndOkAndRowsThatFailedKeepTheirText)
+{
+    for (const bool reset : {true, false}) {
+        Ktr4200FleetOptions o = quickFleet(2);
+        o.tftpFail.insert(1);
+        AppTestBed bed(o, kOneSecondWaits);
+        discoverAll(bed, 2);
+        ASSERT_EQ(bed.config.LoadSelectedSettings(savedConfiguration(bed)), 0);
+        BatchRunOptions options;
+        options.verify = false;
+        options.applyReset = reset;
+        ApplyConfiguration(*bed.core, options);
+        SCOPED_TRACE(trace(bed));
+        EXPECT_EQ(bed.status(0), QStringLiteral("OK")) << reset;
+        EXPECT_EQ(bed.status(1), QStringLiteral("Not Done!")) << reset;
+        EXPECT_EQ(bed.fleet->Device(0).counters.reset, reset ? 1 : 0);
+        EXPECT_EQ(bed.fleet->Device(0).counters.put, 0); // nothing read back
+    }
+}
+
+TEST(BatchUpgrade, FiveDevicesGetTheNewVersionAndKeepConfigurationAndAddress)
+{
+    AppTestBed bed(quickFleet(5), kOneSecondWaits);
+    for (int i = 0; i < 5; ++i)
+        bed.fleet->Device(i).config.SetValue(QStringLiteral("80211a_ssid"),
+                                             QStringLiteral("Floor %1").arg(i));
+    discoverAll(bed, 5);
+    QList<QStringList> before;
+    for (int i = 0; i < 5; ++i)
+        before.append(bed.fleet->Device(i).config.RenderLines());
+    const QString image = writeFile(QDir(bed.core->FirmwareDirectory()).filePath("ktr.bin"),
+                                    "FW_VERSION=2.00.01u\n" + QByteArray(3000, 'x'));
+    // A row left at "Updated" by an earlier run no longer claims a version it may not have.
+    bed.devices().SetField(bed.rowOf(4), QStringLiteral("F/W Version"), QStringLiteral("Updated"));
+
+    UpgradeFirmware(*bed.core, image);
+    SCOPED_TRACE(trace(bed));
+
+    for (int i = 0; i < 5; ++i) {
+        const SimDevice& d = bed.fleet->Device(i);
+        EXPECT_EQ(bed.status(i), QStringLiteral("OK")) << i;
+        EXPECT_EQ(d.version, QStringLiteral("2.00.01u"));
+        EXPECT_EQ(d.counters.factoryReset, 1);
+        EXPECT_EQ(d.config.RenderLines(), before.at(i)) << i;
+        EXPECT_EQ(d.IpAddress(), QStringLiteral("10.0.0.2%1").arg(i));
+        EXPECT_EQ(bed.devices().GetField(bed.rowOf(i), QStringLiteral("F/W Version")),
+                  QStringLiteral("Updated"));
+    }
+    EXPECT_EQ(bed.ui.captions.last(), BatchText::UpgradeCaption);
+    // Nothing was saved before this run, so there was nothing to keep.
+    EXPECT_FALSE(QDir(bed.core->TempDirectory()).exists(QStringLiteral("backup")));
+}
+
+TEST(BatchUpgrade, EveryDeviceFailingBeforeTheFirstResetEndsTheListThere)
+{
+    Ktr4200FleetOptions o = quickFleet(3);
+    o.tftpFail = {0, 1, 2};
+    AppTestBed bed(o, kOneSecondWaits);
+    discoverAll(bed, 3);
+    const QString image = writeFile(QDir(bed.core->FirmwareDirectory()).filePath("ktr.bin"),
+                                    "FW_VERSION=2.00.01u\n");
+    UpgradeFirmware(*bed.core, image);
+    SCOPED_TRACE(trace(bed));
+
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(bed.status(i), QStringLiteral("Not Done!"));
+        EXPECT_EQ(bed.devices().GetAction(bed.rowOf(i)), QStringLiteral("Read Config"));
+        EXPECT_EQ(bed.devices().GetField(bed.rowOf(i), QStringLiteral("Retry")),
+                  QStringLiteral("0"));
+        EXPECT_EQ(bed.fleet->Device(i).counters.reset, 0);
+        EXPECT_EQ(bed.fleet->Device(i).counters.factoryReset, 0);
+        EXPECT_EQ(bed.fleet->Device(i).version, QStringLiteral("1.02.07u"));
+    }
+    EXPECT_EQ(bed.queue().Count(), 0);
+    EXPECT_FALSE(bed.ui.showing);
+}
+
+TEST(BatchUpgrade, ARetryAfterAFailureKeepsTheFirstSavedConfigurationAsABackup)
+{
+    AppTestBed bed(quickFleet(1), kOneSecondWaits);
+    SimDevice& device = bed.fleet->Device(0);
+    device.config.SetValue(QStringLiteral("80211a_ssid"), QStringLiteral("Own settings"));
+    // The first run loses the device right after its factory reset.
+    QObject::connect(bed.fleet.get(), &Ktr4200Fleet::RequestHandled, [&](int index, int, int) {
+        if (bed.fleet->Device(index).counters.factoryReset == 1)
+            bed.fleet->Device(index).badPassword = true;
+    });
+    discoverAll(bed, 1);
+    const QString image = writeFile(QDir(bed.core->FirmwareDirectory()).filePath("ktr.bin"),
+                                    "FW_VERSION=2.00.01u\n");
+    UpgradeFirmware(*bed.core, image);
+    ASSERT_EQ(bed.status(0), QStringLiteral("Password Error!")) << trace(bed);
+    const QByteArray own = readFile(bed.core->SavedFile(bed.rowOf(0)));
+    ASSERT_TRUE(own.contains("Own settings"));
+    EXPECT_NE(device.config.Value(QStringLiteral("80211a_ssid")), QStringLiteral("Own settings"));
+
+    QObject::disconnect(bed.fleet.get(), &Ktr4200Fleet::RequestHandled, nullptr, nullptr);
+    device.badPassword = false;
+    UpgradeFirmware(*bed.core, image);
+    SCOPED_TRACE(trace(bed));
+    EXPECT_EQ(bed.status(0), QStringLiteral("OK"));
+
+    const QDir backup(QDir(bed.core->TempDirectory()).filePath(QStringLiteral("backup")));
+    const QStringList kept = backup.entryList({device.MacText() + QStringLiteral("-*.ORI")});
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(readFile(backup.filePath(kept.first())), own);
+    EXPECT_TRUE(bed.logHas(device.MacText() + BatchText::SavedConfigKept +
+                           QDir::toNativeSeparators(backup.filePath(kept.first()))));
+    // The new saved file is what the device held after the failed run.
+    EXPECT_FALSE(readFile(bed.core->SavedFile(bed.rowOf(0))).contains("Own settings"));
+}
+
+TEST(BatchUpgrade, AnImageThatCannotBeUsedIsRefusedBeforeAnythingIsSent)
+{
+    AppTestBed bed(quickFleet(2), kOneSecondWaits);
+    discoverAll(bed, 2);
+    const qint64 afterDiscover = bed.fleet->DatagramsReceived();
+    const QString folder = bed.core->FirmwareDirectory();
+    const QString empty = writeFile(QDir(folder).filePath("empty.bin"), QByteArray());
+    for (const QString& image : {QDir(folder).filePath("missing.bin"), empty, folder, QString()}) {
+        try {
+            UpgradeFirmware(*bed.core, image);
+            ADD_FAILURE() << "accepted " << image.toStdString();
+        } catch (const VxError& e) {
+            EXPECT_EQ(e.code(), AppErrorFirmwareImage);
+        }
+    }
+    EXPECT_EQ(bed.fleet->DatagramsReceived(), afterDiscover);
+    EXPECT_NE(bed.status(0), QStringLiteral("....."));
+}
