@@ -192,9 +192,8 @@ void TConfig_Form::SetExitHandler(QWidget* control, std::function<bool()> handle
 void TConfig_Form::watchFocus(QWidget* watched, QWidget* control)
 {
     m_focusOwners.insert(watched, control);
+    // The watched widgets are children of this window and live as long as it does.
     watched->installEventFilter(this);
-    connect(watched, &QObject::destroyed, this,
-            [this, watched] { m_focusOwners.remove(watched); });
 }
 
 bool TConfig_Form::eventFilter(QObject* watched, QEvent* event)

@@ -1,0 +1,187 @@
+// The configuration operations of the main window against the simulated fleet on 127.0.0.1:
+// read a device into the window, edit, apply with verification.
+#include "ConfigWindowSupport.h"
+
+#include "app/BatchOperations.h"
+#include "common/VxError.h"
+#include "config/ui/ConfigurationTask.h"
+#include "config/ui/TConfigButtonsFrame.h"
+
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+namespace {
+
+Ktr4200FleetOptions quickFleet(int count)
+{
+    Ktr4200FleetOptions o;
+    o.deviceCount = count;
+    o.baseIp = QStringLiteral("10.0.0.20");
+    o.flashMs = 150;
+    o.rebootMs = 300;
+    return o;
+}
+
+const QMap<QString, QString> kShortWaits = {
+    {QStringLiteral("RebootTime"), QStringLiteral("1")},
+    {QStringLiteral("ConfigDownloadTime"), QStringLiteral("2")},
+    {QStringLiteral("ConfigUploadTime"), QStringLiteral("2")},
+    {QStringLiteral("ConfigFlashUpdateTime"), QStringLiteral("1")},
+    {QStringLiteral("Verify"), QStringLiteral("1")},
+};
+
+// The line of a setting in a device's reported configuration.
+QString deviceLine(const SimDevice& device, const QString& prefix)
+{
+    for (const QString& line : device.config.RenderLines())
+        if (line.startsWith(prefix))
+            return line;
+    return QString();
+}
+
+// The module's window as system.ini names it.
+void AddModuleForm(WindowBed& w)
+{
+    QFile ini(w.bed.core->SettingsPath());
+    ASSERT_TRUE(ini.open(QIODevice::Append));
+    ini.write("[Module Form]\r\nKTR-4200=Config_KTR_4200\r\n");
+}
+
+std::string trace(WindowBed& w)
+{
+    return w.bed.core->Log().Lines().join(QLatin1Char('\n')).toStdString();
+}
+
+// What the user does in the window before Apply: a new SSID and 802.11a key 1 of 64 bits.
+void EditAndApply(WindowBed& w, TConfig_Form* form)
+{
+    EXPECT_EQ(form, &w.window);
+    w.typeAndLeave(w.edit("Ed11aSSid"), QStringLiteral("Lobby B"));
+    w.choose(w.combo("CBox11aWepKeyLen1"), QStringLiteral("64"));
+    QLineEdit* key = w.edit("Ed11aWepKey1");
+    key->setFocus(Qt::TabFocusReason);
+    key->setCursorPosition(0);
+    QTest::keyClicks(key, QStringLiteral("0a1b2c3d4e"));
+    QTest::mouseClick(w.window.ConfigButtons->BtnWriteConfig, Qt::LeftButton);
+}
+
+} // namespace
+
+TEST(ConfigTask, ReadEditAndApplyOneDeviceWithVerification)
+{
+    WindowBed w(quickFleet(1), kShortWaits);
+    ASSERT_TRUE(w.shown && w.bed.started);
+    w.window.hide();
+    w.bed.core->Discover();
+    ASSERT_EQ(w.bed.devices().Count(), 1);
+    w.bed.devices().SelectAll();
+    SimDevice& device = w.bed.fleet->Device(0);
+    device.config.SetValue(QStringLiteral("80211a_ssid"), QStringLiteral("Factory"));
+
+    QString ssidShown;
+    w.window.execModal = [&](QDialog* d) {
+        EXPECT_TRUE(ShowActive(d));
+        ssidShown = w.edit("Ed11aSSid")->text();
+        EXPECT_EQ(d->windowTitle(), QStringLiteral("Device Configure"));
+        EditAndApply(w, &w.window);
+        return d->result();
+    };
+    try {
+        FindConfigWindow(*w.bed.core);
+        ADD_FAILURE() << "a module without a window was found";
+    } catch (const VxError& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Unknow Module:"));
+    }
+    AddModuleForm(w);
+    RunConfigurationTask(*w.bed.core, FindConfigWindow(*w.bed.core));
+
+    EXPECT_EQ(ssidShown, QStringLiteral("Factory"));
+    DeviceRow* row = w.bed.rowOf(0);
+    EXPECT_EQ(w.bed.devices().GetStatus(row), QStringLiteral("OK")) << trace(w);
+    EXPECT_EQ(device.config.Value(QStringLiteral("80211a_ssid")), QStringLiteral("Lobby B"));
+    EXPECT_TRUE(deviceLine(device, QStringLiteral("80211a_wep64_key")).endsWith(QLatin1String("0x0A 0x1B 0x2C 0x3D 0x4E")))
+        << deviceLine(device, QStringLiteral("80211a_wep64_key")).toStdString();
+    // The address the device had stays: ChkIP is not ticked by default.
+    EXPECT_EQ(device.IpAddress(), QStringLiteral("10.0.0.20"));
+}
+
+TEST(ConfigTask, TwoDevicesGetOneFileWithoutNameAndAddress)
+{
+    WindowBed w(quickFleet(2), kShortWaits);
+    ASSERT_TRUE(w.shown && w.bed.started);
+    w.window.hide();
+    w.bed.core->Discover();
+    ASSERT_EQ(w.bed.devices().Count(), 2);
+    // Nothing selected: the question is answered Yes and every row is configured.
+    w.bed.ui.answer = true;
+    AddModuleForm(w);
+    w.window.execModal = [&](QDialog* d) {
+        EXPECT_TRUE(ShowActive(d));
+        EXPECT_EQ(d->windowTitle(), QStringLiteral("Mutilple Devices Configure"));
+        EXPECT_FALSE(w.chk("ChkDeviceName")->isEnabled());
+        EditAndApply(w, &w.window);
+        return d->result();
+    };
+    RunConfigurationTask(*w.bed.core, FindConfigWindow(*w.bed.core));
+    ASSERT_EQ(w.bed.ui.questions.size(), 1);
+
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(w.bed.status(i), QStringLiteral("OK")) << i << trace(w);
+        const SimDevice& device = w.bed.fleet->Device(i);
+        EXPECT_EQ(device.config.Value(QStringLiteral("80211a_ssid")), QStringLiteral("Lobby B"));
+        EXPECT_EQ(device.IpAddress(), QStringLiteral("10.0.0.2%1").arg(i));
+        const QStringList written =
+            WindowBed::readLines(w.bed.core->WrittenFile(w.bed.rowOf(i)));
+        ASSERT_FALSE(written.isEmpty());
+        EXPECT_EQ(written.first(), QStringLiteral("KTR-4200"));
+        for (const QString& line : written) {
+            EXPECT_FALSE(line.startsWith(QLatin1String("device_name"))) << line.toStdString();
+            EXPECT_FALSE(line.startsWith(QLatin1String("ip "))) << line.toStdString();
+        }
+    }
+}
+
+TEST(ConfigTask, EmptyListOrDeclinedQuestionOpensTheEditModeAndSendsNothing)
+{
+    WindowBed w(quickFleet(1));
+    ASSERT_TRUE(w.shown);
+    w.window.hide();
+    QString title;
+    w.window.execModal = [&](QDialog* d) {
+        title = d->windowTitle();
+        return int(QDialog::Accepted);
+    };
+    RunConfigurationTask(*w.bed.core, w.window);
+    EXPECT_EQ(title, QStringLiteral("Edit Configurations"));
+
+    w.addDevice(QStringLiteral("00055D000001"), QStringLiteral("1.0u"));
+    w.bed.ui.answer = false;
+    title.clear();
+    RunConfigurationTask(*w.bed.core, w.window);
+    EXPECT_EQ(title, QStringLiteral("Edit Configurations"));
+    EXPECT_EQ(w.bed.devices().SelectedCount(), 0);
+    EXPECT_EQ(w.bed.fleet->Device(0).counters.get + w.bed.fleet->Device(0).counters.set, 0);
+}
+
+TEST(ConfigTask, AFailedReadShowsNoWindowAndLeavesItCleared)
+{
+    Ktr4200FleetOptions options = quickFleet(1);
+    options.tftpFail = {0};
+    WindowBed w(options, kShortWaits);
+    ASSERT_TRUE(w.shown && w.bed.started);
+    w.window.hide();
+    w.bed.core->Discover();
+    ASSERT_EQ(w.bed.devices().Count(), 1);
+    w.window.LoadConfigFile(w.writeFile("old.cfg", "80211a_ssid=Old\r\n"));
+    bool shown = false;
+    w.window.execModal = [&](QDialog*) {
+        shown = true;
+        return int(QDialog::Rejected);
+    };
+    w.bed.devices().SelectAll();
+    RunDeviceConfiguration(*w.bed.core, w.window);
+    EXPECT_FALSE(shown);
+    EXPECT_NE(w.bed.status(0), QStringLiteral("OK"));
+    EXPECT_EQ(w.stored("80211a_ssid"), QString());
+    EXPECT_TRUE(w.window.PageConfig->isEnabled());
+}
