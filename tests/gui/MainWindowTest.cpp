@@ -1,0 +1,206 @@
+#include "WindowTestBed.h"
+
+#include "app/CommandQueue.h"
+#include "app/ui/SingleInstance.h"
+#include "app/ui/TProgressForm.h"
+#include "app/ui/TSetIPForm.h"
+#include "common/ui/VxIPAddressPanel.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QPushButton>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+Ktr4200FleetOptions fleetOf(int count)
+{
+    Ktr4200FleetOptions o;
+    o.deviceCount = count;
+    return o;
+}
+
+} // namespace
+
+TEST(MainWindow, DiscoverFromTheToolbarFillsTheViewWithTheManagedModels)
+{
+    Ktr4200FleetOptions options = fleetOf(5);
+    options.modelAt.insert(1, QStringLiteral("KTR-4200AP"));
+    options.modelAt.insert(3, QStringLiteral("KTR-2100"));
+    WindowTestBed bed(options);
+    ASSERT_TRUE(bed.started);
+    RecordingMessageBoxes boxes;
+    TMainForm& w = *bed.window;
+    EXPECT_EQ(w.windowTitle(), QString::fromLatin1(MainFormCaption));
+    EXPECT_EQ(w.ModuleName()->text(), QStringLiteral("KTR-4200"));
+    w.show();
+
+    bool toolbarWasDisabled = false;
+    bool progressShown = false;
+    QTimer::singleShot(300, [&] {
+        toolbarWasDisabled = !w.ToolBar()->isEnabled() && !w.DeviceListView()->isEnabled();
+        progressShown = w.ProgressForm() && w.ProgressForm()->isVisible() &&
+                        w.ProgressForm()->windowTitle() == QStringLiteral("Discover the devices");
+    });
+    w.Action("TB_Discover")->trigger();
+
+    EXPECT_TRUE(toolbarWasDisabled);
+    EXPECT_TRUE(progressShown);
+    EXPECT_TRUE(w.ToolBar()->isEnabled());
+    EXPECT_EQ(w.ProgressForm(), nullptr);
+    QAbstractItemModel* model = w.DeviceListView()->model();
+    ASSERT_EQ(model->rowCount(), 4); // the other model is filtered out
+    EXPECT_EQ(model->data(model->index(1, 0)).toString(), QStringLiteral("KTR-4200AP"));
+    EXPECT_EQ(model->data(model->index(0, 1)).toString(), bed.fleet->Device(0).MacText());
+    EXPECT_EQ(w.ActionMessages()->count(), 1);
+    EXPECT_EQ(w.ActionMessages()->item(0)->text(), QStringLiteral("4 device(s) discovered."));
+    EXPECT_TRUE(boxes.texts.isEmpty());
+}
+
+TEST(MainWindow, LogLinesAndRetryColumnFollowDeveloperMode)
+{
+    const QRegularExpression hundredths(QStringLiteral("^\\d\\d:\\d\\d \\d\\d'\\d\\d hello$"));
+    const QRegularExpression millis(QStringLiteral("^\\d\\d:\\d\\d \\d\\d'\\d\\d\\d hello$"));
+    {
+        WindowTestBed bed(fleetOf(1));
+        bed.core().LogAction(QStringLiteral("hello"));
+        QListWidget* log = bed.window->ActionMessages();
+        EXPECT_TRUE(hundredths.match(log->item(log->count() - 1)->text()).hasMatch()) << qPrintable(log->item(0)->text());
+        EXPECT_TRUE(bed.window->DeviceListView()->header()->isSectionHidden(DeviceListModel::ColRetry));
+    }
+    WindowTestBed bed(fleetOf(1), {{QStringLiteral("fleetmgr"), QString::fromLatin1(DeveloperModeKey)}});
+    QListWidget* log = bed.window->ActionMessages();
+    for (int i = 0; i < 3; ++i)
+        bed.core().LogAction(QStringLiteral("hello"));
+    EXPECT_TRUE(millis.match(log->item(log->count() - 1)->text()).hasMatch());
+    EXPECT_EQ(log->currentRow(), log->count() - 1); // the list follows the newest line
+    QHeaderView* header = bed.window->DeviceListView()->header();
+    EXPECT_FALSE(header->isSectionHidden(DeviceListModel::ColRetry));
+    EXPECT_EQ(header->sectionSize(DeviceListModel::ColRetry), 20);
+}
+
+TEST(MainWindow, SetIPForAllDevicesThroughTheDialog)
+{
+    WindowTestBed bed(fleetOf(3));
+    ASSERT_TRUE(bed.started);
+    RecordingMessageBoxes boxes;
+    TMainForm& w = *bed.window;
+    w.TB_DiscoverClick();
+    ASSERT_EQ(bed.devices().Count(), 3);
+
+    QString caption;
+    w.execDialog = [&](QDialog* d) {
+        auto* form = qobject_cast<TSetIPForm*>(d);
+        if (!form)
+            return int(QDialog::Rejected);
+        caption = form->windowTitle();
+        SetIPAddressPanelText(form->PanelIPBegin(), QStringLiteral("10.0.0.253"));
+        SetIPAddressPanelText(form->PanelMask(), QStringLiteral("255.255.255.0"));
+        return int(QDialog::Accepted);
+    };
+    boxes.answers = {QMessageBox::Yes};
+    w.Action("TB_SetIP")->trigger();
+
+    EXPECT_EQ(boxes.texts, QStringList{QStringLiteral("Do you want to set IP for all devices?")});
+    EXPECT_EQ(boxes.captions, QStringList{QStringLiteral("Set IP for all devices")});
+    EXPECT_EQ(caption, QStringLiteral("Multiple IP Setting"));
+    const QStringList expected = {QStringLiteral("10.0.0.253"), QStringLiteral("10.0.0.254"), QStringLiteral("10.0.0.1")};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(bed.devices().GetField(bed.devices().Row(i), QStringLiteral("IP Address")), expected[i]);
+        EXPECT_EQ(bed.devices().GetStatus(bed.devices().Row(i)), QStringLiteral("OK"));
+    }
+    // The view shows the engine's selection.
+    EXPECT_EQ(w.DeviceListView()->selectionModel()->selectedRows().size(), 3);
+
+    // Answering No sends nothing.
+    bed.devices().ClearSelection();
+    boxes.answers = {QMessageBox::No};
+    caption.clear();
+    w.TB_SetIPClick();
+    EXPECT_TRUE(caption.isEmpty());
+}
+
+TEST(MainWindow, ClosingTheProgressWindowAsksBeforeAborting)
+{
+    Ktr4200FleetOptions options = fleetOf(2);
+    options.silent = {0, 1}; // they are listed, then never acknowledge
+    WindowTestBed bed(options, {{QStringLiteral("NimpSetTimeout"), QStringLiteral("10")}});
+    ASSERT_TRUE(bed.started);
+    RecordingMessageBoxes boxes;
+    TMainForm& w = *bed.window;
+    w.show();
+    w.TB_DiscoverClick();
+    ASSERT_EQ(bed.devices().Count(), 2);
+    bed.devices().SelectAll();
+
+    bool stillRunningAfterNo = false;
+    boxes.answers = {QMessageBox::No, QMessageBox::Yes};
+    QTimer::singleShot(400, [&] {
+        ASSERT_TRUE(w.ProgressForm());
+        w.ProgressForm()->close();
+        stillRunningAfterNo = bed.core().Queue().IsRunning() && w.ProgressForm() && w.ProgressForm()->isVisible();
+    });
+    QTimer::singleShot(800, [&] {
+        if (w.ProgressForm())
+            w.ProgressForm()->close();
+    });
+    const int64_t start = TickCount();
+    w.execDialog = [](QDialog* d) {
+        auto* form = qobject_cast<TSetIPForm*>(d);
+        SetIPAddressPanelText(form->PanelIPBegin(), QStringLiteral("10.0.0.5"));
+        SetIPAddressPanelText(form->PanelMask(), QStringLiteral("255.0.0.0"));
+        return int(QDialog::Accepted);
+    };
+    w.TB_SetIPClick();
+    const int64_t elapsed = TickCount() - start;
+
+    EXPECT_TRUE(stillRunningAfterNo);
+    ASSERT_EQ(boxes.texts.size(), 2);
+    EXPECT_EQ(boxes.texts[0], QStringLiteral("Are you sure to abort the operations?"));
+    EXPECT_EQ(boxes.captions[0], QStringLiteral("Warning"));
+    EXPECT_LT(elapsed, 8000); // the ten-second wait ended with the abort
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(bed.devices().GetStatus(bed.devices().Row(i)), QStringLiteral("Aborted!"));
+    EXPECT_EQ(w.ProgressForm(), nullptr);
+    EXPECT_TRUE(w.ToolBar()->isEnabled());
+}
+
+TEST(MainWindow, ChangingTheModuleInTheSystemDialogRelabelsTheWindow)
+{
+    WindowTestBed bed(fleetOf(1));
+    RecordingMessageBoxes boxes;
+    TMainForm& w = *bed.window;
+    w.execDialog = [](QDialog* d) {
+        d->show(); // fills the fields, as the modal run does
+        auto* combo = d->findChild<QComboBox*>(QStringLiteral("CBoxModule"));
+        if (!combo)
+            return int(QDialog::Rejected);
+        combo->setEditText(QStringLiteral("KTR-4200AP"));
+        d->findChild<QPushButton*>(QStringLiteral("BtnParamOK"))->click();
+        return d->result();
+    };
+    w.TB_SystemClick();
+    EXPECT_TRUE(boxes.texts.isEmpty()) << qPrintable(boxes.texts.join(QLatin1Char('|')));
+    EXPECT_EQ(w.ModuleName()->text(), QStringLiteral("KTR-4200AP"));
+}
+
+TEST(MainWindow, SecondInstanceIsRefusedWhileTheFirstHoldsTheLock)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("instance.lock"));
+    QLockFile first(path);
+    ASSERT_TRUE(AcquireSingleInstance(first));
+    QLockFile second(path);
+    EXPECT_FALSE(AcquireSingleInstance(second));
+    first.unlock();
+    EXPECT_TRUE(AcquireSingleInstance(second));
+    EXPECT_TRUE(SingleInstanceLockPath().endsWith(QString::fromLatin1(MainFormCaption) + QStringLiteral(".lock")));
+}
