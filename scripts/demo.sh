@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the program's main job.
+# Installs what is missing, builds, and runs the demo: the console window over a simulated
+# fleet of devices on 127.0.0.1 (nothing is broadcast). Without a display the same
+# operations run through the command line and the log is printed; that run ends by itself.
+# Arguments go to the program: e.g. scripts/demo.sh 20 for twenty devices.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh"
 build=${NW_BUILD_DIR:-$root/build}
-"$build/src/cli/nodewarden" --version
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
+exec "$build/src/cli/nodewarden" --demo "$@"

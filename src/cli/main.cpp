@@ -35,9 +35,14 @@ void printUsage(FILE* to)
                to);
 }
 
+// Whether a person can see a window. The offscreen platforms draw for nobody: a demo there
+// would wait forever for a click.
 bool haveDisplay()
 {
-    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform == "offscreen" || platform == "minimal")
+        return false;
+    return !platform.isEmpty() || !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
@@ -80,7 +85,10 @@ int runCommand(int argc, char** argv, const Options& options)
 
 int runWindow(int argc, char** argv, const Options& options)
 {
-    if (options.demo && !haveDisplay()) {
+    // Pictures of the windows need no display: they are drawn offscreen.
+    if (!options.screenshots.isEmpty() && !haveDisplay())
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (options.demo && options.screenshots.isEmpty() && !haveDisplay()) {
         QCoreApplication app(argc, argv);
         setNames();
         DemoEnvironment demo;
@@ -91,7 +99,7 @@ int runWindow(int argc, char** argv, const Options& options)
         }
         return RunHeadlessDemo(demo);
     }
-    if (!haveDisplay()) {
+    if (options.screenshots.isEmpty() && !haveDisplay()) {
         std::fputs("nodewarden: no display to show the window on (DISPLAY is not set); the commands run "
                    "without one (see --help)\n",
                    stderr);

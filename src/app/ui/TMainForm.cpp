@@ -11,6 +11,8 @@
 #include "common/ui/ApplyLayout.h"
 #include "common/ui/VxImageList.h"
 #include "common/ui/VxMessageBox.h"
+#include "config/ui/ConfigurationTask.h"
+#include "config/ui/TConfig_KTR_4200.h"
 #include "tftp/VxTFTPServer.h"
 
 #include <QAction>
@@ -42,7 +44,6 @@ const QString UpgradeAllCaption = QStringLiteral("Set configurations to all devi
 const QString FirmwareDialogTitle = QStringLiteral("Select firmware image file");
 const QString StartUpgradeText = QStringLiteral("Start to upgrade firmware?");
 const QString StartUpgradeCaption = QStringLiteral("Upgrade firmware");
-const QString ConfigureHint = QStringLiteral("Devices configure");
 const QString NotInThisBuild = QStringLiteral(" (not available in this build)");
 constexpr int RetryColumnWidth = 20;
 
@@ -117,6 +118,15 @@ TMainForm::TMainForm(const QString& dataFolder, QWidget* parent) : QMainWindow(p
     connect(m_deviceList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TMainForm::syncSelectionFromView);
     connect(&devices, &DeviceListModel::selectionChanged, this, &TMainForm::syncSelectionToView);
+    connect(m_deviceList, &QTreeView::doubleClicked, this, &TMainForm::DeviceListViewDblClick);
+
+    // The configuration window lives as long as this window and keeps its values between tasks.
+    try {
+        m_configForm = new TConfig_KTR_4200(m_core.get(), this);
+        m_core->SetConfig(m_configForm);
+    } catch (const VxError& e) {
+        statusBar()->showMessage(e.message());
+    }
 
     LoadSettings();
 }
@@ -193,10 +203,7 @@ void TMainForm::buildControls()
     m_toolBar->setMinimumHeight(38 + 4);
     addTool("TB_Discover", "Discover devices", 0, &TMainForm::TB_DiscoverClick);
     addTool("TB_SetIP", "Set IP", 1, &TMainForm::TB_SetIPClick);
-    QAction* configure = addTool("TB_ConfigUpdate", "Devices configure", 2, nullptr);
-    // The configuration window is not part of this build yet.
-    configure->setEnabled(false);
-    configure->setToolTip(ConfigureHint + NotInThisBuild);
+    addTool("TB_ConfigUpdate", "Devices configure", 2, &TMainForm::TB_ConfigUpdateClick);
     QAction* upgrade = addTool("TB_FWUpdate", "Upgrade firmware", 3, &TMainForm::TB_FWUpdateClick);
     if constexpr (!HasFirmwareUpgrade<AppCore>) {
         upgrade->setEnabled(false);
@@ -368,6 +375,18 @@ void TMainForm::TB_SetIPClick()
     const QString ip = dialog->IPAddress();
     const QString mask = dialog->Netmask();
     runOperation([&] { m_core->SetIP(ip, mask); });
+}
+
+void TMainForm::TB_ConfigUpdateClick()
+{
+    runOperation([this] { RunConfigurationTask(*m_core, FindConfigWindow(*m_core)); });
+}
+
+void TMainForm::DeviceListViewDblClick()
+{
+    if (!m_core || m_core->Devices().SelectedCount() == 0)
+        return;
+    runOperation([this] { RunDeviceConfiguration(*m_core, FindConfigWindow(*m_core)); });
 }
 
 void TMainForm::TB_FWUpdateClick()

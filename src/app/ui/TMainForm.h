@@ -17,6 +17,7 @@ class QTabWidget;
 class QToolBar;
 class QTreeView;
 class TAboutForm;
+class TConfig_KTR_4200;
 
 class TSystemForm;
 class VxImageList;
@@ -40,6 +41,8 @@ public:
     // Toolbar handlers. Each runs its operation to the end (event loop inside).
     void TB_DiscoverClick();
     void TB_SetIPClick();
+    void TB_ConfigUpdateClick();
+    void DeviceListViewDblClick();
     void TB_FWUpdateClick();
     void TB_SystemClick();
     void TB_AboutClick();
@@ -58,6 +61,7 @@ public:
     QLabel* ModuleName() const { return m_moduleName; }
     QToolBar* ToolBar() const { return m_toolBar; }
     QAction* Action(const char* name) const;
+    TConfig_KTR_4200* ConfigForm() const { return m_configForm; }
 
     // How modal dialogs and the firmware file are asked for; tests replace them.
     std::function<int(QDialog*)> execDialog;
@@ -93,6 +97,7 @@ private:
     QPointer<TProgressForm> m_progress;
     TSystemForm* m_systemForm = nullptr;
     TAboutForm* m_aboutForm = nullptr;
+    TConfig_KTR_4200* m_configForm = nullptr;
 };
 
 inline constexpr const char* MainFormCaption = "Varnix SkyRay Multiple Nodewarden ";
