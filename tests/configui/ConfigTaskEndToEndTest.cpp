@@ -39,12 +39,12 @@ QString deviceLine(const SimDevice& device, const QString& prefix)
     return QString();
 }
 
-// The module's window as system.ini names it.
-void AddModuleForm(WindowBed& w)
+// Names the module's window in system.ini.
+void SetModuleForm(WindowBed& w, const QByteArray& formName)
 {
     QFile ini(w.bed.core->SettingsPath());
     ASSERT_TRUE(ini.open(QIODevice::Append));
-    ini.write("[Module Form]\r\nKTR-4200=Config_KTR_4200\r\n");
+    ini.write("[Module Form]\r\nKTR-4200=" + formName + "\r\n");
 }
 
 std::string trace(WindowBed& w)
@@ -86,13 +86,7 @@ TEST(ConfigTask, ReadEditAndApplyOneDeviceWithVerification)
         EditAndApply(w, &w.window);
         return d->result();
     };
-    try {
-        FindConfigWindow(*w.bed.core);
-        ADD_FAILURE() << "a module without a window was found";
-    } catch (const VxError& e) {
-        EXPECT_EQ(e.message(), QStringLiteral("Unknow Module:"));
-    }
-    AddModuleForm(w);
+    // Without a [Module Form] entry the managed model's window is used.
     RunConfigurationTask(*w.bed.core, FindConfigWindow(*w.bed.core));
 
     EXPECT_EQ(ssidShown, QStringLiteral("Factory"));
@@ -114,7 +108,7 @@ TEST(ConfigTask, TwoDevicesGetOneFileWithoutNameAndAddress)
     ASSERT_EQ(w.bed.devices().Count(), 2);
     // Nothing selected: the question is answered Yes and every row is configured.
     w.bed.ui.answer = true;
-    AddModuleForm(w);
+    SetModuleForm(w, "Config_KTR_4200");
     w.window.execModal = [&](QDialog* d) {
         EXPECT_TRUE(ShowActive(d));
         EXPECT_EQ(d->windowTitle(), QStringLiteral("Mutilple Devices Configure"));
@@ -138,6 +132,18 @@ TEST(ConfigTask, TwoDevicesGetOneFileWithoutNameAndAddress)
             EXPECT_FALSE(line.startsWith(QLatin1String("device_name"))) << line.toStdString();
             EXPECT_FALSE(line.startsWith(QLatin1String("ip "))) << line.toStdString();
         }
+    }
+}
+
+TEST(ConfigTask, AModuleNamedWithoutItsWindowIsRefused)
+{
+    WindowBed w(quickFleet(1));
+    SetModuleForm(w, "Config_Other");
+    try {
+        FindConfigWindow(*w.bed.core);
+        ADD_FAILURE() << "a module without a window was found";
+    } catch (const VxError& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Unknow Module:Config_Other"));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "app/ui/TMainForm.h"
 
 #include "app/AppCore.h"
+#include "app/BatchOperations.h"
 #include "app/CommandQueue.h"
 #include "app/ui/AppIcons.h"
 #include "app/ui/TAboutForm.h"
@@ -46,17 +47,6 @@ const QString StartUpgradeText = QStringLiteral("Start to upgrade firmware?");
 const QString StartUpgradeCaption = QStringLiteral("Upgrade firmware");
 const QString NotInThisBuild = QStringLiteral(" (not available in this build)");
 constexpr int RetryColumnWidth = 20;
-
-// The engine's firmware upgrade, when this build's engine has one.
-template <typename Core>
-constexpr bool HasFirmwareUpgrade = requires(Core& core, const QString& image) { core.UpgradeFirmware(image); };
-
-template <typename Core>
-void upgradeFirmware(Core& core, const QString& image)
-{
-    if constexpr (HasFirmwareUpgrade<Core>)
-        core.UpgradeFirmware(image);
-}
 
 } // namespace
 
@@ -204,11 +194,7 @@ void TMainForm::buildControls()
     addTool("TB_Discover", "Discover devices", 0, &TMainForm::TB_DiscoverClick);
     addTool("TB_SetIP", "Set IP", 1, &TMainForm::TB_SetIPClick);
     addTool("TB_ConfigUpdate", "Devices configure", 2, &TMainForm::TB_ConfigUpdateClick);
-    QAction* upgrade = addTool("TB_FWUpdate", "Upgrade firmware", 3, &TMainForm::TB_FWUpdateClick);
-    if constexpr (!HasFirmwareUpgrade<AppCore>) {
-        upgrade->setEnabled(false);
-        upgrade->setToolTip(upgrade->toolTip() + NotInThisBuild);
-    }
+    addTool("TB_FWUpdate", "Upgrade firmware", 3, &TMainForm::TB_FWUpdateClick);
     m_toolBar->addSeparator();
     addTool("TB_System", "System setting", 4, &TMainForm::TB_SystemClick);
     addTool("TB_About", "About", 5, &TMainForm::TB_AboutClick);
@@ -402,7 +388,7 @@ void TMainForm::TB_FWUpdateClick()
     if (VxMessageBox(this, StartUpgradeText, StartUpgradeCaption, QMessageBox::Ok | QMessageBox::Cancel,
                      QMessageBox::Question) != QMessageBox::Ok)
         return;
-    runOperation([&] { upgradeFirmware(*m_core, image); });
+    runOperation([&] { UpgradeFirmware(*m_core, image); });
 }
 
 void TMainForm::TB_SystemClick()

@@ -4,7 +4,7 @@
 #include "app/BatchOperations.h"
 #include "app/Command.h"
 #include "app/DeviceListModel.h"
-#include "config/ui/TConfig_Form.h"
+#include "config/ui/TConfig_KTR_4200.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -38,9 +38,12 @@ void ReadEditApply(AppCore& core, TConfig_Form& window)
 
 TConfig_Form& FindConfigWindow(AppCore& core)
 {
+    // A data folder whose system.ini has no [Module Form] entry (every fresh one) still gets
+    // the window of the managed model; a name that is given must exist.
     ConfigTarget* target =
         CreateConfigWindow(core, core.Settings().module, [](const QString& name) -> ConfigTarget* {
-            return TConfig_Form::FindConfigForm(name);
+            return TConfig_Form::FindConfigForm(
+                name.isEmpty() ? QString::fromLatin1(Ktr4200FormName) : name);
         });
     return *static_cast<TConfig_Form*>(target);
 }

@@ -10,9 +10,9 @@ class TConfig_Form;
 // event loop runs while the device is read, while the window is shown and while the
 // configuration is written); errors of the engine are raised to the caller.
 
-// The configuration window of the managed module: [Module Form] of system.ini names it.
-// Raises "Unknow Module:" + the name when no window has that name; the window found becomes
-// the engine's configuration target.
+// The configuration window of the managed module: [Module Form] of system.ini names it, and
+// without an entry there it is the KTR-4200 window. Raises "Unknow Module:" + the name when
+// no window has the name given; the window found becomes the engine's configuration target.
 TConfig_Form& FindConfigWindow(AppCore& core);
 
 // The Configuration button. With an empty device list, or when the user declines to configure
