@@ -204,3 +204,31 @@ TEST(MainWindow, SecondInstanceIsRefusedWhileTheFirstHoldsTheLock)
     EXPECT_TRUE(AcquireSingleInstance(second));
     EXPECT_TRUE(SingleInstanceLockPath().endsWith(QString::fromLatin1(MainFormCaption) + QStringLiteral(".lock")));
 }
+
+TEST(MainWindow, FirmwareUpgradeAsksItsQuestionsBeforeSendingAnything)
+{
+    WindowTestBed bed(fleetOf(2));
+    ASSERT_TRUE(bed.started);
+    RecordingMessageBoxes boxes;
+    TMainForm& w = *bed.window;
+    w.TB_DiscoverClick();
+    ASSERT_EQ(bed.devices().Count(), 2);
+
+    QString folderAsked;
+    w.chooseFirmwareFile = [&](const QString& folder) {
+        folderAsked = folder;
+        return QString(); // the file dialog cancelled
+    };
+    boxes.answers = {QMessageBox::Yes};
+    w.Action("TB_FWUpdate")->trigger();
+    EXPECT_EQ(boxes.texts, QStringList{QStringLiteral("Do you want to set configurations to all devices?")});
+    EXPECT_EQ(folderAsked, bed.core().FirmwareDirectory());
+
+    w.chooseFirmwareFile = [&](const QString& folder) { return QDir(folder).filePath(QStringLiteral("image.bin")); };
+    boxes.answers = {QMessageBox::Cancel};
+    w.TB_FWUpdateClick();
+    EXPECT_EQ(boxes.texts.last(), QStringLiteral("Start to upgrade firmware?"));
+    EXPECT_EQ(boxes.captions.last(), QStringLiteral("Upgrade firmware"));
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(bed.devices().GetField(bed.devices().Row(i), QStringLiteral("Status")), QString::fromLatin1(UnknownFieldText));
+}
