@@ -7,11 +7,13 @@
 #include "cli/Demo.h"
 #include "common/Wait.h"
 #include "common/ui/VxIPAddressPanel.h"
+#include "config/ui/TConfig_KTR_4200.h"
 
 #include <QDir>
 #include <QFrame>
 #include <QListWidget>
 #include <QPixmap>
+#include <QTabWidget>
 #include <QTreeView>
 
 #include <cstdio>
@@ -61,5 +63,22 @@ int RunScreenshots(DemoEnvironment& demo, const QString& folder)
     system.show();
     ok = save(&system, folder, "system-dialog.png") && ok;
     system.hide();
+
+    // The configuration window with the first device's configuration read into it, page by page.
+    if (TConfig_KTR_4200* config = window.ConfigForm()) {
+        devices.ClearSelection();
+        devices.SetSelected(devices.Row(0), true);
+        config->SetSingleDeviceMode();
+        config->RefreshFromDevice();
+        config->show();
+        const std::pair<QWidget*, const char*> pages[] = {{config->TabComm, "config-general.png"},
+                                                          {config->Tab11a, "config-11a.png"},
+                                                          {config->Tab11b, "config-11b.png"}};
+        for (const auto& [page, name] : pages) {
+            config->PageConfig->setCurrentWidget(page);
+            ok = save(config, folder, name) && ok;
+        }
+        config->hide();
+    }
     return ok ? 0 : 1;
 }
