@@ -48,7 +48,10 @@ public:
         list.push_back(std::move(c));
     }
     void wait(int32_t time) { add(cmdWait, nullptr, time); }
-    void waitAll(int32_t time, const char* status) { add(cmdWaitAll, nullptr, time, {text(status)}); }
+    void waitAll(int32_t time, const char* status)
+    {
+        add(cmdWaitAll, nullptr, time, {text(status)});
+    }
     void setStatusIf(DeviceRow* row, const char* from, const char* to)
     {
         add(cmdSetStatusIf, row, 0, {text(from), text(to)});
@@ -132,10 +135,9 @@ void CheckFirmwareImage(const QString& imageFile)
     else if (info.size() == 0)
         problem = QStringLiteral("The firmware image %1 is empty.");
     if (!problem.isEmpty())
-        throw VxError(AppErrorFirmwareImage,
-                      problem.contains(QLatin1String("%1"))
-                          ? problem.arg(QDir::toNativeSeparators(imageFile))
-                          : problem);
+        throw VxError(AppErrorFirmwareImage, problem.contains(QLatin1String("%1"))
+                                                 ? problem.arg(QDir::toNativeSeparators(imageFile))
+                                                 : problem);
 }
 
 std::vector<Command> CompileApplyConfiguration(AppCore& core, const BatchRunOptions& options)

@@ -213,8 +213,8 @@ TEST(BatchUpgrade, EveryDeviceFailingBeforeTheFirstResetEndsTheListThere)
     o.tftpFail = {0, 1, 2};
     AppTestBed bed(o, kOneSecondWaits);
     discoverAll(bed, 3);
-    const QString image = writeFile(QDir(bed.core->FirmwareDirectory()).filePath("ktr.bin"),
-                                    "FW_VERSION=2.00.01u\n");
+    const QString image =
+        writeFile(QDir(bed.core->FirmwareDirectory()).filePath("ktr.bin"), "FW_VERSION=2.00.01u\n");
     UpgradeFirmware(*bed.core, image);
     SCOPED_TRACE(trace(bed));
 
@@ -242,8 +242,8 @@ TEST(BatchUpgrade, ARetryAfterAFailureKeepsTheFirstSavedConfigurationAsABackup)
             bed.fleet->Device(index).badPassword = true;
     });
     discoverAll(bed, 1);
-    const QString image = writeFile(QDir(bed.core->FirmwareDirectory()).filePath("ktr.bin"),
-                                    "FW_VERSION=2.00.01u\n");
+    const QString image =
+        writeFile(QDir(bed.core->FirmwareDirectory()).filePath("ktr.bin"), "FW_VERSION=2.00.01u\n");
     UpgradeFirmware(*bed.core, image);
     ASSERT_EQ(bed.status(0), QStringLiteral("Password Error!")) << trace(bed);
     const QByteArray own = readFile(bed.core->SavedFile(bed.rowOf(0)));
