@@ -155,6 +155,7 @@ void VxTFTPServer::Stop()
         QEventLoop loop;
         QTimer limit;
         limit.setSingleShot(true);
+        limit.setTimerType(Qt::PreciseTimer); // a coarse timer may end a 10 s wait 5 % early
         connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
         connect(this, &VxTFTPServer::sessionsDrained, &loop, &QEventLoop::quit);
         limit.start(kStopWaitMs);
