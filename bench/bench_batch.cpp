@@ -1,0 +1,198 @@
+// Wall time of a firmware upgrade with every time setting at its smallest value (1 s) for
+// fleets of 1, 50 and 250 simulated devices on 127.0.0.1. The list pays each wait once for
+// all devices; what grows with the fleet is the per-device transfers, which the queue runs
+// one after the other.
+//
+// usage: bench_batch [IMAGE-KIB] [PATH-OF-ktr4200-sim] [FLEET-SIZE...]
+// The fleet runs as its own process, so the console's time is not the simulator's.
+#include "app/AppCore.h"
+#include "app/BatchOperations.h"
+#include "app/DeviceListModel.h"
+#include "common/VxError.h"
+#include "common/Wait.h"
+#include "config/ConfigFileTarget.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+quint16 freeUdpPort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress::LocalHost, 0);
+    return probe.localPort();
+}
+
+struct Result
+{
+    int devices = 0;
+    int listed = 0;
+    int ok = 0;
+    double wall = 0;
+    double cpu = 0;
+    bool ran = false;
+};
+
+Result runOnce(const QString& simPath, int devices, int imageKib)
+{
+    Result r;
+    r.devices = devices;
+    QTemporaryDir home;
+    const quint16 nimpPort = freeUdpPort();
+    const quint16 tftpPort = freeUdpPort();
+    QFile ini(QDir(home.path()).filePath(QStringLiteral("system.ini")));
+    if (!ini.open(QIODevice::WriteOnly))
+        return r;
+    // Loopback only; every time setting at 1 s. Discovery gets 2 s so that a large fleet is
+    // listed completely; it is not part of the figure.
+    ini.write(QStringLiteral("[System]\r\nNimpAddress=127.0.0.1\r\nNimpPort=%1\r\nTftpPort=%2\r\n"
+                             "TftpServerAddress=127.0.0.1\r\nDiscoveryTimeout=2\r\n"
+                             "NimpSetTimeout=1\r\nRebootTime=1\r\nConfigUploadTime=1\r\n"
+                             "ConfigDownloadTime=1\r\nConfigFlashUpdateTime=1\r\n"
+                             "FactoryResetTime=1\r\nFWDownloadTime=1\r\nFWFlashUpdateTime=1\r\n"
+                             "TimingTolerance=1\r\n")
+                  .arg(nimpPort)
+                  .arg(tftpPort)
+                  .toLatin1());
+    ini.close();
+    QDir(home.path()).mkpath(QStringLiteral("Config/Temp"));
+    QDir(home.path()).mkpath(QStringLiteral("firmware"));
+    const QString image = QDir(home.path()).filePath(QStringLiteral("firmware/ktr.bin"));
+    QFile fw(image);
+    if (!fw.open(QIODevice::WriteOnly))
+        return r;
+    QByteArray data = "FW_VERSION=9.99.99u\n";
+    data.append(QByteArray(std::max(0, imageKib * 1024 - int(data.size())), 'F'));
+    fw.write(data);
+    fw.close();
+
+    QProcess sim;
+    sim.setProgram(simPath);
+    // The devices flash and reboot within the one-second waits.
+    sim.setArguments({QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
+                      QStringLiteral("--port"), QString::number(nimpPort),
+                      QStringLiteral("--devices"), QString::number(devices),
+                      QStringLiteral("--tftp-port"), QString::number(tftpPort),
+                      QStringLiteral("--flash-time"), QStringLiteral("300"),
+                      QStringLiteral("--reboot-time"), QStringLiteral("500"),
+                      QStringLiteral("--factory-reset-time"), QStringLiteral("500"),
+                      // A lost TFTP packet is sent again well within the 1 s request time-out.
+                      QStringLiteral("--tftp-timeout"), QStringLiteral("250"),
+                      QStringLiteral("--state-file"),
+                      QDir(home.path()).filePath(QStringLiteral("sim-state.json"))});
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start();
+    if (!sim.waitForStarted(5000)) {
+        std::fprintf(stderr, "cannot start %s\n", qPrintable(simPath));
+        return r;
+    }
+    WaitMilliseconds(500);
+    try {
+        AppCore core(home.path());
+        ConfigFileTarget config;
+        core.SetConfig(&config);
+        core.Discover();
+        r.listed = core.Devices().Count();
+        core.Devices().SelectAll();
+        const int64_t t0 = TickCount();
+        const double c0 = cpuSeconds();
+        UpgradeFirmware(core, image);
+        r.wall = double(TickCount() - t0) / 1000.0;
+        r.cpu = cpuSeconds() - c0;
+        QMap<QString, int> failures;
+        for (DeviceRow* row : core.Devices().SelectedRows()) {
+            const QString status = core.Devices().GetStatus(row);
+            if (status == QLatin1String(DeviceStatus::Ok))
+                ++r.ok;
+            else
+                ++failures[status + QStringLiteral(" after ") + core.Devices().GetAction(row)];
+        }
+        for (auto it = failures.begin(); it != failures.end(); ++it)
+            std::fprintf(stderr, "  %d devices ended \"%s\"\n", it.value(), qPrintable(it.key()));
+        if (qEnvironmentVariableIsSet("BENCH_BATCH_LOG"))
+            for (const QString& line : core.Log().Lines())
+                std::fprintf(stderr, "%s\n", qPrintable(line));
+        r.ran = true;
+    } catch (const VxError& e) {
+        std::fprintf(stderr, "upgrade of %d devices failed: %s\n", devices, e.what());
+    }
+    sim.terminate();
+    if (!sim.waitForFinished(10000)) {
+        sim.kill();
+        sim.waitForFinished(2000);
+    }
+    return r;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int imageKib = args.size() > 1 ? args.at(1).toInt() : 64;
+    const QString simPath = args.size() > 2
+                                ? args.at(2)
+                                : QDir(QCoreApplication::applicationDirPath())
+                                      .filePath(QStringLiteral("../src/sim/ktr4200-sim"));
+    QList<int> sizes;
+    for (int i = 3; i < args.size(); ++i)
+        sizes.append(args.at(i).toInt());
+    if (sizes.isEmpty())
+        sizes = {1, 50, 250};
+    if (imageKib <= 0 || !QFile::exists(simPath)) {
+        std::fprintf(stderr,
+                     "usage: bench_batch [IMAGE-KIB] [PATH-OF-ktr4200-sim] [FLEET-SIZE...] "
+                     "(not found: %s)\n",
+                     qPrintable(simPath));
+        return 2;
+    }
+
+    // One size per process: each run starts from a console as fresh as a real one.
+    if (sizes.size() > 1) {
+        std::printf("firmware upgrade, every time setting 1 s, image %d KiB, loopback\n",
+                    imageKib);
+        std::printf("%8s %8s %8s %12s %12s %14s\n", "devices", "listed", "OK", "wall (s)",
+                    "CPU (s)", "wall/device");
+        std::fflush(stdout);
+        bool allOk = true;
+        for (int devices : sizes) {
+            QProcess child;
+            child.setProcessChannelMode(QProcess::ForwardedChannels);
+            child.start(QCoreApplication::applicationFilePath(),
+                        {QString::number(imageKib), simPath, QString::number(devices)});
+            // Bounded: the longest list with 1 s settings and every wait paid is far shorter.
+            if (!child.waitForFinished(600000)) {
+                child.kill();
+                child.waitForFinished(5000);
+            }
+            allOk = allOk && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
+        }
+        return allOk ? 0 : 1;
+    }
+
+    const int devices = sizes.first();
+    if (devices <= 0 || devices > 1000)
+        return 2;
+    const Result r = runOnce(simPath, devices, imageKib);
+    std::printf("%8d %8d %8d %12.2f %12.2f %13.1fms\n", r.devices, r.listed, r.ok, r.wall, r.cpu,
+                r.wall * 1000.0 / r.devices);
+    std::fflush(stdout);
+    return r.ran && r.ok == devices ? 0 : 1;
+}
