@@ -13,6 +13,8 @@ packages=(
   tftp-hpa tftpd-hpa curl
   # network namespaces for the LAN runs, process figures in the benchmarks
   iproute2 procps time
+  # fuzz targets (libFuzzer with ASan/UBSan) and their seed script
+  clang libclang-rt-14-dev python3
 )
 
 missing=()

@@ -176,7 +176,14 @@ TConfig_KTR_4200::TConfig_KTR_4200(AppCore* core, QWidget* parent)
     setFixedSize(sizeHint().expandedTo(QSize(549, 452)));
 }
 
-TConfig_KTR_4200::~TConfig_KTR_4200() = default;
+TConfig_KTR_4200::~TConfig_KTR_4200()
+{
+    // The base classes destroy the controls after this class is gone, and a combo box
+    // being edited still emits its change signals then: they must not reach the handlers
+    // of this class any more.
+    for (QObject* child : findChildren<QObject*>())
+        child->disconnect(this);
+}
 
 void TConfig_KTR_4200::buildGeneralPage()
 {
