@@ -57,12 +57,7 @@ void printTable(AppCore& core)
 
 int runDiscover(const QStringList& argv)
 {
-    try {
-        CliArgs args(argv);
-        if (args.flag(QStringLiteral("--help"))) {
-            std::fputs(HelpText, stdout);
-            return ExitAllOk;
-        }
+    return RunCliCommand("discover", HelpText, argv, [](CliArgs& args) {
         const bool json = args.flag(QStringLiteral("--json"));
         args.finish();
 
@@ -82,11 +77,7 @@ int runDiscover(const QStringList& argv)
             return ExitSomeFailed;
         }
         return ExitAllOk;
-    } catch (const CliUsageError& e) {
-        std::fprintf(stderr, "nodewarden discover: %s\n(see nodewarden discover --help)\n",
-                     qPrintable(e.message));
-        return ExitUsage;
-    }
+    });
 }
 
 const CliCommandRegistration registration(

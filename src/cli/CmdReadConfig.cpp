@@ -52,12 +52,7 @@ bool copyInto(const QString& from, const QString& to, QString* error)
 
 int runReadConfig(const QStringList& argv)
 {
-    try {
-        CliArgs args(argv);
-        if (args.flag(QStringLiteral("--help"))) {
-            std::fputs(HelpText, stdout);
-            return ExitAllOk;
-        }
+    return RunCliCommand("read-config", HelpText, argv, [](CliArgs& args) {
         const bool json = args.flag(QStringLiteral("--json"));
         const bool yes = args.flag(QStringLiteral("--yes"));
         const QStringList macs = args.values(QStringLiteral("--mac"));
@@ -90,11 +85,7 @@ int runReadConfig(const QStringList& argv)
             return ExitSomeFailed;
         }
         return ExitAllOk;
-    } catch (const CliUsageError& e) {
-        std::fprintf(stderr, "nodewarden read-config: %s\n(see nodewarden read-config --help)\n",
-                     qPrintable(e.message));
-        return ExitUsage;
-    }
+    });
 }
 
 const CliCommandRegistration registration(

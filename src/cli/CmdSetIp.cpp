@@ -51,43 +51,27 @@ bool isDottedIpv4(const QString& text)
 
 int runSetIp(const QStringList& argv)
 {
-    try {
-        CliArgs args(argv);
-        if (args.flag(QStringLiteral("--help"))) {
-            std::fputs(HelpText, stdout);
-            return ExitAllOk;
-        }
+    return RunCliCommand("set-ip", HelpText, argv, [](CliArgs& args) {
         const bool json = args.flag(QStringLiteral("--json"));
         const bool yes = args.flag(QStringLiteral("--yes"));
-        const bool all = args.flag(QStringLiteral("--all"));
-        const QStringList macs = args.values(QStringLiteral("--mac"));
+        const CliDeviceChoice choice = CliDeviceChoice::Read(args);
         const std::optional<QString> ip = args.value(QStringLiteral("--ip"));
         const std::optional<QString> mask = args.value(QStringLiteral("--mask"));
         args.finish();
-        if (all == !macs.isEmpty())
-            throw CliUsageError{QStringLiteral("give either --mac MAC... or --all")};
+        choice.Check();
         if (!ip || !isDottedIpv4(*ip))
             throw CliUsageError{QStringLiteral("--ip needs an address A.B.C.D")};
         if (!mask || !isDottedIpv4(*mask))
             throw CliUsageError{QStringLiteral("--mask needs a netmask in dotted form")};
-        for (const QString& m : macs)
-            if (!NormalizeMacText(m))
-                throw CliUsageError{QStringLiteral("'%1' is not a MAC address").arg(m)};
 
         CliSession session(yes);
-        session.DiscoverAndSelect(macs, all);
+        session.DiscoverAndSelect(choice.macs, choice.all);
         AppCore& core = session.core();
-        if (core.Devices().SelectedCount() == 0) {
-            std::fputs("nodewarden set-ip: no device found\n", stderr);
+        if (NoDeviceSelected(core, "set-ip"))
             return ExitSomeFailed;
-        }
         core.SetIP(*ip, *mask);
         return ReportSelectedRows(core, json);
-    } catch (const CliUsageError& e) {
-        std::fprintf(stderr, "nodewarden set-ip: %s\n(see nodewarden set-ip --help)\n",
-                     qPrintable(e.message));
-        return ExitUsage;
-    }
+    });
 }
 
 const CliCommandRegistration registration(

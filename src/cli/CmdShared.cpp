@@ -361,3 +361,45 @@ int ReportSelectedRows(AppCore& core, bool json)
     std::fflush(stdout);
     return allOk ? ExitAllOk : ExitSomeFailed;
 }
+
+int RunCliCommand(const char* name, const char* helpText, const QStringList& argv,
+                  const std::function<int(CliArgs& args)>& body)
+{
+    try {
+        CliArgs args(argv);
+        if (args.flag(QStringLiteral("--help"))) {
+            std::fputs(helpText, stdout);
+            return ExitAllOk;
+        }
+        return body(args);
+    } catch (const CliUsageError& e) {
+        std::fprintf(stderr, "nodewarden %s: %s\n(see nodewarden %s --help)\n", name,
+                     qPrintable(e.message), name);
+        return ExitUsage;
+    }
+}
+
+CliDeviceChoice CliDeviceChoice::Read(CliArgs& args)
+{
+    CliDeviceChoice choice;
+    choice.all = args.flag(QStringLiteral("--all"));
+    choice.macs = args.values(QStringLiteral("--mac"));
+    return choice;
+}
+
+void CliDeviceChoice::Check() const
+{
+    if (all == !macs.isEmpty())
+        throw CliUsageError{QStringLiteral("give either --mac MAC... or --all")};
+    for (const QString& m : macs)
+        if (!NormalizeMacText(m))
+            throw CliUsageError{QStringLiteral("'%1' is not a MAC address").arg(m)};
+}
+
+bool NoDeviceSelected(AppCore& core, const char* command)
+{
+    if (core.Devices().SelectedCount() != 0)
+        return false;
+    std::fprintf(stderr, "nodewarden %s: no device found\n", command);
+    return true;
+}

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -47,6 +48,22 @@ public:
 
 private:
     QStringList m_args;
+};
+
+// Runs one command's body: "--help" prints helpText and exits 0; a CliUsageError is printed
+// with the command's name and gives exit status 2.
+int RunCliCommand(const char* name, const char* helpText, const QStringList& argv,
+                  const std::function<int(CliArgs& args)>& body);
+
+// The devices a command acts on: --mac MAC... or --all.
+struct CliDeviceChoice
+{
+    QStringList macs;
+    bool all = false;
+
+    static CliDeviceChoice Read(CliArgs& args);
+    // Raises CliUsageError unless exactly one of the two forms was given with valid MACs.
+    void Check() const;
 };
 
 // The engine of one command-line run: the data folder, the engine with its file-backed
@@ -107,5 +124,7 @@ private:
 // Prints one line per selected row with its final Status, or (json) one JSON array of the
 // selected rows on standard output; returns 0 when every selected row reads "OK", else 1.
 int ReportSelectedRows(AppCore& core, bool json);
+// Says so on standard error and returns true when Discover selected no device.
+bool NoDeviceSelected(AppCore& core, const char* command);
 // The rows as a JSON array: an object per row, the column names as keys, missing cells left out.
 QByteArray RowsToJson(AppCore& core, const QList<DeviceRow*>& rows);

@@ -44,23 +44,13 @@ const char* const HelpText =
 
 int runUpgrade(const QStringList& argv)
 {
-    try {
-        CliArgs args(argv);
-        if (args.flag(QStringLiteral("--help"))) {
-            std::fputs(HelpText, stdout);
-            return ExitAllOk;
-        }
+    return RunCliCommand("upgrade", HelpText, argv, [](CliArgs& args) {
         const bool json = args.flag(QStringLiteral("--json"));
         const bool yes = args.flag(QStringLiteral("--yes"));
-        const bool all = args.flag(QStringLiteral("--all"));
-        const QStringList macs = args.values(QStringLiteral("--mac"));
+        const CliDeviceChoice choice = CliDeviceChoice::Read(args);
         const std::optional<QString> firmware = args.value(QStringLiteral("--firmware"));
         args.finish();
-        if (all == !macs.isEmpty())
-            throw CliUsageError{QStringLiteral("give either --mac MAC... or --all")};
-        for (const QString& m : macs)
-            if (!NormalizeMacText(m))
-                throw CliUsageError{QStringLiteral("'%1' is not a MAC address").arg(m)};
+        choice.Check();
         if (!firmware || firmware->isEmpty())
             throw CliUsageError{QStringLiteral("--firmware FILE is needed")};
         try {
@@ -70,19 +60,13 @@ int runUpgrade(const QStringList& argv)
         }
 
         CliSession session(yes);
-        session.DiscoverAndSelect(macs, all);
+        session.DiscoverAndSelect(choice.macs, choice.all);
         AppCore& core = session.core();
-        if (core.Devices().SelectedCount() == 0) {
-            std::fputs("nodewarden upgrade: no device found\n", stderr);
+        if (NoDeviceSelected(core, "upgrade"))
             return ExitSomeFailed;
-        }
         UpgradeFirmware(core, *firmware);
         return ReportSelectedRows(core, json);
-    } catch (const CliUsageError& e) {
-        std::fprintf(stderr, "nodewarden upgrade: %s\n(see nodewarden upgrade --help)\n",
-                     qPrintable(e.message));
-        return ExitUsage;
-    }
+    });
 }
 
 const CliCommandRegistration registration(

@@ -66,28 +66,18 @@ void loadConfiguration(ConfigFileTarget& target, const QString& file)
 
 int runWriteConfig(const QStringList& argv)
 {
-    try {
-        CliArgs args(argv);
-        if (args.flag(QStringLiteral("--help"))) {
-            std::fputs(HelpText, stdout);
-            return ExitAllOk;
-        }
+    return RunCliCommand("write-config", HelpText, argv, [](CliArgs& args) {
         const bool json = args.flag(QStringLiteral("--json"));
         const bool yes = args.flag(QStringLiteral("--yes"));
-        const bool all = args.flag(QStringLiteral("--all"));
         BatchRunOptions options;
         if (args.flag(QStringLiteral("--no-verify")))
             options.verify = false;
         if (args.flag(QStringLiteral("--no-reset")))
             options.applyReset = false;
-        const QStringList macs = args.values(QStringLiteral("--mac"));
+        const CliDeviceChoice choice = CliDeviceChoice::Read(args);
         const std::optional<QString> file = args.value(QStringLiteral("--file"));
         args.finish();
-        if (all == !macs.isEmpty())
-            throw CliUsageError{QStringLiteral("give either --mac MAC... or --all")};
-        for (const QString& m : macs)
-            if (!NormalizeMacText(m))
-                throw CliUsageError{QStringLiteral("'%1' is not a MAC address").arg(m)};
+        choice.Check();
         if (!file || file->isEmpty())
             throw CliUsageError{QStringLiteral("--file FILE is needed")};
 
@@ -97,21 +87,15 @@ int runWriteConfig(const QStringList& argv)
         if (!target)
             throw CliUsageError{QStringLiteral("no configuration target")};
         loadConfiguration(*target, *file);
-        session.DiscoverAndSelect(macs, all);
-        if (core.Devices().SelectedCount() == 0) {
-            std::fputs("nodewarden write-config: no device found\n", stderr);
+        session.DiscoverAndSelect(choice.macs, choice.all);
+        if (NoDeviceSelected(core, "write-config"))
             return ExitSomeFailed;
-        }
         // One file for several devices must not give them one address or one name.
         if (core.Devices().SelectedCount() > 1)
             target->SetMultipleDevicesMode();
         ApplyConfiguration(core, options);
         return ReportSelectedRows(core, json);
-    } catch (const CliUsageError& e) {
-        std::fprintf(stderr, "nodewarden write-config: %s\n(see nodewarden write-config --help)\n",
-                     qPrintable(e.message));
-        return ExitUsage;
-    }
+    });
 }
 
 const CliCommandRegistration registration(
