@@ -206,9 +206,10 @@ void Ktr4200Fleet::OnReadyRead()
         if (!m_running)
             return;
     }
-    // What is left (a flood beyond the per-call bound) is taken on the next turn.
-    if (m_socket.hasPendingDatagrams())
-        QTimer::singleShot(0, this, &Ktr4200Fleet::OnReadyRead);
+    // What is left (a flood beyond the per-call bound) raises readyRead again on the next
+    // turn. Reading it from anywhere but readyRead would be fatal: an unbuffered QUdpSocket
+    // re-arms its read notifier only when a readyRead handler reads, so a readyRead for a
+    // datagram already taken finds nothing and the socket never signals again.
 }
 
 void Ktr4200Fleet::HandleDatagram(const QByteArray& datagram, const QHostAddress& from, quint16 port)
