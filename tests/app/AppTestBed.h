@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LoopbackFleet.h"
 #include "TestHelpers.h"
 #include "app/AppCore.h"
 #include "app/CommandQueue.h"
@@ -47,28 +48,11 @@ class AppTestBed
 public:
     // ini: [System] keys on top of the loopback and short-timing defaults.
     AppTestBed(Ktr4200FleetOptions options, const QMap<QString, QString>& ini = {})
+        : loopback(std::move(options)), tftpPort(loopback.tftpPort), started(loopback.started),
+          fleet(std::move(loopback.fleet))
     {
-        tftpPort = freeUdpPort();
-        options.bindAddress = QHostAddress::LocalHost;
-        options.port = 0;
-        options.tftpPort = tftpPort;
-        options.tftpTimeoutMs = 300;
-        fleet = std::make_unique<Ktr4200Fleet>(options);
-        started = fleet->Start();
-
-        QMap<QString, QString> keys = {
-            {QStringLiteral("NimpAddress"), QStringLiteral("127.0.0.1")},
-            {QStringLiteral("NimpPort"), QString::number(fleet->Port())},
-            {QStringLiteral("TftpPort"), QString::number(tftpPort)},
-            {QStringLiteral("TftpServerAddress"), QStringLiteral("127.0.0.1")},
-            {QStringLiteral("DiscoveryTimeout"), QStringLiteral("1")},
-            {QStringLiteral("NimpSetTimeout"), QStringLiteral("1")},
-            {QStringLiteral("TimingTolerance"), QStringLiteral("0")},
-            {QStringLiteral("ConfigUploadTime"), QStringLiteral("3")},
-        };
-        for (auto it = ini.begin(); it != ini.end(); ++it)
-            keys[it.key()] = it.value();
-        WriteIni(keys);
+        WriteIni(
+            loopback.SystemKeys({{QStringLiteral("ConfigUploadTime"), QStringLiteral("3")}}, ini));
         core = std::make_unique<AppCore>(dir.path());
         core->SetUi(&ui);
         config.SetLog([this](const QString& line) { core->LogAction(line); });
@@ -83,13 +67,7 @@ public:
 
     void WriteIni(const QMap<QString, QString>& keys)
     {
-        QDir(dir.path()).mkpath(QStringLiteral("Config/Temp"));
-        QFile f(QDir(dir.path()).filePath(QStringLiteral("system.ini")));
-        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        QByteArray text = "[System]\r\n";
-        for (auto it = keys.begin(); it != keys.end(); ++it)
-            text += (it.key() + QLatin1Char('=') + it.value()).toUtf8() + "\r\n";
-        f.write(text);
+        LoopbackFleet::WriteSystemIni(dir.path(), keys);
     }
 
     DeviceListModel& devices() { return core->Devices(); }
@@ -114,14 +92,8 @@ public:
         return false;
     }
 
-    static quint16 freeUdpPort()
-    {
-        QUdpSocket probe;
-        probe.bind(QHostAddress::LocalHost, 0);
-        return probe.localPort();
-    }
-
     QTemporaryDir dir;
+    LoopbackFleet loopback;
     quint16 tftpPort = 0;
     bool started = false;
     std::unique_ptr<Ktr4200Fleet> fleet;

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "sim/Ktr4200Fleet.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QUdpSocket>
+#include <memory>
+
+// A simulated fleet on 127.0.0.1 and the [System] keys that point a console's data folder at
+// it with short timings, so nothing an end-to-end test does leaves the machine.
+struct LoopbackFleet
+{
+    explicit LoopbackFleet(Ktr4200FleetOptions options)
+    {
+        tftpPort = FreeUdpPort();
+        options.bindAddress = QHostAddress::LocalHost;
+        options.port = 0;
+        options.tftpPort = tftpPort;
+        options.tftpTimeoutMs = 300;
+        fleet = std::make_unique<Ktr4200Fleet>(options);
+        started = fleet->Start();
+        nimpPort = fleet->Port();
+    }
+
+    // The loopback and short-timing keys, then extra, then overrides (later wins).
+    QMap<QString, QString> SystemKeys(const QMap<QString, QString>& extra,
+                                      const QMap<QString, QString>& overrides) const
+    {
+        QMap<QString, QString> keys = {
+            {QStringLiteral("NimpAddress"), QStringLiteral("127.0.0.1")},
+            {QStringLiteral("NimpPort"), QString::number(nimpPort)},
+            {QStringLiteral("TftpPort"), QString::number(tftpPort)},
+            {QStringLiteral("TftpServerAddress"), QStringLiteral("127.0.0.1")},
+            {QStringLiteral("DiscoveryTimeout"), QStringLiteral("1")},
+            {QStringLiteral("NimpSetTimeout"), QStringLiteral("1")},
+            {QStringLiteral("TimingTolerance"), QStringLiteral("0")},
+        };
+        for (auto it = extra.begin(); it != extra.end(); ++it)
+            keys[it.key()] = it.value();
+        for (auto it = overrides.begin(); it != overrides.end(); ++it)
+            keys[it.key()] = it.value();
+        return keys;
+    }
+
+    // Writes dataFolder/system.ini with a [System] section of the keys (CR LF lines) and
+    // creates Config/Temp.
+    static void WriteSystemIni(const QString& dataFolder, const QMap<QString, QString>& keys)
+    {
+        QDir(dataFolder).mkpath(QStringLiteral("Config/Temp"));
+        QFile f(QDir(dataFolder).filePath(QStringLiteral("system.ini")));
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        QByteArray text = "[System]\r\n";
+        for (auto it = keys.begin(); it != keys.end(); ++it)
+            text += (it.key() + QLatin1Char('=') + it.value()).toUtf8() + "\r\n";
+        f.write(text);
+    }
+
+    static quint16 FreeUdpPort()
+    {
+        QUdpSocket probe;
+        probe.bind(QHostAddress::LocalHost, 0);
+        return probe.localPort();
+    }
+
+    quint16 tftpPort = 0;
+    quint16 nimpPort = 0;
+    bool started = false;
+    std::unique_ptr<Ktr4200Fleet> fleet;
+};
