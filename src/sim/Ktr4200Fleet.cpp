@@ -122,6 +122,10 @@ void Ktr4200Fleet::BuildDevices()
     bool ok = false;
     const uint64_t baseMac = m_options.baseMac.toULongLong(&ok, 16);
     const uint32_t baseIp = QHostAddress(m_options.baseIp).toIPv4Address();
+    const uint32_t mask = QHostAddress(m_options.netmask).toIPv4Address();
+    // Consecutive addresses from the base, stepping over each net's own and broadcast
+    // address: a device never starts on an address it would refuse to be given.
+    uint32_t nextIp = baseIp;
     const int count = std::max(0, m_options.deviceCount);
     m_devices.reserve(size_t(count));
     for (int i = 0; i < count; ++i) {
@@ -138,7 +142,9 @@ void Ktr4200Fleet::BuildDevices()
         device->notDone = m_options.notDone.contains(i);
         device->tftpFail = m_options.tftpFail.contains(i);
         device->badPassword = m_options.badPassword.contains(i);
-        const QString ip = QHostAddress(baseIp + uint32_t(i)).toString();
+        for (int skip = 0; skip < 2 && !IsUsableHostAddress(nextIp, mask); ++skip)
+            ++nextIp;
+        const QString ip = QHostAddress(nextIp++).toString();
         device->config.ResetToFactory(ip, m_options.netmask, QStringLiteral("AP-") + device->MacText().right(6),
                                       SimDeviceConfig::RegionOfVersion(device->version));
         m_byMac.insert(device->mac, i);

@@ -1,6 +1,8 @@
 #include "sim/SimTftpClient.h"
 
-#include <QNetworkDatagram>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -35,7 +37,7 @@ SimTftpClient::SimTftpClient(Direction direction, Params params, QByteArray putD
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &SimTftpClient::OnTimeout);
-    connect(&m_socket, &QUdpSocket::readyRead, this, &SimTftpClient::OnReadyRead);
+    connect(&m_socket, &TftpDatagramSocket::readyRead, this, &SimTftpClient::OnReadyRead);
 }
 
 SimTftpClient::~SimTftpClient() = default;
@@ -43,8 +45,9 @@ SimTftpClient::~SimTftpClient() = default;
 void SimTftpClient::Start()
 {
     m_retriesLeft = m_params.retries;
-    if (!m_socket.bind(m_params.localAddress, 0)) {
-        const QString error = QStringLiteral("cannot open a socket: ") + m_socket.errorString();
+    if (!m_socket.Bind(m_params.localAddress, 0)) {
+        const QString error =
+            QStringLiteral("cannot open a socket: ") + QString::fromLocal8Bit(std::strerror(errno));
         // The outcome is always reported from the event loop, never from inside Start().
         QTimer::singleShot(0, this, [this, error] { Finish(false, error); });
         return;
@@ -55,7 +58,7 @@ void SimTftpClient::Start()
     request += "octet";
     request += '\0';
     m_lastPacket = request;
-    m_socket.writeDatagram(request, m_params.server, m_params.serverPort);
+    Send(request, m_params.server, m_params.serverPort);
     ArmRetransmit();
 }
 
@@ -64,7 +67,7 @@ void SimTftpClient::Abort()
     m_finished = true;
     m_lingering = false;
     m_timer.stop();
-    m_socket.close();
+    m_socket.Close();
     m_done = nullptr;
     deleteLater();
 }
@@ -78,10 +81,15 @@ void SimTftpClient::OnReadyRead()
 {
     // Bounded by what is queued now; later datagrams raise readyRead again.
     for (int i = 0; i < 256; ++i) {
-        if ((m_finished && !m_lingering) || !m_socket.hasPendingDatagrams())
+        if (m_finished && !m_lingering)
             return;
-        const QNetworkDatagram datagram = m_socket.receiveDatagram(65536);
-        HandlePacket(datagram.data(), datagram.senderAddress(), quint16(datagram.senderPort()));
+        char buffer[2048];
+        sockaddr_in from {};
+        const qint64 n = m_socket.Receive(buffer, sizeof buffer, &from);
+        if (n < 0)
+            return;
+        HandlePacket(QByteArray(buffer, n), QHostAddress(ntohl(from.sin_addr.s_addr)),
+                     ntohs(from.sin_port));
     }
 }
 
@@ -205,22 +213,28 @@ void SimTftpClient::SendPacket(const QByteArray& packet)
 {
     m_lastPacket = packet;
     if (m_haveTid)
-        m_socket.writeDatagram(packet, m_serverAddress, m_serverTid);
+        Send(packet, m_serverAddress, m_serverTid);
     else
-        m_socket.writeDatagram(packet, m_params.server, m_params.serverPort);
+        Send(packet, m_params.server, m_params.serverPort);
 }
 
 void SimTftpClient::SendError(quint16 code, const QString& message, const QHostAddress& to,
                               quint16 port)
 {
-    m_socket.writeDatagram(Opcode16(ERROR) + Opcode16(code) + message.toLatin1() + '\0', to, port);
+    Send(Opcode16(ERROR) + Opcode16(code) + message.toLatin1() + '\0', to, port);
+}
+
+void SimTftpClient::Send(const QByteArray& packet, const QHostAddress& to, quint16 port)
+{
+    // A packet the kernel refuses is a lost packet: the retransmission timer covers it.
+    m_socket.Send(packet.constData(), packet.size(), TftpDatagramSocket::Address(to, port));
 }
 
 void SimTftpClient::OnTimeout()
 {
     if (m_lingering) {
         m_lingering = false;
-        m_socket.close();
+        m_socket.Close();
         deleteLater();
         return;
     }
@@ -247,7 +261,7 @@ void SimTftpClient::Finish(bool ok, const QString& error)
         m_lingering = true;
         m_timer.start(m_params.timeoutMs * LingerRetransmits);
     } else {
-        m_socket.close();
+        m_socket.Close();
         deleteLater();
     }
     if (done)

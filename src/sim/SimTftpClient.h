@@ -5,7 +5,8 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
-#include <QUdpSocket>
+
+#include "tftp/TftpDatagramSocket.h"
 
 #include <functional>
 
@@ -74,7 +75,10 @@ private:
     Params m_params;
     QByteArray m_data; // to put, or fetched so far
     Done m_done;
-    QUdpSocket m_socket;
+    void Send(const QByteArray& packet, const QHostAddress& to, quint16 port);
+
+    // Direct to the kernel: one receive and one send per block, no peek per notification.
+    TftpDatagramSocket m_socket;
     QTimer m_timer;
     QByteArray m_lastPacket;
     int m_retriesLeft = 0;

@@ -138,6 +138,30 @@ TEST_F(SimNimpTest, SetIpAppliesAUsableAddressAndRefusesOthers)
     EXPECT_EQ(fleet->Device(1).counters.setIp, 1);
 }
 
+TEST_F(SimNimpTest, AFleetPastTheEndOfItsNetStartsOnlyOnAddressesItWouldAccept)
+{
+    // 10.1.0.250 onwards: the sixth device would land on the broadcast address and the
+    // seventh on the next net's own address. Each device must take its address back.
+    Ktr4200FleetOptions o = LoopbackOptions(8);
+    o.baseIp = QStringLiteral("10.1.0.250");
+    StartFleet(o);
+    const QStringList expected = {"10.1.0.250", "10.1.0.251", "10.1.0.252", "10.1.0.253",
+                                  "10.1.0.254", "10.1.1.1",   "10.1.1.2",   "10.1.1.3"};
+    uint8_t number = 40;
+    for (int i = 0; i < 8; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(fleet->Device(i).IpAddress(), expected.at(i));
+        const quint32 value = QHostAddress(expected.at(i)).toIPv4Address();
+        QByteArray ip(4, '\0');
+        for (int b = 0; b < 4; ++b)
+            ip[b] = char(value >> (24 - 8 * b));
+        const QByteArray set = Record(3, ip) + Record(4, Bytes("FF FF FF 00"));
+        EXPECT_EQ(Exchange(Request(NIMP_CMD_SET, number, Mac(i), set)),
+                  ExpectedReply(NIMP_CMD_SET, number, 0, Mac(i)));
+        ++number;
+    }
+}
+
 TEST_F(SimNimpTest, ResetAcknowledgesThenStaysSilentForTheRebootTime)
 {
     auto options = LoopbackOptions(1);
