@@ -79,18 +79,17 @@ void SimTftpClient::ArmRetransmit()
 
 void SimTftpClient::OnReadyRead()
 {
-    // Bounded by what is queued now; later datagrams raise readyRead again.
-    for (int i = 0; i < 256; ++i) {
-        if (m_finished && !m_lingering)
-            return;
-        char buffer[2048];
-        sockaddr_in from {};
-        const qint64 n = m_socket.Receive(buffer, sizeof buffer, &from);
-        if (n < 0)
-            return;
-        HandlePacket(QByteArray(buffer, n), QHostAddress(ntohl(from.sin_addr.s_addr)),
-                     ntohs(from.sin_port));
-    }
+    // One datagram per notification: the transfer moves in lock-step, so a second one is
+    // rare, and the notifier fires again at once when there is one.
+    if (m_finished && !m_lingering)
+        return;
+    char buffer[2048];
+    sockaddr_in from {};
+    const qint64 n = m_socket.Receive(buffer, sizeof buffer, &from);
+    if (n < 0)
+        return;
+    HandlePacket(QByteArray(buffer, n), QHostAddress(ntohl(from.sin_addr.s_addr)),
+                 ntohs(from.sin_port));
 }
 
 void SimTftpClient::HandlePacket(const QByteArray& packet, const QHostAddress& from, quint16 port)

@@ -74,6 +74,12 @@ bool TftpDatagramSocket::Send(const char* data, qint64 size, const sockaddr_in& 
     return false;
 }
 
+void TftpDatagramSocket::SetNotifying(bool on)
+{
+    if (m_notifier)
+        m_notifier->setEnabled(on);
+}
+
 void TftpDatagramSocket::Close()
 {
     m_notifier.reset();

@@ -29,6 +29,10 @@ public:
     // tells a full send queue (a lost packet) from a real failure.
     bool Send(const char* data, qint64 size, const sockaddr_in& to, bool* temporary = nullptr);
     void Close();
+    // A socket that is only checked now and then (a dallying one) stops notifying, so that
+    // the event loop does not poll it on every turn.
+    void SetNotifying(bool on);
+    int Descriptor() const { return m_fd; }
 
     static sockaddr_in Address(const QHostAddress& address, quint16 port);
     static bool SameAddress(const sockaddr_in& a, const sockaddr_in& b)

@@ -7,10 +7,13 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QHostInfo>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QUdpSocket>
 
 #include <cstring>
+#include <sys/epoll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -95,6 +98,9 @@ VxTFTPServer::~VxTFTPServer()
 {
     m_socket.reset();
     m_dallies.clear();
+    m_dallyNotifier.reset();
+    if (m_dallyPoll >= 0)
+        ::close(m_dallyPoll);
     // The owner may be half destroyed already: the sessions go without calling back.
     for (auto& s : m_sessions)
         s->Close(false);
@@ -277,19 +283,42 @@ void VxTFTPServer::dally(VxTFTPSession& session)
         return;
     auto d = std::make_unique<Dally>();
     d->until = TickCount() + int64_t(m_timeout) * 10;
-    TftpDatagramSocket* socket = final->socket.get();
-    const VxTFTPSession::FinalAck* f = final.get();
-    connect(socket, &TftpDatagramSocket::readyRead, this, [socket, f] {
-        char buffer[kReceiveBuffer];
-        sockaddr_in from {};
-        const qint64 size = socket->Receive(buffer, sizeof buffer, &from);
-        // Only the final DATA from the peer is answered; the transfer itself is over.
-        if (size >= 4 && TftpDatagramSocket::SameAddress(from, f->peer) && buffer[0] == 0 && buffer[1] == 3
-            && buffer[2] == f->ack[2] && buffer[3] == f->ack[3])
-            socket->Send(f->ack, sizeof f->ack, f->peer);
-    });
+    if (m_dallyPoll < 0) {
+        m_dallyPoll = ::epoll_create1(EPOLL_CLOEXEC);
+        if (m_dallyPoll < 0)
+            return; // no dally then: the peer's retransmission of its last block goes unanswered
+        m_dallyNotifier = std::make_unique<QSocketNotifier>(m_dallyPoll, QSocketNotifier::Read);
+        connect(m_dallyNotifier.get(), &QSocketNotifier::activated, this, &VxTFTPServer::readDallies);
+    }
+    final->socket->SetNotifying(false);
+    epoll_event event {};
+    event.events = EPOLLIN;
+    event.data.ptr = final.get();
+    if (::epoll_ctl(m_dallyPoll, EPOLL_CTL_ADD, final->socket->Descriptor(), &event) != 0)
+        return;
     d->final = std::move(final);
     m_dallies.push_back(std::move(d));
+}
+
+void VxTFTPServer::readDallies()
+{
+    epoll_event events[64];
+    // Bounded: what is ready now; anything later makes the descriptor readable again.
+    const int ready = ::epoll_wait(m_dallyPoll, events, 64, 0);
+    for (int i = 0; i < ready; ++i) {
+        const auto* f = static_cast<const VxTFTPSession::FinalAck*>(events[i].data.ptr);
+        for (int n = 0; n < kDrainLimit; ++n) {
+            char buffer[kReceiveBuffer];
+            sockaddr_in from {};
+            const qint64 size = f->socket->Receive(buffer, sizeof buffer, &from);
+            if (size < 0)
+                break;
+            // Only the final DATA from the peer is answered; the transfer itself is over.
+            if (size >= 4 && TftpDatagramSocket::SameAddress(from, f->peer) && buffer[0] == 0
+                && buffer[1] == 3 && buffer[2] == f->ack[2] && buffer[3] == f->ack[3])
+                f->socket->Send(f->ack, sizeof f->ack, f->peer);
+        }
+    }
 }
 
 void VxTFTPServer::tick()

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+class QSocketNotifier;
 class QTimer;
 class QUdpSocket;
 class VxTFTPSession;
@@ -128,5 +129,11 @@ private:
     struct Dally;
     std::vector<std::unique_ptr<Dally>> m_dallies;
     void dally(VxTFTPSession& session);
+    void readDallies();
+    // The dallying sockets are watched through one epoll descriptor: after a batch of puts
+    // hundreds of them may wait at once, and the event loop polls every descriptor it
+    // watches on every turn.
+    int m_dallyPoll = -1;
+    std::unique_ptr<QSocketNotifier> m_dallyNotifier;
     bool m_inTick = false;
 };

@@ -224,6 +224,29 @@ TEST_F(TftpServerTest, LostAcksDuringAPutAreSentAgainAndTheDataWrittenOnce)
     EXPECT_EQ(events.Milestones(), (Statuses{1, 3, 0}));
 }
 
+TEST_F(TftpServerTest, EveryCompletedPutOfABatchStillAcknowledgesItsFinalBlock)
+{
+    // A batch reads the configuration of one device after the other: their final ACKs
+    // all stay answerable together, and each answers only its own peer and block.
+    constexpr int kPuts = 40;
+    server.SetTimeouts(500, 1); // each stays answerable for 5 s, even in a slow build
+    std::vector<std::unique_ptr<TftpTestPeer>> peers;
+    for (int i = 0; i < kPuts; ++i) {
+        peers.push_back(std::make_unique<TftpTestPeer>());
+        ASSERT_TRUE(peers.back()->Put(port, QStringLiteral("dev%1.cfg").arg(i).toLatin1(), Pattern(600, i)));
+    }
+    ASSERT_TRUE(Drained());
+    for (int i : {0, kPuts / 2, kPuts - 1}) {
+        SCOPED_TRACE(i);
+        peers[size_t(i)]->Send(TftpTestPeer::Data(2, Pattern(600, i).mid(512)));
+        EXPECT_EQ(peers[size_t(i)]->Receive().data, Bytes("00 04 00 02"));
+        peers[size_t(i)]->Send(TftpTestPeer::Data(1, Pattern(600, i).left(512)));
+        EXPECT_FALSE(peers[size_t(i)]->Receive(100).valid());
+    }
+    for (int i = 0; i < kPuts; ++i)
+        EXPECT_EQ(ReadFile(Path(QStringLiteral("dev%1.cfg").arg(i))), Pattern(600, i)) << i;
+}
+
 TEST_F(TftpServerTest, CancelEndsTheSessionAtTheNextPacketWithoutTellingThePeer)
 {
     events.cancelOnStatus = TFTP_TRANSFERRING;
