@@ -1,9 +1,11 @@
-// Wall time of a firmware upgrade with every time setting at its smallest value (1 s) for
-// fleets of 1, 50 and 250 simulated devices on 127.0.0.1. The list pays each wait once for
-// all devices; what grows with the fleet is the per-device transfers, which the queue runs
-// one after the other.
+// Batch flatness: wall and CPU time of Set IP, a configuration write and a firmware upgrade
+// with every time setting at its smallest value (1 s) for fleets of 1, 50 and 250 simulated
+// devices on 127.0.0.1. A list pays each of its waits once for all devices; what grows with
+// the fleet is the per-device steps that hold the queue for their reply (transfers and
+// Get Version), which run one after the other.
 //
-// usage: bench_batch [IMAGE-KIB] [PATH-OF-ktr4200-sim] [FLEET-SIZE...]
+// usage: bench_batch [--op upgrade|config|setip] [IMAGE-KIB] [PATH-OF-ktr4200-sim]
+//                    [FLEET-SIZE...]
 // The fleet runs as its own process, so the console's time is not the simulator's.
 #include "app/AppCore.h"
 #include "app/BatchOperations.h"
@@ -20,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <cstdio>
+#include <optional>
 #include <sys/resource.h>
 
 namespace {
@@ -49,7 +52,29 @@ struct Result
     bool ran = false;
 };
 
-Result runOnce(const QString& simPath, int devices, int imageKib)
+enum class Op { Upgrade, Config, SetIp };
+
+const char* opName(Op op)
+{
+    switch (op) {
+    case Op::Config:
+        return "config";
+    case Op::SetIp:
+        return "setip";
+    default:
+        return "upgrade";
+    }
+}
+
+std::optional<Op> opFromName(const QString& name)
+{
+    for (Op op : {Op::Upgrade, Op::Config, Op::SetIp})
+        if (name == QLatin1String(opName(op)))
+            return op;
+    return std::nullopt;
+}
+
+Result runOnce(Op op, const QString& simPath, int devices, int imageKib)
 {
     Result r;
     r.devices = devices;
@@ -110,9 +135,33 @@ Result runOnce(const QString& simPath, int devices, int imageKib)
         core.Discover();
         r.listed = core.Devices().Count();
         core.Devices().SelectAll();
+        if (op == Op::Config) {
+            // A few settings of the kind an administrator sends to a whole fleet.
+            const QString file = QDir(home.path()).filePath(QStringLiteral("bench.cfg"));
+            QFile cfg(file);
+            if (!cfg.open(QIODevice::WriteOnly))
+                return r;
+            cfg.write("80211a_ssid =\"Bench\"\r\n80211a_beacon_interval =200\r\n"
+                      "80211g_ssid =\"Bench G\"\r\n");
+            cfg.close();
+            if (config.LoadSelectedSettings(file) != 0)
+                return r;
+            if (devices > 1)
+                config.SetMultipleDevicesMode();
+        }
         const int64_t t0 = TickCount();
         const double c0 = cpuSeconds();
-        UpgradeFirmware(core, image);
+        switch (op) {
+        case Op::Upgrade:
+            UpgradeFirmware(core, image);
+            break;
+        case Op::Config:
+            ApplyConfiguration(core);
+            break;
+        case Op::SetIp:
+            core.SetIP(QStringLiteral("10.1.0.1"), QStringLiteral("255.255.0.0"));
+            break;
+        }
         r.wall = double(TickCount() - t0) / 1000.0;
         r.cpu = cpuSeconds() - c0;
         QMap<QString, int> failures;
@@ -130,7 +179,7 @@ Result runOnce(const QString& simPath, int devices, int imageKib)
                 std::fprintf(stderr, "%s\n", qPrintable(line));
         r.ran = true;
     } catch (const VxError& e) {
-        std::fprintf(stderr, "upgrade of %d devices failed: %s\n", devices, e.what());
+        std::fprintf(stderr, "%s of %d devices failed: %s\n", opName(op), devices, e.what());
     }
     sim.terminate();
     if (!sim.waitForFinished(10000)) {
@@ -145,52 +194,83 @@ Result runOnce(const QString& simPath, int devices, int imageKib)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    const int imageKib = args.size() > 1 ? args.at(1).toInt() : 64;
-    const QString simPath = args.size() > 2
-                                ? args.at(2)
+    QStringList args = app.arguments().mid(1);
+    Op op = Op::Upgrade;
+    const int opAt = int(args.indexOf(QStringLiteral("--op")));
+    if (opAt >= 0) {
+        const std::optional<Op> chosen = opFromName(args.value(opAt + 1));
+        if (!chosen) {
+            std::fprintf(stderr, "--op takes upgrade, config or setip\n");
+            return 2;
+        }
+        op = *chosen;
+        args.remove(opAt, std::min<qsizetype>(2, args.size() - opAt));
+    }
+    const int imageKib = !args.isEmpty() ? args.at(0).toInt() : 64;
+    const QString simPath = args.size() > 1
+                                ? args.at(1)
                                 : QDir(QCoreApplication::applicationDirPath())
                                       .filePath(QStringLiteral("../src/sim/ktr4200-sim"));
     QList<int> sizes;
-    for (int i = 3; i < args.size(); ++i)
+    for (int i = 2; i < args.size(); ++i)
         sizes.append(args.at(i).toInt());
     if (sizes.isEmpty())
         sizes = {1, 50, 250};
     if (imageKib <= 0 || !QFile::exists(simPath)) {
         std::fprintf(stderr,
-                     "usage: bench_batch [IMAGE-KIB] [PATH-OF-ktr4200-sim] [FLEET-SIZE...] "
-                     "(not found: %s)\n",
+                     "usage: bench_batch [--op upgrade|config|setip] [IMAGE-KIB] "
+                     "[PATH-OF-ktr4200-sim] [FLEET-SIZE...] (not found: %s)\n",
                      qPrintable(simPath));
         return 2;
     }
 
     // One size per process: each run starts from a console as fresh as a real one.
     if (sizes.size() > 1) {
-        std::printf("firmware upgrade, every time setting 1 s, image %d KiB, loopback\n",
-                    imageKib);
+        if (op == Op::Upgrade)
+            std::printf("firmware upgrade, every time setting 1 s, image %d KiB, loopback\n",
+                        imageKib);
+        else
+            std::printf("%s, every time setting 1 s, loopback\n",
+                        op == Op::Config ? "configuration write with verification" : "Set IP");
         std::printf("%8s %8s %8s %12s %12s %14s\n", "devices", "listed", "OK", "wall (s)",
                     "CPU (s)", "wall/device");
         std::fflush(stdout);
         bool allOk = true;
+        double firstWall = 0;
+        double lastWall = 0;
         for (int devices : sizes) {
             QProcess child;
-            child.setProcessChannelMode(QProcess::ForwardedChannels);
+            child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
             child.start(QCoreApplication::applicationFilePath(),
-                        {QString::number(imageKib), simPath, QString::number(devices)});
+                        {QStringLiteral("--op"), QLatin1String(opName(op)),
+                         QString::number(imageKib), simPath, QString::number(devices)});
             // Bounded: the longest list with 1 s settings and every wait paid is far shorter.
             if (!child.waitForFinished(600000)) {
                 child.kill();
                 child.waitForFinished(5000);
             }
+            const QByteArray row = child.readAllStandardOutput();
+            std::fwrite(row.constData(), 1, size_t(row.size()), stdout);
+            std::fflush(stdout);
+            // The row's fourth column is the wall time.
+            const QList<QByteArray> fields = row.simplified().split(' ');
+            const double wall = fields.size() >= 4 ? fields.at(3).toDouble() : 0;
+            if (devices == sizes.first())
+                firstWall = wall;
+            lastWall = wall;
             allOk = allOk && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
         }
+        // Last line: the figure (target: the largest fleet within 20 % of the smallest).
+        std::printf("%s: %d devices %.2f s = %.2f x %d device(s) %.2f s, every device OK: %s\n",
+                    opName(op), sizes.last(), lastWall, firstWall > 0 ? lastWall / firstWall : 0.0,
+                    sizes.first(), firstWall, allOk ? "yes" : "no");
         return allOk ? 0 : 1;
     }
 
     const int devices = sizes.first();
     if (devices <= 0 || devices > 1000)
         return 2;
-    const Result r = runOnce(simPath, devices, imageKib);
+    const Result r = runOnce(op, simPath, devices, imageKib);
     std::printf("%8d %8d %8d %12.2f %12.2f %13.1fms\n", r.devices, r.listed, r.ok, r.wall, r.cpu,
                 r.wall * 1000.0 / r.devices);
     std::fflush(stdout);

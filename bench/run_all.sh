@@ -77,6 +77,7 @@ if [ $quick -eq 1 ]; then
   run "wait CPU (5 s)" "$bin/bench_wait" 5
   run "discover 500" "$bin/bench_discover" 500 "$sim"
   run "batch upgrade 1, 50" "$bin/bench_batch" 64 "$sim" 1 50
+  run "batch Set IP 1, 50" "$bin/bench_batch" --op setip 64 "$sim" 1 50
 else
   run "wait CPU (30 s)" "$bin/bench_wait" 30
   run "NIMP burst 2000 replies" "$bin/bench_nimp_burst" 2000
@@ -84,7 +85,10 @@ else
   for n in 500 1000 2000; do
     run "discover $n" "$bin/bench_discover" "$n" "$sim"
   done
-  run "batch upgrade 1, 50, 250" "$bin/bench_batch" 64 "$sim" 1 50 250
+  run "batch Set IP 1, 50, 250" "$bin/bench_batch" --op setip 64 "$sim" 1 50 250
+  run "batch config write 2, 50, 250" "$bin/bench_batch" --op config 64 "$sim" 2 50 250
+  run "batch upgrade 4 KiB 1, 50, 250" "$bin/bench_batch" 4 "$sim" 1 50 250
+  run "batch upgrade 64 KiB 1, 50, 250" "$bin/bench_batch" 64 "$sim" 1 50 250
   run "TFTP vs tftpd-hpa" "$bin/bench_tftp"
   run "window start-up, 1000 listed" "$bin/bench_gui_window"
 fi
