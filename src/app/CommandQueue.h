@@ -83,7 +83,7 @@ private:
     void onSetIPReply(const VxNIMPError& e, const QString& sentIp, const QString& sentMask);
     void onTransferReply(const VxNIMPError& e, const QString& sentFileName);
     void onFlashReply(const VxNIMPError& e, uint8_t type);
-    void onResetReply(const VxNIMPError& e, uint8_t type);
+    void onResetReply(const VxNIMPError& e, uint8_t type, quint64 request);
 
     // The row a reply belongs to, or none (reported as an error in developer mode).
     DeviceRow* replyRow(const VxNIMPError& e);

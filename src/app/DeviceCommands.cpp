@@ -118,6 +118,7 @@ void CommandQueue::sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t ni
                                int timeout, std::function<void(const VxNIMPError&)> handler)
 {
     const QString mac = column(m_core.Devices(), c.item, "Mac Address");
+    ++c.item->requestsSent;
     QPointer<CommandQueue> self(this);
     // The handler carries what it needs by value: the command itself is gone by the time the
     // reply arrives.
@@ -402,25 +403,32 @@ void CommandQueue::reset(Command& c)
     devices.SetStatus(c.item, status(DeviceStatus::Pending));
     devices.SetAction(c.item, factory ? ActionFactoryResetText : ActionReset);
     const uint8_t type = c.type;
+    const quint64 request = c.item->requestsSent + 1; // the number sendRequest gives this one
     sendRequest(c, vars, NIMP_CMD_SET, ResetTimeout,
-                [this, type](const VxNIMPError& e) { onResetReply(e, type); });
+                [this, type, request](const VxNIMPError& e) { onResetReply(e, type, request); });
     log(column(devices, c.item, "Mac Address") +
         (factory ? QStringLiteral(" Nimp:FactoryReset") : QStringLiteral(" Nimp:Reset")));
 }
 
-void CommandQueue::onResetReply(const VxNIMPError& e, uint8_t type)
+void CommandQueue::onResetReply(const VxNIMPError& e, uint8_t type, quint64 request)
 {
     DeviceRow* row = replyRow(e);
     if (!row)
         return;
+    // A reset is not waited for: the list goes on after a fixed reboot wait. When the reply
+    // (or the time-out of a lost request) comes only after the row's next request has gone
+    // out, the Retry column and the Status belong to that next step; the late reply must
+    // neither clear its retries nor start another reset in the middle of it.
+    const bool late = row->requestsSent != request;
     if (e.code == 0) {
         // Status stays "..": the operation brings the row back after the reboot wait.
         log(e.mac + (type == cmdFactoryReset ? QStringLiteral(" Nimp Ack:Factory reset OK.")
                                              : QStringLiteral(" Nimp Ack:Reset OK.")));
-        m_core.Devices().SetField(row, QStringLiteral("Retry"), QStringLiteral("0"));
+        if (!late)
+            m_core.Devices().SetField(row, QStringLiteral("Retry"), QStringLiteral("0"));
         return;
     }
-    if (retryLeft(row)) {
+    if (!late && retryLeft(row)) {
         decrementRetry(row);
         setStatusIfPending(row, status(DeviceStatus::InRunning));
         retryNow(type, row, 0, {e.password});

@@ -17,6 +17,9 @@ struct DeviceRow
     QStringList subItems;
     bool selected = false;
     int index = 0; // position in the list; rows are only appended or all removed
+    // Requests sent for the row so far: a reply can tell whether the row has moved on to
+    // another request since its own was sent.
+    quint64 requestsSent = 0;
 };
 
 // The device list: the working state of every operation and the model a view shows.
