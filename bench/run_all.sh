@@ -75,7 +75,7 @@ cli_memory() {
 
 if [ $quick -eq 1 ]; then
   run "wait CPU (5 s)" "$bin/bench_wait" 5
-  run "discover 500" "$bin/bench_discover" 500 "$sim"
+  run "discover 500" "$bin/bench_discover" 500 "$sim" 1
   run "batch upgrade 1, 50" "$bin/bench_batch" 64 "$sim" 1 50
   run "batch Set IP 1, 50" "$bin/bench_batch" --op setip 64 "$sim" 1 50
 else
@@ -83,7 +83,7 @@ else
   run "NIMP burst 2000 replies" "$bin/bench_nimp_burst" 2000
   run "fleet answers 2000" "$bin/bench_sim_discover" 2000
   for n in 500 1000 2000; do
-    run "discover $n" "$bin/bench_discover" "$n" "$sim"
+    run "discover $n (5 runs)" "$bin/bench_discover" "$n" "$sim" 5
   done
   run "batch Set IP 1, 50, 250" "$bin/bench_batch" --op setip 64 "$sim" 1 50 250
   run "batch config write 2, 50, 250" "$bin/bench_batch" --op config 64 "$sim" 2 50 250
