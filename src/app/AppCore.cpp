@@ -3,7 +3,7 @@
 #include "app/AppErrors.h"
 #include "app/CommandQueue.h"
 #include "app/VxNIMPRequest2EditsRepeat.h"
-#include "app/VxNetInterface.h"
+#include "common/VxNetInterface.h"
 #include "common/VxError.h"
 #include "common/Wait.h"
 #include "config/ConfigText.h"

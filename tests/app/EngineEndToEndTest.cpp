@@ -301,7 +301,31 @@ TEST(EngineReadConfig, FailedTransferRetriesThenEndsWithTheDeviceText)
 }
 
 // A reset is not waited for: the list goes on after a fixed reboot wait, which may be over
-// before the reset's reply, or before the time-out of a lost reset request.
+// before the reset's reply, or before the time-out of a lost reset request. The list of
+// both tests: reset (one retry), a short reboot wait, then a read-back (two retries).
+namespace {
+
+DeviceRow* queueResetThenRead(AppTestBed& bed, int rebootWaitCs)
+{
+    bed.core->Discover();
+    DeviceRow* row = bed.rowOf(0);
+    if (!row)
+        return nullptr;
+    bed.devices().SetSelected(row, true);
+    bed.devices().SetStatus(row, QStringLiteral("....."));
+    CommandQueue& q = bed.queue();
+    q.AddCommand(cmdSetRetry, row, 0, {QStringLiteral("1")});
+    q.AddCommand(cmdReset, row, 0, {QString()});
+    q.AddCommand(cmdWait, nullptr, rebootWaitCs, {});
+    q.AddCommand(cmdSetStatusIf, row, 0, {QStringLiteral(".."), QStringLiteral(".....")});
+    q.AddCommand(cmdSetRetry, row, 0, {QStringLiteral("2")});
+    q.AddCommand(cmdReadConfig, row, 600, {QString(), bed.core->ReadBackFile(row)});
+    q.AddCommand(cmdSetStatusIf, row, 0, {QStringLiteral("....."), QStringLiteral("OK")});
+    return row;
+}
+
+} // namespace
+
 TEST(EngineCommands, ALateResetAcknowledgementLeavesTheNextStepItsRetries)
 {
     Ktr4200FleetOptions o = fleetOf(1);
@@ -309,20 +333,9 @@ TEST(EngineCommands, ALateResetAcknowledgementLeavesTheNextStepItsRetries)
     o.rebootMs = 500;     // and that read is lost: the device is rebooting
     AppTestBed bed(o, {{QStringLiteral("ConfigUploadTime"), QStringLiteral("2")}});
     ASSERT_TRUE(bed.started);
-    bed.core->Discover();
-    DeviceRow* row = bed.rowOf(0);
+    DeviceRow* row = queueResetThenRead(bed, 20);
     ASSERT_NE(row, nullptr);
-    bed.devices().SetSelected(row, true);
-    bed.devices().SetStatus(row, QStringLiteral("....."));
-    CommandQueue& q = bed.queue();
-    q.AddCommand(cmdSetRetry, row, 0, {QStringLiteral("1")});
-    q.AddCommand(cmdReset, row, 0, {QString()});
-    q.AddCommand(cmdWait, nullptr, 20, {});
-    q.AddCommand(cmdSetStatusIf, row, 0, {QStringLiteral(".."), QStringLiteral(".....")});
-    q.AddCommand(cmdSetRetry, row, 0, {QStringLiteral("2")});
-    q.AddCommand(cmdReadConfig, row, 600, {QString(), bed.core->ReadBackFile(row)});
-    q.AddCommand(cmdSetStatusIf, row, 0, {QStringLiteral("....."), QStringLiteral("OK")});
-    q.Run();
+    bed.queue().Run();
     SCOPED_TRACE(bed.core->Log().Lines().join(QLatin1Char('\n')).toStdString());
     EXPECT_TRUE(bed.logHas(bed.fleet->Device(0).MacText() + QStringLiteral(" Nimp Ack:Reset OK.")));
     // The read was repeated once the device was back, as its own retry count allows.
@@ -333,27 +346,15 @@ TEST(EngineCommands, ALateResetAcknowledgementLeavesTheNextStepItsRetries)
 
 TEST(EngineCommands, ALostResetTimingOutDuringTheNextStepIsNotRetriedIntoIt)
 {
-    Ktr4200FleetOptions o = fleetOf(1);
-    AppTestBed bed(o, {{QStringLiteral("ConfigUploadTime"), QStringLiteral("2")}});
+    AppTestBed bed(fleetOf(1), {{QStringLiteral("ConfigUploadTime"), QStringLiteral("2")}});
     ASSERT_TRUE(bed.started);
-    bed.core->Discover();
-    DeviceRow* row = bed.rowOf(0);
+    DeviceRow* row = queueResetThenRead(bed, 30);
     ASSERT_NE(row, nullptr);
-    bed.devices().SetSelected(row, true);
-    bed.devices().SetStatus(row, QStringLiteral("....."));
-    CommandQueue& q = bed.queue();
-    q.AddCommand(cmdSetRetry, row, 0, {QStringLiteral("1")});
-    q.AddCommand(cmdReset, row, 0, {QString()});
-    q.AddCommand(cmdWait, nullptr, 30, {});
-    q.AddCommand(cmdSetStatusIf, row, 0, {QStringLiteral(".."), QStringLiteral(".....")});
-    q.AddCommand(cmdSetRetry, row, 0, {QStringLiteral("2")});
-    q.AddCommand(cmdReadConfig, row, 600, {QString(), bed.core->ReadBackFile(row)});
-    q.AddCommand(cmdSetStatusIf, row, 0, {QStringLiteral("....."), QStringLiteral("OK")});
     // The reset and the first read are lost; the reset's time-out (1 s) comes while the
     // read waits for its own (2 s), and the device answers again before the read's retry.
     bed.fleet->Device(0).silent = true;
     QTimer::singleShot(1500, [&] { bed.fleet->Device(0).silent = false; });
-    q.Run();
+    bed.queue().Run();
     SCOPED_TRACE(bed.core->Log().Lines().join(QLatin1Char('\n')).toStdString());
     // No reset pushed into the middle of the read: the read is retried and completes.
     EXPECT_EQ(bed.fleet->Device(0).counters.reset, 0);

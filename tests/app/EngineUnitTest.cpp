@@ -4,7 +4,7 @@
 #include "app/AppErrors.h"
 #include "app/AppSettings.h"
 #include "app/DeviceListModel.h"
-#include "app/VxNetInterface.h"
+#include "common/VxNetInterface.h"
 #include "common/VxCipher.h"
 #include "common/VxError.h"
 #include "tftp/VxTFTPServer.h"

@@ -1,4 +1,4 @@
-#include "app/VxNetInterface.h"
+#include "common/VxNetInterface.h"
 
 #include <QHostAddress>
 #include <QNetworkInterface>
