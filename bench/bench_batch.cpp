@@ -7,6 +7,7 @@
 // usage: bench_batch [--op upgrade|config|setip] [IMAGE-KIB] [PATH-OF-ktr4200-sim]
 //                    [FLEET-SIZE...]
 // The fleet runs as its own process, so the console's time is not the simulator's.
+#include "BenchSupport.h"
 #include "app/AppCore.h"
 #include "app/BatchOperations.h"
 #include "app/DeviceListModel.h"
@@ -26,21 +27,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-quint16 freeUdpPort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    return probe.localPort();
-}
 
 struct Result
 {
@@ -79,8 +65,8 @@ Result runOnce(Op op, const QString& simPath, int devices, int imageKib)
     Result r;
     r.devices = devices;
     QTemporaryDir home;
-    const quint16 nimpPort = freeUdpPort();
-    const quint16 tftpPort = freeUdpPort();
+    const quint16 nimpPort = BenchFreeUdpPort();
+    const quint16 tftpPort = BenchFreeUdpPort();
     QFile ini(QDir(home.path()).filePath(QStringLiteral("system.ini")));
     if (!ini.open(QIODevice::WriteOnly))
         return r;
@@ -150,7 +136,7 @@ Result runOnce(Op op, const QString& simPath, int devices, int imageKib)
                 config.SetMultipleDevicesMode();
         }
         const int64_t t0 = TickCount();
-        const double c0 = cpuSeconds();
+        const double c0 = BenchCpuSeconds();
         switch (op) {
         case Op::Upgrade:
             UpgradeFirmware(core, image);
@@ -163,7 +149,7 @@ Result runOnce(Op op, const QString& simPath, int devices, int imageKib)
             break;
         }
         r.wall = double(TickCount() - t0) / 1000.0;
-        r.cpu = cpuSeconds() - c0;
+        r.cpu = BenchCpuSeconds() - c0;
         QMap<QString, int> failures;
         for (DeviceRow* row : core.Devices().SelectedRows()) {
             const QString status = core.Devices().GetStatus(row);

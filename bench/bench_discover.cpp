@@ -4,6 +4,7 @@
 //
 // usage: bench_discover [DEVICES] [PATH-OF-ktr4200-sim] [REPEATS]
 // The fleet runs as its own process, so the CPU time is the console's alone.
+#include "BenchSupport.h"
 #include "app/AppCore.h"
 #include "app/DeviceListModel.h"
 #include "common/Wait.h"
@@ -16,25 +17,6 @@
 #include <QUdpSocket>
 #include <cstdio>
 #include <sys/resource.h>
-
-namespace {
-
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-quint16 freeUdpPort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    return probe.localPort();
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -55,7 +37,7 @@ int main(int argc, char** argv)
     }
 
     QTemporaryDir home;
-    const quint16 port = freeUdpPort();
+    const quint16 port = BenchFreeUdpPort();
     QFile ini(QDir(home.path()).filePath(QStringLiteral("system.ini")));
     if (!ini.open(QIODevice::WriteOnly))
         return 1;
@@ -93,10 +75,10 @@ int main(int argc, char** argv)
         for (int run = 0; run < repeats; ++run) {
             t0 = TickCount();
             lastRow = t0;
-            const double c0 = cpuSeconds();
+            const double c0 = BenchCpuSeconds();
             core.Discover();
             const double wall = double(TickCount() - t0) / 1000.0;
-            cpuSum += cpuSeconds() - c0;
+            cpuSum += BenchCpuSeconds() - c0;
             wallSum += wall;
             const int rows = core.Devices().Count();
             const double toLast = double(lastRow - t0) / 1000.0;

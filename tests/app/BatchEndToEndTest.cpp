@@ -11,18 +11,6 @@
 
 namespace {
 
-// Devices that flash and reboot in a fraction of the one-second waits of the settings.
-Ktr4200FleetOptions quickFleet(int count)
-{
-    Ktr4200FleetOptions o;
-    o.deviceCount = count;
-    o.baseIp = QStringLiteral("10.0.0.20");
-    o.flashMs = 150;
-    o.rebootMs = 300;
-    o.factoryResetMs = 300;
-    return o;
-}
-
 const QMap<QString, QString> kOneSecondWaits = {
     {QStringLiteral("RebootTime"), QStringLiteral("1")},
     {QStringLiteral("ConfigDownloadTime"), QStringLiteral("2")},
@@ -78,7 +66,7 @@ std::string trace(AppTestBed& bed)
 
 TEST(BatchWriteConfig, ThreeDevicesVerifiedHoldTheSettingsAndKeepTheirAddresses)
 {
-    AppTestBed bed(quickFleet(3), kOneSecondWaits);
+    AppTestBed bed(QuickFleetOptions(3), kOneSecondWaits);
     discoverAll(bed, 3);
     ASSERT_EQ(bed.config.LoadSelectedSettings(savedConfiguration(
                   bed, "ip =10.7.7.7\r\nmask =255.255.255.0\r\ndevice_name =\"Same\"\r\n")),
@@ -108,7 +96,7 @@ TEST(BatchWriteConfig, ThreeDevicesVerifiedHoldTheSettingsAndKeepTheirAddresses)
 
 TEST(BatchWriteConfig, FailedTransferAndWrongPasswordEndWithTheirOwnTexts)
 {
-    Ktr4200FleetOptions o = quickFleet(3);
+    Ktr4200FleetOptions o = QuickFleetOptions(3);
     o.tftpFail.insert(1);
     o.badPassword.insert(2);
     AppTestBed bed(o, kOneSecondWaits);
@@ -131,7 +119,7 @@ TEST(BatchWriteConfig, FailedTransferAndWrongPasswordEndWithTheirOwnTexts)
 
 TEST(BatchWriteConfig, OneDeviceMovesToTheAddressOfItsFile)
 {
-    AppTestBed bed(quickFleet(2), kOneSecondWaits);
+    AppTestBed bed(QuickFleetOptions(2), kOneSecondWaits);
     ASSERT_TRUE(bed.started);
     bed.core->Discover();
     DeviceRow* row = bed.rowOf(1);
@@ -157,7 +145,7 @@ TEST(BatchWriteConfig, OneDeviceMovesToTheAddressOfItsFile)
 TEST(BatchWriteConfig, WithoutVerifyResetRowsEndOkAndRowsThatFailedKeepTheirText)
 {
     for (const bool reset : {true, false}) {
-        Ktr4200FleetOptions o = quickFleet(2);
+        Ktr4200FleetOptions o = QuickFleetOptions(2);
         o.tftpFail.insert(1);
         AppTestBed bed(o, kOneSecondWaits);
         discoverAll(bed, 2);
@@ -176,7 +164,7 @@ TEST(BatchWriteConfig, WithoutVerifyResetRowsEndOkAndRowsThatFailedKeepTheirText
 
 TEST(BatchUpgrade, FiveDevicesGetTheNewVersionAndKeepConfigurationAndAddress)
 {
-    AppTestBed bed(quickFleet(5), kOneSecondWaits);
+    AppTestBed bed(QuickFleetOptions(5), kOneSecondWaits);
     for (int i = 0; i < 5; ++i)
         bed.fleet->Device(i).config.SetValue(QStringLiteral("80211a_ssid"),
                                              QStringLiteral("Floor %1").arg(i));
@@ -209,7 +197,7 @@ TEST(BatchUpgrade, FiveDevicesGetTheNewVersionAndKeepConfigurationAndAddress)
 
 TEST(BatchUpgrade, EveryDeviceFailingBeforeTheFirstResetEndsTheListThere)
 {
-    Ktr4200FleetOptions o = quickFleet(3);
+    Ktr4200FleetOptions o = QuickFleetOptions(3);
     o.tftpFail = {0, 1, 2};
     AppTestBed bed(o, kOneSecondWaits);
     discoverAll(bed, 3);
@@ -233,7 +221,7 @@ TEST(BatchUpgrade, EveryDeviceFailingBeforeTheFirstResetEndsTheListThere)
 
 TEST(BatchUpgrade, ARetryAfterAFailureKeepsTheFirstSavedConfigurationAsABackup)
 {
-    AppTestBed bed(quickFleet(1), kOneSecondWaits);
+    AppTestBed bed(QuickFleetOptions(1), kOneSecondWaits);
     SimDevice& device = bed.fleet->Device(0);
     device.config.SetValue(QStringLiteral("80211a_ssid"), QStringLiteral("Own settings"));
     // The first run loses the device right after its factory reset.
@@ -268,7 +256,7 @@ TEST(BatchUpgrade, ARetryAfterAFailureKeepsTheFirstSavedConfigurationAsABackup)
 
 TEST(BatchUpgrade, AnImageThatCannotBeUsedIsRefusedBeforeAnythingIsSent)
 {
-    AppTestBed bed(quickFleet(2), kOneSecondWaits);
+    AppTestBed bed(QuickFleetOptions(2), kOneSecondWaits);
     discoverAll(bed, 2);
     const qint64 afterDiscover = bed.fleet->DatagramsReceived();
     const QString folder = bed.core->FirmwareDirectory();

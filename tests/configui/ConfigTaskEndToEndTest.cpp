@@ -12,16 +12,6 @@
 
 namespace {
 
-Ktr4200FleetOptions quickFleet(int count)
-{
-    Ktr4200FleetOptions o;
-    o.deviceCount = count;
-    o.baseIp = QStringLiteral("10.0.0.20");
-    o.flashMs = 150;
-    o.rebootMs = 300;
-    return o;
-}
-
 const QMap<QString, QString> kShortWaits = {
     {QStringLiteral("RebootTime"), QStringLiteral("1")},
     {QStringLiteral("ConfigDownloadTime"), QStringLiteral("2")},
@@ -69,7 +59,7 @@ void EditAndApply(WindowBed& w, TConfig_Form* form)
 
 TEST(ConfigTask, ReadEditAndApplyOneDeviceWithVerification)
 {
-    WindowBed w(quickFleet(1), kShortWaits);
+    WindowBed w(QuickFleetOptions(1), kShortWaits);
     ASSERT_TRUE(w.shown && w.bed.started);
     w.window.hide();
     w.bed.core->Discover();
@@ -101,7 +91,7 @@ TEST(ConfigTask, ReadEditAndApplyOneDeviceWithVerification)
 
 TEST(ConfigTask, TwoDevicesGetOneFileWithoutNameAndAddress)
 {
-    WindowBed w(quickFleet(2), kShortWaits);
+    WindowBed w(QuickFleetOptions(2), kShortWaits);
     ASSERT_TRUE(w.shown && w.bed.started);
     w.window.hide();
     w.bed.core->Discover();
@@ -137,7 +127,7 @@ TEST(ConfigTask, TwoDevicesGetOneFileWithoutNameAndAddress)
 
 TEST(ConfigTask, AModuleNamedWithoutItsWindowIsRefused)
 {
-    WindowBed w(quickFleet(1));
+    WindowBed w(QuickFleetOptions(1));
     SetModuleForm(w, "Config_Other");
     try {
         FindConfigWindow(*w.bed.core);
@@ -149,7 +139,7 @@ TEST(ConfigTask, AModuleNamedWithoutItsWindowIsRefused)
 
 TEST(ConfigTask, EmptyListOrDeclinedQuestionOpensTheEditModeAndSendsNothing)
 {
-    WindowBed w(quickFleet(1));
+    WindowBed w(QuickFleetOptions(1));
     ASSERT_TRUE(w.shown);
     w.window.hide();
     QString title;
@@ -171,7 +161,7 @@ TEST(ConfigTask, EmptyListOrDeclinedQuestionOpensTheEditModeAndSendsNothing)
 
 TEST(ConfigTask, AFailedReadShowsNoWindowAndLeavesItCleared)
 {
-    Ktr4200FleetOptions options = quickFleet(1);
+    Ktr4200FleetOptions options = QuickFleetOptions(1);
     options.tftpFail = {0};
     WindowBed w(options, kShortWaits);
     ASSERT_TRUE(w.shown && w.bed.started);
