@@ -57,6 +57,18 @@ public:
         add(cmdSetStatusIf, row, 0, {text(from), text(to)});
     }
     void setRetry(DeviceRow* row, int count) { add(cmdSetRetry, row, 0, {QString::number(count)}); }
+    // Resets every row (one retry each), drops the rest of the list when no row was still in
+    // the running, and waits for the reboot.
+    void resetAll(const QList<DeviceRow*>& rows, const QString& password, int32_t rebootTime)
+    {
+        add(cmdResetCount, nullptr, 0);
+        for (DeviceRow* row : rows) {
+            setRetry(row, 1);
+            add(cmdReset, row, 0, {password});
+        }
+        add(cmdAbortIfCount, nullptr, 0, {QStringLiteral("0")});
+        wait(rebootTime);
+    }
 
     std::vector<Command> list;
 };
@@ -248,13 +260,7 @@ std::vector<Command> CompileFirmwareUpgrade(AppCore& core, const QString& imageF
         b.add(cmdFirmwareFlash, row, 0, {password});
     }
     b.waitAll(s.fwFlashUpdateTime + tt, DeviceStatus::Pending);
-    b.add(cmdResetCount, nullptr, 0);
-    for (DeviceRow* row : rows) {
-        b.setRetry(row, 1);
-        b.add(cmdReset, row, 0, {password});
-    }
-    b.add(cmdAbortIfCount, nullptr, 0, {QStringLiteral("0")});
-    b.wait(s.rebootTime);
+    b.resetAll(rows, password, s.rebootTime);
     for (DeviceRow* row : rows)
         b.setStatusIf(row, DeviceStatus::Pending, DeviceStatus::InRunning);
     for (DeviceRow* row : rows) {
@@ -280,13 +286,7 @@ std::vector<Command> CompileFirmwareUpgrade(AppCore& core, const QString& imageF
         b.add(cmdConfigFlash, row, 0, {factory});
     }
     b.waitAll(s.configFlashUpdateTime + tt, DeviceStatus::Pending);
-    b.add(cmdResetCount, nullptr, 0);
-    for (DeviceRow* row : rows) {
-        b.setRetry(row, 1);
-        b.add(cmdReset, row, 0, {factory});
-    }
-    b.add(cmdAbortIfCount, nullptr, 0, {QStringLiteral("0")});
-    b.wait(s.rebootTime);
+    b.resetAll(rows, factory, s.rebootTime);
     if (verify) {
         for (DeviceRow* row : rows) {
             b.setStatusIf(row, DeviceStatus::Pending, DeviceStatus::InRunning);
