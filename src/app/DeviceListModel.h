@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QHostAddress>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -20,6 +21,9 @@ struct DeviceRow
     // Requests sent for the row so far: a reply can tell whether the row has moved on to
     // another request since its own was sent.
     quint64 requestsSent = 0;
+    // Where the device's latest NIMP reply came from (null before the first): the address its
+    // TFTP requests are expected from.
+    QHostAddress replyAddress;
 };
 
 // The device list: the working state of every operation and the model a view shows.

@@ -93,3 +93,21 @@ TEST(WaitTest, UnitsAndNonPositiveWaits)
 }
 
 } // namespace
+
+namespace {
+
+TEST(EscapeUntrustedTest, NothingThatDoesNotPrintGetsThrough)
+{
+    // A terminal escape that clears the screen and a forged log line.
+    EXPECT_EQ(EscapeUntrusted(QStringLiteral("fw\x1B[2J\x1B[HALL OK\r\n12:00 00'00 x")),
+              QStringLiteral("fw\\x1B[2J\\x1B[HALL OK\\r\\n12:00 00'00 x"));
+    EXPECT_EQ(EscapeUntrusted(QString::fromUtf8("a\tb\x7F\xC2\x85")), QStringLiteral("a\\tb\\x7F\\x85"));
+    // A bidirectional override and a line separator; a lone surrogate.
+    EXPECT_EQ(EscapeUntrusted(QString::fromUtf8("x\xE2\x80\xAEy\xE2\x80\xA8")), QStringLiteral("x\\u202Ey\\u2028"));
+    EXPECT_EQ(EscapeUntrusted(QString(QChar(0xD800))), QStringLiteral("\\uD800"));
+    // Printable text stays as it is, outside Latin-1 and outside the basic plane too.
+    const QString plain = QString::fromUtf8("Lobby AP-3 \\ Caf\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x93\xB6");
+    EXPECT_EQ(EscapeUntrusted(plain), plain);
+}
+
+} // namespace
