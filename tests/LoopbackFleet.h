@@ -49,6 +49,10 @@ struct LoopbackFleet
             {QStringLiteral("NimpSetTimeout"), QStringLiteral("1")},
             {QStringLiteral("TimingTolerance"), QStringLiteral("0")},
         };
+        // The whole suite runs once more with every transfer one after the other.
+        const QByteArray parallel = qgetenv("NW_TEST_PARALLEL_TRANSFERS");
+        if (!parallel.isEmpty())
+            keys[QStringLiteral("ParallelTransfers")] = QString::fromLatin1(parallel);
         for (auto it = extra.begin(); it != extra.end(); ++it)
             keys[it.key()] = it.value();
         for (auto it = overrides.begin(); it != overrides.end(); ++it)

@@ -5,6 +5,7 @@
 #include "app/VxNIMPRequest2EditsRepeat.h"
 #include "common/VxNetInterface.h"
 #include "common/VxError.h"
+#include "common/TextHelpers.h"
 #include "common/Wait.h"
 #include "config/ConfigText.h"
 #include "nimp/VxNIMPClient.h"
@@ -14,6 +15,7 @@
 #include "tftp/VxTFTPServer.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 const QString DiscoverCaption = QStringLiteral("Discover the devices");
@@ -242,6 +244,42 @@ QString AppCore::TftpServerAddressFor(const DeviceRow* row) const
                       QStringLiteral("No network interface is up to serve files to the devices "
                                      "(set TftpServerAddress in system.ini)."));
     return address;
+}
+
+QString AppCore::ServeFile(DeviceRow* row, ServeDirection direction, const QString& path,
+                           const QString& serverAddress)
+{
+    Q_UNUSED(direction);
+    Q_UNUSED(serverAddress);
+    const QFileInfo info(path);
+    try {
+        m_tftp->Start(info.absolutePath(), m_settings.tftpPort);
+    } catch (const VxError& e) {
+        // The server knows why its port could not be bound (port 69 needs privileges).
+        const QString detail = m_tftp->StartErrorDetail();
+        throw VxError(e.code(), detail.isEmpty() ? e.message() : e.message() + QLatin1Char(' ') + detail);
+    }
+    if (m_settings.developerMode)
+        LogAction(QStringLiteral("Tftp sever path:") + info.absolutePath());
+    row->tftpGrant = 1;
+    return info.fileName();
+}
+
+void AppCore::EndServing(DeviceRow* row)
+{
+    row->tftpGrant = 0;
+}
+
+void AppCore::EndAllServing() {}
+
+void AppCore::NoteReportedVersion(DeviceRow* row, const QString& version)
+{
+    m_devices.SetField(row, QStringLiteral("F/W Version"), version);
+    if (!row->versionBeforeUpgrade.isEmpty() && row->versionBeforeUpgrade == version)
+        LogAction(m_devices.GetField(row, QStringLiteral("Mac Address"))
+                  + QStringLiteral(" reports F/W version %1 as before the upgrade.")
+                        .arg(EscapeUntrusted(version)));
+    row->versionBeforeUpgrade.clear();
 }
 
 QString AppCore::ReadConfigValue(const QString& file, const QString& key) const

@@ -18,6 +18,9 @@ struct VxTFTPMsg;
 
 // The console without its window: settings, the log, the device list, discovery, the command
 // queue and the TFTP server. The main window and the command line are views on it.
+// Which way a served file goes.
+enum class ServeDirection { DeviceFetches, DevicePuts };
+
 class AppCore : public QObject
 {
     Q_OBJECT
@@ -75,6 +78,19 @@ public:
 
     // The address a device is told to reach the TFTP server at (raises when there is none).
     QString TftpServerAddressFor(const DeviceRow* row) const;
+
+    // Lets the TFTP server serve exactly one transfer of the row's device: it may fetch the file
+    // at path, or put a file that lands at path. The server listens at serverAddress from now on
+    // until the operation ends. Returns the file name the device is told. Raises when the
+    // server cannot listen.
+    QString ServeFile(DeviceRow* row, ServeDirection direction, const QString& path,
+                      const QString& serverAddress);
+    // The row's transfer is over: later requests of its device are refused.
+    void EndServing(DeviceRow* row);
+    // The operation is over: nothing is served any more and the server stops listening.
+    void EndAllServing();
+    // A Get Version reply named the firmware version the device runs.
+    void NoteReportedVersion(DeviceRow* row, const QString& version);
     QString ReadConfigValue(const QString& file, const QString& key) const;
 
     // An error that arose outside any caller that could take it (a reply handler): announced

@@ -109,6 +109,7 @@ AppSettings LoadSettings(const QString& iniPath, QStringList* warnings)
         else
             s.tftpServerAddress = a.toString();
     }
+    s.parallelTransfers = int(r.integer("ParallelTransfers", 8, 1, MaxParallelTransfers));
     return s;
 }
 

@@ -36,7 +36,11 @@ struct AppSettings
     quint16 tftpPort = 69;
     // The address devices are told to fetch from and put to; empty: chosen per device.
     QString tftpServerAddress;
+    // How many devices may transfer (or wait for a reply that holds the queue) at once.
+    int parallelTransfers = 8;
 };
+
+inline constexpr int MaxParallelTransfers = 64;
 
 // The value of fleetmgr that switches developer mode on.
 inline constexpr const char* DeveloperModeKey = "Q-Fenn";

@@ -253,7 +253,12 @@ std::vector<Command> CompileFirmwareUpgrade(AppCore& core, const QString& imageF
     for (DeviceRow* row : rows) {
         devices.SetAction(row, QString());
         devices.SetStatus(row, text(DeviceStatus::InRunning));
-        if (devices.GetField(row, QStringLiteral("F/W Version")) == FwVersionUpdated)
+        const QString version = devices.GetField(row, QStringLiteral("F/W Version"));
+        row->versionBeforeUpgrade = version == FwVersionUpdated || version == FwVersionUnknown
+                                        ? QString()
+                                        : version;
+        row->factoryResetSent = false;
+        if (version == FwVersionUpdated)
             devices.SetField(row, QStringLiteral("F/W Version"), FwVersionUnknown);
         b.add(cmdReadConfig, row, s.configUploadTime + tt, {password, core.SavedFile(row)});
         b.add(cmdFirmwareDownload, row, s.fwDownloadTime + tt, {password, image});

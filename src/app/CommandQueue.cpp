@@ -8,27 +8,34 @@
 
 #include <QEventLoop>
 
+#include <limits>
+
 namespace {
 const QString UnknownCommandText = QStringLiteral("Command Queue: Unknown command!");
 const QString AbortQuestionText = QStringLiteral("Are you sure to abort the operations?");
 const QString AbortQuestionCaption = QStringLiteral("Warning");
-constexpr int RunPollCs = 10;
 constexpr int WaitAllPollCs = 20;
+
+bool isBarrier(uint8_t type)
+{
+    // The commands without a row act on the whole list: everything before them is done first.
+    return type == cmdWait || type == cmdWaitAll || type == cmdResetCount || type == cmdAbortIfCount;
+}
 } // namespace
 
 CommandQueue::CommandQueue(AppCore& core)
     : QObject(nullptr), m_core(core), m_client(std::make_unique<VxNIMPClient>())
 {
-    m_timer.setSingleShot(true);
-    connect(&m_timer, &QTimer::timeout, this, &CommandQueue::OnTimeout);
+    m_deadlineTimer.setSingleShot(true);
+    m_deadlineTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_deadlineTimer, &QTimer::timeout, this, &CommandQueue::OnTimeout);
 }
 
 CommandQueue::~CommandQueue()
 {
-    // The client's destructor runs the event loop while requests are outstanding; replies
-    // delivered then find a queue that is going away and are dropped.
+    // Replies delivered while the client goes find a queue that is going away and are dropped.
     m_shuttingDown = true;
-    m_timer.stop();
+    m_deadlineTimer.stop();
     m_client.reset();
 }
 
@@ -48,6 +55,50 @@ void CommandQueue::Append(std::unique_ptr<Command> command)
     m_list.push_back(std::move(command));
 }
 
+int CommandQueue::parallelLimit() const
+{
+    return std::clamp(m_core.Settings().parallelTransfers, 1, MaxParallelTransfers);
+}
+
+bool CommandQueue::holdsQueue(const Command& c) const
+{
+    switch (c.type) {
+    case cmdGetVersion:
+    case cmdWriteConfig:
+    case cmdFirmwareDownload:
+    case cmdReadConfig:
+        // Only when it will run: the gate skips it on a row that is out of the running.
+        return c.item && m_core.Devices().State(c.item) == DeviceState::InRunning;
+    default:
+        return false;
+    }
+}
+
+bool CommandQueue::startReady()
+{
+    const int limit = parallelLimit();
+    if (HeldCount() >= limit)
+        return false;
+    // The rows whose commands must wait: held ones. A command passed over for its row keeps
+    // every later command of that row behind it, since the row stays held for the whole walk.
+    for (size_t i = 0; i < m_list.size(); ++i) {
+        Command& c = *m_list[i];
+        if (isBarrier(c.type) || !c.item) {
+            if (i != 0 || Waiting())
+                return false;
+        } else if (m_holds.contains(c.item)) {
+            continue;
+        } else if (holdsQueue(c) && HeldCount() >= limit) {
+            return false;
+        }
+        std::unique_ptr<Command> command = std::move(m_list[i]);
+        m_list.erase(m_list.begin() + std::ptrdiff_t(i));
+        Execute(*command);
+        return true;
+    }
+    return false;
+}
+
 void CommandQueue::Run()
 {
     if (m_running)
@@ -62,16 +113,11 @@ void CommandQueue::Run()
     } ending{this};
 
     try {
-        // A last command that armed the timer is waited for too, so that no time-out of this
-        // operation fires after it has ended.
-        while ((!m_list.empty() || m_waiting) && !m_pendingError) {
-            if (m_waiting) {
-                waitCentiseconds(RunPollCs, true);
-                continue;
-            }
-            std::unique_ptr<Command> c = std::move(m_list.front());
-            m_list.pop_front();
-            Execute(*c);
+        // A last command that holds its row is waited for too, so that no deadline of this
+        // operation passes after it has ended.
+        while ((!m_list.empty() || Waiting()) && !m_pendingError) {
+            if (!startReady())
+                waitCentiseconds(std::numeric_limits<int32_t>::max() / 10, true);
         }
     } catch (const VxError&) {
         // Commands left behind would otherwise run first in the next operation.
@@ -90,33 +136,62 @@ void CommandQueue::Clear()
     m_list.clear();
     DeviceListModel& devices = m_core.Devices();
     for (DeviceRow* row : devices.SelectedRows())
-        devices.SetField(row, QStringLiteral("Retry"), QStringLiteral("0"));
-    StopTimer();
+        devices.SetRetries(row, 0);
+    m_holds.clear();
+    m_deadlineTimer.stop();
+    m_core.EndAllServing();
     // Retries waiting for their pause belong to the operation that was just dropped.
     ++m_generation;
     emit cleared();
+    emit holdReleased();
 }
 
 void CommandQueue::StartTimer(DeviceRow* item, int32_t time)
 {
-    m_timer.stop();
-    m_timedItem = item;
-    m_waiting = true;
-    m_timer.start(std::max<int32_t>(0, time) * 10);
+    if (!item)
+        return;
+    m_holds[item].deadline = TickCount() + int64_t(std::max<int32_t>(0, time)) * 10;
+    armDeadlineTimer();
 }
 
-void CommandQueue::StopTimer()
+void CommandQueue::StopTimer(DeviceRow* item)
 {
-    m_timer.stop();
-    m_waiting = false;
-    emit timerStopped();
+    if (m_holds.remove(item) == 0)
+        return;
+    armDeadlineTimer();
+    emit holdReleased();
+}
+
+void CommandQueue::armDeadlineTimer()
+{
+    if (m_holds.isEmpty()) {
+        m_deadlineTimer.stop();
+        return;
+    }
+    int64_t earliest = std::numeric_limits<int64_t>::max();
+    for (const Hold& h : std::as_const(m_holds))
+        earliest = std::min(earliest, h.deadline);
+    m_deadlineTimer.start(int(std::clamp<int64_t>(earliest - TickCount(), 0, 24 * 3600 * 1000)));
 }
 
 void CommandQueue::OnTimeout()
 {
-    if (m_timedItem)
-        m_core.Devices().SetStatus(m_timedItem, QString::fromLatin1(DeviceStatus::TimeOut));
-    StopTimer();
+    const int64_t now = TickCount();
+    QList<DeviceRow*> expired;
+    for (auto it = m_holds.cbegin(); it != m_holds.cend(); ++it)
+        if (it.value().deadline <= now)
+            expired.append(it.key());
+    // In list order, so the rows time out as they were started.
+    std::sort(expired.begin(), expired.end(),
+              [](const DeviceRow* a, const DeviceRow* b) { return a->index < b->index; });
+    for (DeviceRow* row : expired) {
+        m_holds.remove(row);
+        m_core.EndServing(row);
+        m_core.Devices().SetState(row, DeviceState::TimeOut);
+    }
+    armDeadlineTimer();
+    if (!expired.isEmpty())
+        emit holdReleased();
 }
 
 bool CommandQueue::OnProgressClose()
@@ -139,11 +214,11 @@ void CommandQueue::Abort()
         ui->CloseProgress();
     DeviceListModel& devices = m_core.Devices();
     for (DeviceRow* row : devices.SelectedRows())
-        if (devices.GetStatus(row) != QLatin1String(DeviceStatus::Ok))
-            devices.SetStatus(row, QString::fromLatin1(DeviceStatus::Aborted));
+        if (devices.State(row) != DeviceState::Ok)
+            devices.SetState(row, DeviceState::Aborted);
 }
 
-void CommandQueue::waitCentiseconds(int32_t time, bool untilTimerStops)
+void CommandQueue::waitCentiseconds(int32_t time, bool untilHoldReleased)
 {
     if (time <= 0)
         return;
@@ -153,9 +228,9 @@ void CommandQueue::waitCentiseconds(int32_t time, bool untilTimerStops)
     deadline.setTimerType(Qt::PreciseTimer);
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(this, &CommandQueue::cleared, &loop, &QEventLoop::quit);
-    if (untilTimerStops)
-        connect(this, &CommandQueue::timerStopped, &loop, &QEventLoop::quit);
-    deadline.start(time * 10);
+    if (untilHoldReleased)
+        connect(this, &CommandQueue::holdReleased, &loop, &QEventLoop::quit);
+    deadline.start(int(std::min<int64_t>(int64_t(time) * 10, std::numeric_limits<int>::max())));
     loop.exec();
 }
 
@@ -164,7 +239,8 @@ void CommandQueue::waitAll(const Command& c)
     DeviceListModel& devices = m_core.Devices();
     const QString status = c.params.value(0);
     const quint64 generation = m_generation;
-    StartTimer(nullptr, c.time);
+    // Its own limit: nothing else's deadline ends this wait.
+    const int64_t limit = TickCount() + int64_t(std::max<int32_t>(0, c.time)) * 10;
     for (;;) {
         waitCentiseconds(WaitAllPollCs);
         if (generation != m_generation)
@@ -175,16 +251,14 @@ void CommandQueue::waitAll(const Command& c)
                 any = true;
                 break;
             }
-        if (!any) {
-            StopTimer();
+        if (!any)
             return;
-        }
-        if (!m_waiting)
+        if (TickCount() >= limit)
             break;
     }
     for (DeviceRow* row : devices.SelectedRows())
         if (devices.GetStatus(row) == status)
-            devices.SetStatus(row, QString::fromLatin1(DeviceStatus::TimeOut));
+            devices.SetState(row, DeviceState::TimeOut);
 }
 
 void CommandQueue::Execute(Command& c)
@@ -215,7 +289,7 @@ void CommandQueue::Execute(Command& c)
         break;
     }
 
-    if (!c.item || devices.GetStatus(c.item) != QLatin1String(DeviceStatus::InRunning))
+    if (!c.item || devices.State(c.item) != DeviceState::InRunning)
         return;
     ++m_deviceCount;
     switch (c.type) {
@@ -223,7 +297,7 @@ void CommandQueue::Execute(Command& c)
         loadConfig(c);
         return;
     case cmdSetRetry:
-        devices.SetField(c.item, QStringLiteral("Retry"), c.params.value(0));
+        devices.SetRetries(c.item, c.params.value(0).toInt());
         return;
     case cmdGetVersion:
         getVersion(c);
@@ -267,8 +341,12 @@ void CommandQueue::retryLater(uint8_t type, DeviceRow* row, int32_t time, const 
                               int delayCs)
 {
     const quint64 generation = m_generation;
-    QTimer::singleShot(delayCs * 10, this, [this, generation, type, row, time, params] {
+    const quint64 rowId = row->id;
+    QTimer::singleShot(delayCs * 10, this, [this, generation, type, rowId, time, params] {
         if (!m_running || m_shuttingDown || generation != m_generation)
+            return;
+        DeviceRow* row = m_core.Devices().RowById(rowId);
+        if (!row)
             return;
         try {
             retryNow(type, row, time, params);

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "app/Command.h"
+#include "app/DeviceListModel.h"
 #include "common/VxError.h"
 
+#include <QHash>
 #include <QObject>
 #include <QTimer>
 #include <deque>
@@ -15,10 +17,14 @@ class VxNIMPClient;
 class VxNIMPVarList;
 struct VxNIMPError;
 
-// Runs an operation: a flat list of commands for all selected devices, executed one at a time
-// in order. Commands that expect a reply arm the one-shot time-out timer and hold up the queue
-// until the reply handler stops it or it fires. Replies are matched to selected rows by MAC and
-// write their outcome into the row's Status, Action and Retry cells.
+// Runs an operation: a flat list of commands for all selected devices. Commands run in list
+// order; a command that expects a reply (Get Version and the three transfers) holds its row
+// until the reply or its own deadline, and holds the queue only while `ParallelTransfers` rows
+// are held. A later command of a held row waits for the hold; commands of other rows go on
+// meanwhile, and the commands without a row (waits, counts) wait until nothing is held. With
+// ParallelTransfers 1 every request goes out in the order and at the point of the list it
+// always did. Replies come back to the row their request was sent for and write their outcome
+// into the row's typed state, from which the Status, Action and Retry cells are derived.
 class CommandQueue : public QObject
 {
     Q_OBJECT
@@ -32,43 +38,59 @@ public:
     void Append(std::unique_ptr<Command> command);
     int Count() const { return int(m_list.size()); }
 
-    // Executes the queue until it is empty, running the event loop while commands wait.
-    // An error raised by a command empties the queue and is raised again to the caller.
+    // Executes the queue until it is empty and nothing is held, running the event loop while
+    // commands wait. An error raised by a command empties the queue and is raised again to the
+    // caller.
     void Run();
     bool IsRunning() const { return m_running; }
 
-    // Drops every queued command, sets Retry "0" on the selected rows and stops the timer.
+    // Drops every queued command, sets Retry "0" on the selected rows and clears every hold
+    // and its deadline.
     void Clear();
 
+    // Holds the row until StopTimer(row) or until time (centiseconds) has passed; then its
+    // Status reads "-Time Out-". A new hold of the same row replaces the deadline.
     void StartTimer(DeviceRow* item, int32_t time);
-    void StopTimer();
+    void StopTimer(DeviceRow* item);
+    // Marks every row whose deadline has passed "-Time Out-" and releases it.
     void OnTimeout();
-    bool Waiting() const { return m_waiting; }
+    // Whether any row is held.
+    bool Waiting() const { return !m_holds.isEmpty(); }
+    int HeldCount() const { return int(m_holds.size()); }
 
     // The abort hook of the progress display: asks, and on Yes ends the operation; every
     // selected row that has not finished "OK" reads "Aborted!". Returns whether it aborted.
     bool OnProgressClose();
-    // Aborts without asking (the command line's --yes).
+    // Aborts without asking (the command line's --yes, a signal).
     void Abort();
 
     // Executes one command now (gate, count, effect).
     void Execute(Command& command);
 
     qint64 DeviceCount() const { return m_deviceCount; }
-    QString TftpDirectory() const { return m_tftpDirectory; }
     VxNIMPClient& Client() { return *m_client; }
 
 signals:
     // The queue was cleared (aborted): every wait of the operation ends early.
     void cleared();
-    // The armed timer was stopped or fired: the queue may go on.
-    void timerStopped();
+    // A hold ended (reply, deadline or clear): the queue may go on.
+    void holdReleased();
 
 private:
+    struct Hold
+    {
+        int64_t deadline = 0; // monotonic milliseconds
+    };
+
+    // Starts every command that may start now; false when none could.
+    bool startReady();
+    bool holdsQueue(const Command& c) const;
+    int parallelLimit() const;
     // Sleeps in the event loop for the time, or until the queue is cleared (and, when asked,
-    // until the timer stops).
-    void waitCentiseconds(int32_t time, bool untilTimerStops = false);
+    // until a hold ends).
+    void waitCentiseconds(int32_t time, bool untilHoldReleased = false);
     void waitAll(const Command& command);
+    void armDeadlineTimer();
 
     // Device commands (one per type) and their reply handlers.
     void loadConfig(Command& c);
@@ -79,16 +101,19 @@ private:
     void flash(Command& c);
     void reset(Command& c);
 
-    void onGetVersionReply(const VxNIMPError& e);
-    void onSetIPReply(const VxNIMPError& e, const QString& sentIp, const QString& sentMask);
-    void onTransferReply(const VxNIMPError& e, const QString& sentFileName);
-    void onFlashReply(const VxNIMPError& e, uint8_t type);
-    void onResetReply(const VxNIMPError& e, uint8_t type, quint64 request);
+    void onGetVersionReply(DeviceRow* row, const VxNIMPError& e, const VxNIMPVarList& vars);
+    void onSetIPReply(DeviceRow* row, const VxNIMPError& e, const QString& sentIp,
+                      const QString& sentMask);
+    void onTransferReply(DeviceRow* row, const VxNIMPError& e, uint8_t type,
+                         const QString& sentPath, quint64 request);
+    void onFlashReply(DeviceRow* row, const VxNIMPError& e, uint8_t type);
+    void onResetReply(DeviceRow* row, const VxNIMPError& e, uint8_t type, quint64 request);
 
-    // The row a reply belongs to, or none (reported as an error in developer mode).
-    DeviceRow* replyRow(const VxNIMPError& e);
+    using ReplyHandler = std::function<void(DeviceRow*, const VxNIMPError&, const VxNIMPVarList&)>;
+    // Sends the command's request; the handler gets the row the request was sent for (none
+    // when the list was cleared since, or the row is no longer selected).
     void sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t nimpCommand, int timeout,
-                     std::function<void(const VxNIMPError&)> handler);
+                     ReplyHandler handler);
     // A retry created by a reply handler: executed now, inside the handler.
     void retryNow(uint8_t type, DeviceRow* row, int32_t time, const QStringList& params);
     // A retry after a pause: run from the event loop, not from inside the reply's delivery, and
@@ -98,23 +123,24 @@ private:
     // An error inside a reply handler or a delayed retry ends the operation like one in Execute.
     void failOperation(const VxError& error);
     void decrementRetry(DeviceRow* row);
-    void stopTimerFor(const DeviceRow* row);
-    bool retryLeft(DeviceRow* row) const;
+    bool retryLeft(const DeviceRow* row) const;
+    void setStateIfPending(DeviceRow* row, DeviceState state);
     void setStatusIfPending(DeviceRow* row, const QString& status);
+    // A row that reads "Aborted!" keeps what it shows: late replies only log.
+    bool frozen(const DeviceRow* row) const;
+    QString macOf(const DeviceRow* row) const;
     void log(const QString& text);
     bool developerMode() const;
 
     AppCore& m_core;
     std::unique_ptr<VxNIMPClient> m_client;
     std::deque<std::unique_ptr<Command>> m_list;
-    QTimer m_timer;
-    QString m_tftpDirectory;
-    bool m_waiting = false;
+    QHash<DeviceRow*, Hold> m_holds;
+    QTimer m_deadlineTimer;
     bool m_running = false;
     bool m_shuttingDown = false;
     // Counted without wrapping: with 256 devices in the running an 8-bit count would read 0.
     qint64 m_deviceCount = 0;
-    DeviceRow* m_timedItem = nullptr;
     quint64 m_generation = 0;
     std::optional<VxError> m_pendingError;
 };

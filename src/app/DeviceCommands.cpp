@@ -20,6 +20,7 @@ constexpr int NotDoneCode = -1012;
 constexpr uint8_t VarIpAddress = 3;
 constexpr uint8_t VarNetmask = 4;
 constexpr uint8_t VarAction = 5;
+constexpr uint8_t VarVersion = 12;
 constexpr uint8_t VarServerIp = 92;
 constexpr uint8_t VarFileName = 93;
 
@@ -35,22 +36,8 @@ constexpr int ResetTimeout = 100;
 constexpr int GetVersionRetryPause = 500;
 constexpr int GetVersionRetryExtra = 1000;
 
-const QString ActionSetIP = QStringLiteral("Set IP");
-const QString ActionWriteConfig1 = QStringLiteral("Write Config:1");
-const QString ActionWriteConfig2 = QStringLiteral("Write Config:2");
-const QString ActionReadConfig = QStringLiteral("Read Config");
-const QString ActionUpdateFw1 = QStringLiteral("Update F/W:1");
-const QString ActionUpdateFw2 = QStringLiteral("Update F/W:2");
-const QString ActionVerifyConfig = QStringLiteral("Verify Config");
-const QString ActionReset = QStringLiteral("Reset");
-const QString ActionFactoryResetText = QStringLiteral("Factory Reset");
 const QString FwVersionUpdated = QStringLiteral("Updated");
 const QString DeviceNameKey = QStringLiteral("device_name ");
-
-QString status(const char* text)
-{
-    return QString::fromLatin1(text);
-}
 
 void setVar(VxNIMPVarList& list, uint8_t id, const QString& value)
 {
@@ -59,9 +46,12 @@ void setVar(VxNIMPVarList& list, uint8_t id, const QString& value)
             list.Item(i).value = value;
 }
 
-QString column(DeviceListModel& devices, const DeviceRow* row, const char* name)
+QString varValue(const VxNIMPVarList& list, uint8_t id)
 {
-    return devices.GetField(row, QString::fromLatin1(name));
+    for (int i = 0; i < list.Count(); ++i)
+        if (list.Item(i).id == id)
+            return list.Item(i).value;
+    return QString();
 }
 
 } // namespace
@@ -76,59 +66,67 @@ bool CommandQueue::developerMode() const
     return m_core.Settings().developerMode;
 }
 
-bool CommandQueue::retryLeft(DeviceRow* row) const
+QString CommandQueue::macOf(const DeviceRow* row) const
 {
-    // Anything but a positive count (including a cell that is not a number) is no retry left,
-    // so a damaged cell cannot make a device retry without end.
-    return m_core.Devices().GetField(row, QStringLiteral("Retry")).toInt() > 0;
+    return m_core.Devices().GetField(row, QStringLiteral("Mac Address"));
+}
+
+bool CommandQueue::retryLeft(const DeviceRow* row) const
+{
+    return m_core.Devices().Retries(row) > 0;
 }
 
 void CommandQueue::decrementRetry(DeviceRow* row)
 {
     DeviceListModel& devices = m_core.Devices();
-    const int left = devices.GetField(row, QStringLiteral("Retry")).toInt();
-    devices.SetField(row, QStringLiteral("Retry"), QString::number(left - 1));
+    devices.SetRetries(row, devices.Retries(row) - 1);
+}
+
+void CommandQueue::setStateIfPending(DeviceRow* row, DeviceState state)
+{
+    DeviceListModel& devices = m_core.Devices();
+    if (devices.State(row) == DeviceState::Pending)
+        devices.SetState(row, state);
 }
 
 void CommandQueue::setStatusIfPending(DeviceRow* row, const QString& text)
 {
     DeviceListModel& devices = m_core.Devices();
-    if (devices.GetStatus(row) == QLatin1String(DeviceStatus::Pending))
+    if (devices.State(row) == DeviceState::Pending)
         devices.SetStatus(row, text);
 }
 
-// A late reply (its row timed out, the queue went on) must not release the time-out guard
-// of another device's command.
-void CommandQueue::stopTimerFor(const DeviceRow* row)
+bool CommandQueue::frozen(const DeviceRow* row) const
 {
-    if (m_timedItem == row || !m_waiting)
-        StopTimer();
-}
-
-DeviceRow* CommandQueue::replyRow(const VxNIMPError& e)
-{
-    DeviceRow* row = m_core.Devices().FindSelectedItem(e.mac);
-    if (!row && developerMode())
-        m_core.ReportError(
-            VxError(AppErrorUnknownDevice, QStringLiteral("Error: Unknown device: ") + e.mac));
-    return row;
+    return m_core.Devices().State(row) == DeviceState::Aborted;
 }
 
 void CommandQueue::sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t nimpCommand,
-                               int timeout, std::function<void(const VxNIMPError&)> handler)
+                               int timeout, ReplyHandler handler)
 {
-    const QString mac = column(m_core.Devices(), c.item, "Mac Address");
+    const QString mac = macOf(c.item);
     ++c.item->requestsSent;
     QPointer<CommandQueue> self(this);
+    const quint64 rowId = c.item->id;
     // The handler carries what it needs by value: the command itself is gone by the time the
-    // reply arrives.
+    // reply arrives, and the row is found again by its id (the list may have been cleared).
     m_client->SendRequest(
         mac, c.params.value(0), vars, nimpCommand,
-        [self, handler = std::move(handler)](void*, const VxNIMPError& e, const VxNIMPVarList&) {
+        [self, rowId, handler = std::move(handler)](void*, const VxNIMPError& e,
+                                                    const VxNIMPVarList& replyVars) {
             if (!self || self->m_shuttingDown)
                 return;
+            DeviceListModel& devices = self->m_core.Devices();
+            DeviceRow* row = devices.RowById(rowId);
+            if (!row || !row->selected) {
+                // Only selected rows take replies.
+                if (self->developerMode())
+                    self->m_core.ReportError(VxError(
+                        AppErrorUnknownDevice, QStringLiteral("Error: Unknown device: ") + e.mac));
+                return;
+            }
             try {
-                handler(e);
+                handler(row, e, replyVars);
             } catch (const VxError& error) {
                 self->failOperation(error);
             }
@@ -142,86 +140,98 @@ void CommandQueue::loadConfig(Command& c)
     ConfigTarget* target = m_core.Config();
     const QString file = c.params.value(0);
     if (!target || target->LoadConfigFile(file) != 0) {
-        log(column(devices, c.item, "Mac Address") + QStringLiteral(" Load config fail!"));
-        devices.SetStatus(c.item, status(DeviceStatus::Unsuccess));
+        log(macOf(c.item) + QStringLiteral(" Load config fail!"));
+        devices.SetState(c.item, DeviceState::Unsuccess);
         return;
     }
     if (developerMode())
         log(QStringLiteral("Load config :") + file);
-    devices.SetStatus(c.item, status(DeviceStatus::Ok));
+    devices.SetState(c.item, DeviceState::Ok);
 }
 
 void CommandQueue::getVersion(Command& c)
 {
     DeviceListModel& devices = m_core.Devices();
     StartTimer(c.item, c.time);
-    log(column(devices, c.item, "Mac Address") + QStringLiteral(" Nimp:Get Version"));
-    devices.SetStatus(c.item, status(DeviceStatus::Pending));
+    log(macOf(c.item) + QStringLiteral(" Nimp:Get Version"));
+    devices.SetState(c.item, DeviceState::Pending);
     VxNIMPVarList vars(NimpVersionTable);
     sendRequest(c, vars, NIMP_CMD_GET, GetVersionTimeout,
-                [this](const VxNIMPError& e) { onGetVersionReply(e); });
+                [this](DeviceRow* row, const VxNIMPError& e, const VxNIMPVarList& reply) {
+                    onGetVersionReply(row, e, reply);
+                });
 }
 
-void CommandQueue::onGetVersionReply(const VxNIMPError& e)
+void CommandQueue::onGetVersionReply(DeviceRow* row, const VxNIMPError& e,
+                                     const VxNIMPVarList& reply)
 {
-    DeviceRow* row = replyRow(e);
-    if (!row)
-        return;
     DeviceListModel& devices = m_core.Devices();
     if (e.code == 0 || e.code == NotDoneCode) {
         // "Not done" still proves that the device is alive, which is all this request asks.
         log(e.mac + (e.code == 0 ? QStringLiteral(" Nimp Ack: Get Version OK.")
                                  : QStringLiteral(" Nimp Ack: Get Version not done, but alive.")));
-        setStatusIfPending(row, status(DeviceStatus::InRunning));
-        devices.SetField(row, QStringLiteral("Retry"), QStringLiteral("0"));
-        stopTimerFor(row);
+        if (frozen(row))
+            return;
+        setStateIfPending(row, DeviceState::InRunning);
+        devices.SetRetries(row, 0);
+        StopTimer(row);
+        const QString version = varValue(reply, VarVersion);
+        if (e.code == 0 && !version.isEmpty())
+            m_core.NoteReportedVersion(row, version);
         return;
     }
+    if (frozen(row))
+        return;
     if (retryLeft(row)) {
         decrementRetry(row);
-        setStatusIfPending(row, status(DeviceStatus::InRunning));
-        // The timer stays armed until the retry re-arms it.
+        setStateIfPending(row, DeviceState::InRunning);
+        // The row stays held until the retry holds it again.
         retryLater(cmdGetVersion, row, m_core.Settings().timingTolerance + GetVersionRetryExtra,
                    {e.password}, GetVersionRetryPause);
         return;
     }
-    setStatusIfPending(row, status(DeviceStatus::Unsuccess));
-    stopTimerFor(row);
+    setStateIfPending(row, DeviceState::Unsuccess);
+    StopTimer(row);
 }
 
 void CommandQueue::setIP(Command& c)
 {
     DeviceListModel& devices = m_core.Devices();
-    log(column(devices, c.item, "Mac Address") + QStringLiteral(" Nimp:Set IP "));
-    devices.SetStatus(c.item, status(DeviceStatus::Pending));
-    devices.SetAction(c.item, ActionSetIP);
+    log(macOf(c.item) + QStringLiteral(" Nimp:Set IP "));
+    devices.SetState(c.item, DeviceState::Pending);
+    devices.SetStep(c.item, DeviceStep::SetIP);
     const QString ip = c.params.value(1);
     const QString mask = c.params.value(2);
     VxNIMPVarList vars(NimpIPTable);
     setVar(vars, VarIpAddress, ip);
     setVar(vars, VarNetmask, mask);
     sendRequest(c, vars, NIMP_CMD_SET, m_core.Settings().nimpSetTimeout + 500,
-                [this, ip, mask](const VxNIMPError& e) { onSetIPReply(e, ip, mask); });
+                [this, ip, mask](DeviceRow* row, const VxNIMPError& e, const VxNIMPVarList&) {
+                    onSetIPReply(row, e, ip, mask);
+                });
 }
 
-void CommandQueue::onSetIPReply(const VxNIMPError& e, const QString& sentIp,
+void CommandQueue::onSetIPReply(DeviceRow* row, const VxNIMPError& e, const QString& sentIp,
                                 const QString& sentMask)
 {
-    DeviceRow* row = replyRow(e);
-    if (!row)
-        return;
     DeviceListModel& devices = m_core.Devices();
     if (e.code == 0) {
         log(e.mac + QStringLiteral(" Nimp Ack: Set IP OK."));
-        setStatusIfPending(row, status(DeviceStatus::InRunning));
-        devices.SetField(row, QStringLiteral("Retry"), QStringLiteral("0"));
+        if (frozen(row))
+            return;
+        setStateIfPending(row, DeviceState::InRunning);
+        devices.SetRetries(row, 0);
         devices.SetField(row, QStringLiteral("IP Address"), sentIp);
         devices.SetField(row, QStringLiteral("Netmask"), sentMask);
         return;
     }
+    if (frozen(row)) {
+        log(e.mac + QStringLiteral(" Nimp Ack: Set IP ") + StripNimpPrefix(e.message));
+        return;
+    }
     if (retryLeft(row)) {
         decrementRetry(row);
-        setStatusIfPending(row, status(DeviceStatus::InRunning));
+        setStateIfPending(row, DeviceState::InRunning);
         retryNow(cmdSetIP, row, 0, {e.password, sentIp, sentMask});
         return;
     }
@@ -234,7 +244,7 @@ void CommandQueue::transfer(Command& c)
 {
     DeviceListModel& devices = m_core.Devices();
     const AppSettings& settings = m_core.Settings();
-    const QString mac = column(devices, c.item, "Mac Address");
+    const QString mac = macOf(c.item);
     StartTimer(c.item, c.time);
     const QString logText = mac + QStringLiteral(" Nimp:") +
                             (c.type == cmdReadConfig    ? QStringLiteral("Put config")
@@ -248,109 +258,95 @@ void CommandQueue::transfer(Command& c)
         throw VxError(AppErrorDataFolder,
                       QStringLiteral("Cannot remove the old file %1").arg(path));
 
-    QString directory, fileName;
-    if (!path.contains(QLatin1Char('/')) && !path.contains(QDir::separator())) {
-        directory = QDir::currentPath();
-        fileName = path;
-    } else {
-        const QFileInfo info(path);
-        directory = info.absolutePath();
-        fileName = info.fileName();
-    }
-    VxTFTPServer& server = m_core.TftpServer();
-    try {
-        server.Start(directory, settings.tftpPort);
-    } catch (const VxError& e) {
-        // The server knows why its port could not be bound (port 69 needs privileges).
-        const QString detail = server.StartErrorDetail();
-        throw VxError(e.code(), detail.isEmpty() ? e.message() : e.message() + QLatin1Char(' ') + detail);
-    }
-    m_tftpDirectory = directory;
-    if (developerMode())
-        log(QStringLiteral("Tftp sever path:") + m_tftpDirectory);
+    // The device may fetch exactly this file, or put exactly this one, and nothing else.
+    const QString fileName =
+        m_core.ServeFile(c.item, c.type == cmdReadConfig ? ServeDirection::DevicePuts
+                                                         : ServeDirection::DeviceFetches,
+                         path, serverIp);
 
     VxNIMPVarList vars(NimpFileTransferTable);
     setVar(vars, VarServerIp, serverIp);
     setVar(vars, VarFileName, fileName);
     int timeout = 0;
+    devices.SetState(c.item, DeviceState::Pending);
     if (c.type == cmdWriteConfig) {
         setVar(vars, VarAction, QString::number(ActionValueFetchFile));
-        devices.SetStatus(c.item, status(DeviceStatus::Pending));
-        devices.SetAction(c.item, ActionWriteConfig1);
+        devices.SetStep(c.item, DeviceStep::WriteConfig1);
         timeout = settings.configDownloadTime;
     } else if (c.type == cmdFirmwareDownload) {
         setVar(vars, VarAction, QString::number(ActionValueFetchFile));
-        devices.SetStatus(c.item, status(DeviceStatus::Pending));
-        devices.SetAction(c.item, ActionUpdateFw1);
+        devices.SetStep(c.item, DeviceStep::UpdateFw1);
         timeout = settings.fwDownloadTime;
     } else {
         setVar(vars, VarAction, QString::number(ActionValuePutConfig));
-        devices.SetStatus(c.item, status(DeviceStatus::Pending));
-        devices.SetAction(c.item, ActionReadConfig);
+        devices.SetStep(c.item, DeviceStep::ReadConfig);
         timeout = settings.configUploadTime;
     }
+    const uint8_t type = c.type;
+    const quint64 request = c.item->requestsSent + 1; // the number sendRequest gives this one
+    c.item->tftpGrantRequest = request;
     sendRequest(c, vars, NIMP_CMD_SET, timeout,
-                [this, fileName](const VxNIMPError& e) { onTransferReply(e, fileName); });
+                [this, type, path, request](DeviceRow* row, const VxNIMPError& e,
+                                            const VxNIMPVarList&) {
+                    onTransferReply(row, e, type, path, request);
+                });
     log(logText);
 }
 
-void CommandQueue::onTransferReply(const VxNIMPError& e, const QString& sentFileName)
+void CommandQueue::onTransferReply(DeviceRow* row, const VxNIMPError& e, uint8_t type,
+                                   const QString& sentPath, quint64 request)
 {
     DeviceListModel& devices = m_core.Devices();
-    DeviceRow* row = devices.FindSelectedItem(e.mac);
-    if (!row) {
-        replyRow(e);
-        return;
-    }
-    const QString action = devices.GetAction(row);
+    // The transfer is over either way: the device may no longer reach the file.
+    if (row->tftpGrantRequest == request)
+        m_core.EndServing(row);
     const QString infix = QStringLiteral(" Nimp Ack:") +
-                          (action == ActionWriteConfig1 ? QStringLiteral("Get config ")
-                           : action == ActionReadConfig ? QStringLiteral("Put config ")
-                                                        : QStringLiteral("Get firmware "));
+                          (type == cmdWriteConfig  ? QStringLiteral("Get config ")
+                           : type == cmdReadConfig ? QStringLiteral("Put config ")
+                                                   : QStringLiteral("Get firmware "));
     if (e.code == 0) {
         log(e.mac + infix + QStringLiteral("OK."));
-        setStatusIfPending(row, status(DeviceStatus::InRunning));
-        devices.SetField(row, QStringLiteral("Retry"), QStringLiteral("0"));
-        stopTimerFor(row);
+        if (frozen(row))
+            return;
+        setStateIfPending(row, DeviceState::InRunning);
+        devices.SetRetries(row, 0);
+        StopTimer(row);
         return;
     }
-    if (!retryLeft(row)) {
+    if (frozen(row) || !retryLeft(row)) {
         const QString message = StripNimpPrefix(e.message);
-        setStatusIfPending(row, message);
+        if (!frozen(row))
+            setStatusIfPending(row, message);
         log(e.mac + infix + message);
-        stopTimerFor(row);
+        StopTimer(row);
         return;
     }
     decrementRetry(row);
     const AppSettings& settings = m_core.Settings();
-    uint8_t type = cmdFirmwareDownload;
     int32_t time = settings.timingTolerance + settings.fwDownloadTime;
-    if (action == ActionWriteConfig1) {
-        type = cmdWriteConfig;
+    if (type == cmdWriteConfig)
         time = settings.timingTolerance + settings.configDownloadTime;
-    } else if (action == ActionReadConfig) {
-        type = cmdReadConfig;
+    else if (type == cmdReadConfig)
         time = settings.timingTolerance + settings.configUploadTime;
-    }
-    setStatusIfPending(row, status(DeviceStatus::InRunning));
-    retryNow(type, row, time, {e.password, QDir(m_tftpDirectory).filePath(sentFileName)});
+    setStateIfPending(row, DeviceState::InRunning);
+    retryNow(type, row, time, {e.password, sentPath});
 }
 
 void CommandQueue::verifyConfig(Command& c)
 {
     DeviceListModel& devices = m_core.Devices();
-    const QString mac = column(devices, c.item, "Mac Address");
+    const QString mac = macOf(c.item);
     log(mac + QStringLiteral(" Verify config"));
-    devices.SetStatus(c.item, status(DeviceStatus::Pending));
-    devices.SetAction(c.item, ActionVerifyConfig);
+    devices.SetState(c.item, DeviceState::Pending);
+    devices.SetStep(c.item, DeviceStep::VerifyConfig);
     ConfigTarget* target = m_core.Config();
     const QString written = c.params.value(0);
     if (!target || target->VerifyConfigFiles(written, c.params.value(1)) != 0) {
         log(mac + QStringLiteral(" Verifty config fail!"));
-        devices.SetStatus(c.item, status(DeviceStatus::Unsuccess));
+        devices.SetState(c.item, DeviceState::Unsuccess);
         return;
     }
-    devices.SetStatus(c.item, status(DeviceStatus::Ok));
+    devices.SetState(c.item, DeviceState::Ok);
     const QString name = m_core.ReadConfigValue(written, DeviceNameKey);
     if (!name.isEmpty())
         devices.SetField(c.item, QStringLiteral("Device Name"), name);
@@ -361,37 +357,39 @@ void CommandQueue::flash(Command& c)
     DeviceListModel& devices = m_core.Devices();
     const bool config = c.type == cmdConfigFlash;
     const QString logText =
-        column(devices, c.item, "Mac Address") + QStringLiteral(" Nimp:") +
+        macOf(c.item) + QStringLiteral(" Nimp:") +
         (config ? QStringLiteral("Config flash update") : QStringLiteral("F/W flash update"));
     VxNIMPVarList vars(NimpActionTable);
     setVar(vars, VarAction, QString::number(ActionValueFlash));
-    devices.SetStatus(c.item, status(DeviceStatus::Pending));
-    devices.SetAction(c.item, config ? ActionWriteConfig2 : ActionUpdateFw2);
+    devices.SetState(c.item, DeviceState::Pending);
+    devices.SetStep(c.item, config ? DeviceStep::WriteConfig2 : DeviceStep::UpdateFw2);
     const AppSettings& settings = m_core.Settings();
     const uint8_t type = c.type;
     sendRequest(c, vars, NIMP_CMD_SET,
                 config ? settings.configFlashUpdateTime : settings.fwFlashUpdateTime,
-                [this, type](const VxNIMPError& e) { onFlashReply(e, type); });
+                [this, type](DeviceRow* row, const VxNIMPError& e, const VxNIMPVarList&) {
+                    onFlashReply(row, e, type);
+                });
     log(logText);
 }
 
-void CommandQueue::onFlashReply(const VxNIMPError& e, uint8_t type)
+void CommandQueue::onFlashReply(DeviceRow* row, const VxNIMPError& e, uint8_t type)
 {
-    DeviceRow* row = replyRow(e);
-    if (!row)
-        return;
     const QString what = type == cmdConfigFlash ? QStringLiteral(" Nimp Ack: Config update ")
                                                 : QStringLiteral(" Nimp Ack: Firmware update ");
     if (e.code != 0) {
         const QString message = StripNimpPrefix(e.message);
-        setStatusIfPending(row, message);
+        if (!frozen(row))
+            setStatusIfPending(row, message);
         log(e.mac + what + message);
         return;
     }
     log(e.mac + what + QStringLiteral("OK."));
+    if (frozen(row))
+        return;
     if (type == cmdFirmwareFlash)
         m_core.Devices().SetField(row, QStringLiteral("F/W Version"), FwVersionUpdated);
-    setStatusIfPending(row, status(DeviceStatus::InRunning));
+    setStateIfPending(row, DeviceState::InRunning);
 }
 
 void CommandQueue::reset(Command& c)
@@ -400,37 +398,39 @@ void CommandQueue::reset(Command& c)
     const bool factory = c.type == cmdFactoryReset;
     VxNIMPVarList vars(NimpActionTable);
     setVar(vars, VarAction, QString::number(factory ? ActionValueFactoryReset : ActionValueReset));
-    devices.SetStatus(c.item, status(DeviceStatus::Pending));
-    devices.SetAction(c.item, factory ? ActionFactoryResetText : ActionReset);
+    devices.SetState(c.item, DeviceState::Pending);
+    devices.SetStep(c.item, factory ? DeviceStep::FactoryReset : DeviceStep::Reset);
     const uint8_t type = c.type;
     const quint64 request = c.item->requestsSent + 1; // the number sendRequest gives this one
+    if (factory)
+        c.item->factoryResetSent = true;
     sendRequest(c, vars, NIMP_CMD_SET, ResetTimeout,
-                [this, type, request](const VxNIMPError& e) { onResetReply(e, type, request); });
-    log(column(devices, c.item, "Mac Address") +
+                [this, type, request](DeviceRow* row, const VxNIMPError& e, const VxNIMPVarList&) {
+                    onResetReply(row, e, type, request);
+                });
+    log(macOf(c.item) +
         (factory ? QStringLiteral(" Nimp:FactoryReset") : QStringLiteral(" Nimp:Reset")));
 }
 
-void CommandQueue::onResetReply(const VxNIMPError& e, uint8_t type, quint64 request)
+void CommandQueue::onResetReply(DeviceRow* row, const VxNIMPError& e, uint8_t type,
+                                quint64 request)
 {
-    DeviceRow* row = replyRow(e);
-    if (!row)
-        return;
     // A reset is not waited for: the list goes on after a fixed reboot wait. When the reply
     // (or the time-out of a lost request) comes only after the row's next request has gone
     // out, the Retry column and the Status belong to that next step; the late reply must
     // neither clear its retries nor start another reset in the middle of it.
-    const bool late = row->requestsSent != request;
+    const bool late = row->requestsSent != request || frozen(row);
     if (e.code == 0) {
         // Status stays "..": the operation brings the row back after the reboot wait.
         log(e.mac + (type == cmdFactoryReset ? QStringLiteral(" Nimp Ack:Factory reset OK.")
                                              : QStringLiteral(" Nimp Ack:Reset OK.")));
         if (!late)
-            m_core.Devices().SetField(row, QStringLiteral("Retry"), QStringLiteral("0"));
+            m_core.Devices().SetRetries(row, 0);
         return;
     }
     if (!late && retryLeft(row)) {
         decrementRetry(row);
-        setStatusIfPending(row, status(DeviceStatus::InRunning));
+        setStateIfPending(row, DeviceState::InRunning);
         retryNow(type, row, 0, {e.password});
     }
     // Out of retries: the later steps find out whether the device came back.

@@ -1,9 +1,62 @@
 #include "app/DeviceListModel.h"
 
 namespace {
-constexpr int SubAction = 5;
-constexpr int SubStatus = 6;
+// Sub-items of the discovery: MAC, IP address, netmask, firmware version, device name.
+constexpr int DiscoverySubItems = 5;
+
+struct StateText
+{
+    DeviceState state;
+    const char* text;
+};
+constexpr StateText StateTexts[] = {
+    {DeviceState::InRunning, "....."}, {DeviceState::Pending, ".."},
+    {DeviceState::Ok, "OK"},           {DeviceState::Unsuccess, "Unsuccess!"},
+    {DeviceState::TimeOut, "-Time Out-"}, {DeviceState::Aborted, "Aborted!"},
+};
+
+struct StepText
+{
+    DeviceStep step;
+    const char* text;
+};
+constexpr StepText StepTexts[] = {
+    {DeviceStep::SetIP, "Set IP"},
+    {DeviceStep::WriteConfig1, "Write Config:1"},
+    {DeviceStep::WriteConfig2, "Write Config:2"},
+    {DeviceStep::ReadConfig, "Read Config"},
+    {DeviceStep::UpdateFw1, "Update F/W:1"},
+    {DeviceStep::UpdateFw2, "Update F/W:2"},
+    {DeviceStep::VerifyConfig, "Verify Config"},
+    {DeviceStep::Reset, "Reset"},
+    {DeviceStep::FactoryReset, "Factory Reset"},
+};
+
+// A Retry cell written as text: anything but a number is no retry left, so a damaged cell
+// cannot make a device retry without end.
+int retryCount(const QString& text)
+{
+    bool ok = false;
+    const int n = text.trimmed().toInt(&ok);
+    return ok ? n : 0;
+}
 } // namespace
+
+QString DeviceStateText(DeviceState state)
+{
+    for (const StateText& t : StateTexts)
+        if (t.state == state)
+            return QString::fromLatin1(t.text);
+    return QString();
+}
+
+QString DeviceStepText(DeviceStep step)
+{
+    for (const StepText& t : StepTexts)
+        if (t.step == step)
+            return QString::fromLatin1(t.text);
+    return QString();
+}
 
 const QStringList& DeviceListModel::ColumnNames()
 {
@@ -58,6 +111,8 @@ DeviceRow* DeviceListModel::AddRow(const QString& caption, const QStringList& su
     row->caption = caption;
     row->subItems = subItems;
     row->index = Count();
+    row->id = m_nextId++;
+    m_byId.insert(row->id, row.get());
     beginInsertRows(QModelIndex(), row->index, row->index);
     m_rows.push_back(std::move(row));
     endInsertRows();
@@ -67,6 +122,7 @@ DeviceRow* DeviceListModel::AddRow(const QString& caption, const QStringList& su
 void DeviceListModel::ClearRows()
 {
     beginResetModel();
+    m_byId.clear();
     m_rows.clear();
     endResetModel();
     emit selectionChanged();
@@ -78,6 +134,13 @@ std::optional<QString> DeviceListModel::Cell(const DeviceRow* row, int column) c
         return std::nullopt;
     if (column == ColModelName)
         return row->caption;
+    if (column >= ColAction && row->hasOperationCells) {
+        if (column == ColAction)
+            return row->step == DeviceStep::Other ? row->actionText : DeviceStepText(row->step);
+        if (column == ColStatus)
+            return row->state == DeviceState::Other ? row->statusText : DeviceStateText(row->state);
+        return QString::number(row->retries);
+    }
     const int sub = column - 1;
     if (sub >= row->subItems.size())
         return std::nullopt;
@@ -127,6 +190,11 @@ int DeviceListModel::SelectedCount() const
     return n;
 }
 
+DeviceRow* DeviceListModel::RowById(quint64 id) const
+{
+    return m_byId.value(id, nullptr);
+}
+
 DeviceRow* DeviceListModel::FindSelectedItem(const QString& mac) const
 {
     for (const auto& row : m_rows)
@@ -147,34 +215,89 @@ QString DeviceListModel::GetAction(const DeviceRow* row) const
     return Cell(row, ColAction).value_or(QString());
 }
 
-void DeviceListModel::setSub(DeviceRow* row, int subIndex, const QString& text)
+void DeviceListModel::ensureOperationCells(DeviceRow* row)
+{
+    if (row->hasOperationCells)
+        return;
+    // The three operation cells appear together, after the discovery's sub-items.
+    while (row->subItems.size() < DiscoverySubItems)
+        row->subItems.append(QString());
+    row->hasOperationCells = true;
+    row->state = DeviceState::Other;
+    row->statusText.clear();
+    row->step = DeviceStep::Other;
+    row->actionText.clear();
+    row->retries = 0;
+}
+
+// Announces a change of one operation cell, or of all three when they have just appeared.
+void DeviceListModel::operationCellChanged(const DeviceRow* row, int column, bool appeared)
+{
+    cellChanged(row, appeared ? ColAction : column, appeared ? ColRetry : column);
+}
+
+void DeviceListModel::SetState(DeviceRow* row, DeviceState state)
 {
     if (!row)
         return;
-    if (row->subItems.size() > subIndex) {
-        row->subItems[subIndex] = text;
-        cellChanged(row, subIndex + 1, subIndex + 1);
+    const bool appeared = !row->hasOperationCells;
+    ensureOperationCells(row);
+    row->state = state;
+    row->statusText.clear();
+    operationCellChanged(row, ColStatus, appeared);
+}
+
+void DeviceListModel::SetStep(DeviceRow* row, DeviceStep step)
+{
+    if (!row)
         return;
-    }
-    // The three operation cells appear together, after whatever the row has.
-    while (row->subItems.size() < SubAction)
-        row->subItems.append(QString());
-    QString action, status;
-    (subIndex == SubAction ? action : status) = text;
-    row->subItems.append(action);
-    row->subItems.append(status);
-    row->subItems.append(QStringLiteral("0"));
-    cellChanged(row, ColAction, ColRetry);
+    const bool appeared = !row->hasOperationCells;
+    ensureOperationCells(row);
+    row->step = step;
+    row->actionText.clear();
+    operationCellChanged(row, ColAction, appeared);
+}
+
+void DeviceListModel::SetRetries(DeviceRow* row, int retries)
+{
+    if (!row)
+        return;
+    const bool appeared = !row->hasOperationCells;
+    ensureOperationCells(row);
+    row->retries = retries;
+    operationCellChanged(row, ColRetry, appeared);
 }
 
 void DeviceListModel::SetStatus(DeviceRow* row, const QString& text)
 {
-    setSub(row, SubStatus, text);
+    if (!row)
+        return;
+    for (const StateText& t : StateTexts)
+        if (text == QLatin1String(t.text)) {
+            SetState(row, t.state);
+            return;
+        }
+    const bool appeared = !row->hasOperationCells;
+    ensureOperationCells(row);
+    row->state = DeviceState::Other;
+    row->statusText = text;
+    operationCellChanged(row, ColStatus, appeared);
 }
 
 void DeviceListModel::SetAction(DeviceRow* row, const QString& text)
 {
-    setSub(row, SubAction, text);
+    if (!row)
+        return;
+    for (const StepText& t : StepTexts)
+        if (text == QLatin1String(t.text)) {
+            SetStep(row, t.step);
+            return;
+        }
+    const bool appeared = !row->hasOperationCells;
+    ensureOperationCells(row);
+    row->step = DeviceStep::Other;
+    row->actionText = text;
+    operationCellChanged(row, ColAction, appeared);
 }
 
 QString DeviceListModel::GetField(const DeviceRow* row, const QString& columnName) const
@@ -188,6 +311,15 @@ int DeviceListModel::SetField(DeviceRow* row, const QString& columnName, const Q
     const int column = ColumnNames().indexOf(columnName);
     if (!Cell(row, column))
         return -1;
+    if (column >= ColAction && row->hasOperationCells) {
+        if (column == ColAction)
+            SetAction(row, text);
+        else if (column == ColStatus)
+            SetStatus(row, text);
+        else
+            SetRetries(row, retryCount(text));
+        return 0;
+    }
     if (column == ColModelName)
         row->caption = text;
     else

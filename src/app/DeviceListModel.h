@@ -1,29 +1,76 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
+// Where a device stands in an operation. The Status cell is derived from it; texts outside the
+// vocabulary (a NIMP error such as "Password Error!", the empty text) are kept as Other.
+enum class DeviceState : uint8_t {
+    Other,     // statusText holds the text
+    InRunning, // "....."
+    Pending,   // ".."
+    Ok,        // "OK"
+    Unsuccess, // "Unsuccess!"
+    TimeOut,   // "-Time Out-"
+    Aborted,   // "Aborted!"
+};
+
+// The step a device is in. The Action cell is derived from it; other texts are kept as Other.
+enum class DeviceStep : uint8_t {
+    Other, // actionText holds the text (the empty text included)
+    SetIP,
+    WriteConfig1,
+    WriteConfig2,
+    ReadConfig,
+    UpdateFw1,
+    UpdateFw2,
+    VerifyConfig,
+    Reset,
+    FactoryReset,
+};
+
+QString DeviceStateText(DeviceState state);
+QString DeviceStepText(DeviceStep step);
+
 // One discovered device: the caption ("Model Name") and the sub-items after it. A fresh row
-// has sub-items 0 to 4; Action, Status and Retry (5 to 7) come into being together on the
-// first write of Action or Status. Rows live until the list is cleared, so commands may hold
-// a pointer to one for the length of an operation.
+// has sub-items 0 to 4; Action, Status and Retry come into being together on the first write
+// of Action or Status, and are derived from the typed state below. Rows live until the list is
+// cleared, so commands may hold a pointer to one for the length of an operation; a reply that
+// may come later finds its row again by id.
 struct DeviceRow
 {
     QString caption;
     QStringList subItems;
     bool selected = false;
-    int index = 0; // position in the list; rows are only appended or all removed
+    int index = 0;  // position in the list; rows are only appended or all removed
+    quint64 id = 0; // unique for the life of the list
     // Requests sent for the row so far: a reply can tell whether the row has moved on to
     // another request since its own was sent.
     quint64 requestsSent = 0;
     // Where the device's latest NIMP reply came from (null before the first): the address its
     // TFTP requests are expected from.
     QHostAddress replyAddress;
+
+    // The operation's state of the device: the Action, Status and Retry cells show it.
+    bool hasOperationCells = false;
+    DeviceState state = DeviceState::Other;
+    QString statusText; // the text of an Other state
+    DeviceStep step = DeviceStep::Other;
+    QString actionText; // the text of an Other step
+    int retries = 0;    // retries still allowed
+
+    // Engine bookkeeping of the current operation.
+    quint64 tftpGrant = 0;            // what the TFTP server lets the device do now, if anything
+    quint64 tftpGrantRequest = 0;     // the request (requestsSent) that the grant belongs to
+    bool factoryResetSent = false;    // a firmware upgrade has factory reset the device
+    QString versionBeforeUpgrade;     // F/W Version when the upgrade began
 };
 
 // The device list: the working state of every operation and the model a view shows.
@@ -75,7 +122,19 @@ public:
     void SetSelectionLocked(bool locked) { m_selectionLocked = locked; }
     bool SelectionLocked() const { return m_selectionLocked; }
 
+    // The row with this id, or none when the list was cleared since.
+    DeviceRow* RowById(quint64 id) const;
     DeviceRow* FindSelectedItem(const QString& mac) const;
+
+    // The typed state behind the Action, Status and Retry cells. Setting any of them makes the
+    // three cells appear, as the first write of Action or Status does.
+    DeviceState State(const DeviceRow* row) const { return row ? row->state : DeviceState::Other; }
+    void SetState(DeviceRow* row, DeviceState state);
+    DeviceStep Step(const DeviceRow* row) const { return row ? row->step : DeviceStep::Other; }
+    void SetStep(DeviceRow* row, DeviceStep step);
+    int Retries(const DeviceRow* row) const { return row ? row->retries : 0; }
+    void SetRetries(DeviceRow* row, int retries);
+
     QString GetStatus(const DeviceRow* row) const;
     QString GetAction(const DeviceRow* row) const;
     void SetStatus(DeviceRow* row, const QString& text);
@@ -88,9 +147,12 @@ signals:
 
 private:
     void cellChanged(const DeviceRow* row, int firstColumn, int lastColumn);
-    void setSub(DeviceRow* row, int subIndex, const QString& text);
+    void ensureOperationCells(DeviceRow* row);
+    void operationCellChanged(const DeviceRow* row, int column, bool appeared);
 
     std::vector<std::unique_ptr<DeviceRow>> m_rows;
+    QHash<quint64, DeviceRow*> m_byId;
+    quint64 m_nextId = 1;
     bool m_selectionLocked = false;
 };
 

@@ -168,6 +168,8 @@ TEST(BatchUpgrade, FiveDevicesGetTheNewVersionAndKeepConfigurationAndAddress)
     for (int i = 0; i < 5; ++i)
         bed.fleet->Device(i).config.SetValue(QStringLiteral("80211a_ssid"),
                                              QStringLiteral("Floor %1").arg(i));
+    // One device runs the new version already: the log says that it did not change.
+    bed.fleet->Device(3).version = QStringLiteral("2.00.01u");
     discoverAll(bed, 5);
     QList<QStringList> before;
     for (int i = 0; i < 5; ++i)
@@ -187,8 +189,12 @@ TEST(BatchUpgrade, FiveDevicesGetTheNewVersionAndKeepConfigurationAndAddress)
         EXPECT_EQ(d.counters.factoryReset, 1);
         EXPECT_EQ(d.config.RenderLines(), before.at(i)) << i;
         EXPECT_EQ(d.IpAddress(), QStringLiteral("10.0.0.2%1").arg(i));
+        // The version the device reports after the upgrade, not a claim of the console.
         EXPECT_EQ(bed.devices().GetField(bed.rowOf(i), QStringLiteral("F/W Version")),
-                  QStringLiteral("Updated"));
+                  QStringLiteral("2.00.01u"));
+        EXPECT_EQ(bed.logHas(d.MacText() + " reports F/W version 2.00.01u as before the upgrade."),
+                  i == 3)
+            << i;
     }
     EXPECT_EQ(bed.ui.captions.last(), BatchText::UpgradeCaption);
     // Nothing was saved before this run, so there was nothing to keep.
