@@ -105,6 +105,7 @@ void CommandQueue::Run()
         throw VxError(AppErrorBusy, QStringLiteral("An operation is already running."));
     m_running = true;
     ++m_generation;
+    m_peakHeld = 0;
     m_pendingError.reset();
     struct Ending
     {
@@ -151,6 +152,7 @@ void CommandQueue::StartTimer(DeviceRow* item, int32_t time)
     if (!item)
         return;
     m_holds[item].deadline = TickCount() + int64_t(std::max<int32_t>(0, time)) * 10;
+    m_peakHeld = std::max(m_peakHeld, HeldCount());
     armDeadlineTimer();
 }
 

@@ -57,6 +57,8 @@ public:
     // Whether any row is held.
     bool Waiting() const { return !m_holds.isEmpty(); }
     int HeldCount() const { return int(m_holds.size()); }
+    // The most rows held at once in the last (or current) run.
+    int PeakHeldCount() const { return m_peakHeld; }
 
     // The abort hook of the progress display: asks, and on Yes ends the operation; every
     // selected row that has not finished "OK" reads "Aborted!". Returns whether it aborted.
@@ -142,6 +144,7 @@ private:
     // Counted without wrapping: with 256 devices in the running an 8-bit count would read 0.
     qint64 m_deviceCount = 0;
     quint64 m_generation = 0;
+    int m_peakHeld = 0;
     std::optional<VxError> m_pendingError;
 };
 

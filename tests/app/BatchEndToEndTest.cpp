@@ -3,10 +3,12 @@
 #include "app/BatchOperations.h"
 #include "app/DeviceListModel.h"
 #include "common/VxError.h"
+#include "common/Wait.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -277,4 +279,81 @@ TEST(BatchUpgrade, AnImageThatCannotBeUsedIsRefusedBeforeAnythingIsSent)
     }
     EXPECT_EQ(bed.fleet->DatagramsReceived(), afterDiscover);
     EXPECT_NE(bed.status(0), QStringLiteral("....."));
+}
+
+TEST(BatchParallel, SixteenDevicesInFlightAndASilentOneTimesOutOnItsOwnDeadline)
+{
+    Ktr4200FleetOptions o = QuickFleetOptions(16);
+    o.silent = {5};
+    // Each transfer's acknowledgement comes late, so the transfers overlap.
+    o.replyDelayMs = 300;
+    AppTestBed bed(o, kOneSecondWaits);
+    discoverAll(bed, 16);
+    ASSERT_EQ(bed.config.LoadSelectedSettings(savedConfiguration(bed)), 0);
+    bed.config.SetMultipleDevicesMode();
+    ApplyConfiguration(*bed.core);
+    SCOPED_TRACE(trace(bed));
+
+    for (int i = 0; i < 16; ++i) {
+        if (i == 5)
+            continue;
+        EXPECT_EQ(bed.status(i), QStringLiteral("OK")) << i;
+        EXPECT_EQ(bed.fleet->Device(i).config.Value(QStringLiteral("80211a_ssid")),
+                  QStringLiteral("Lobby A"));
+    }
+    // The silent device failed at its own step while the others went on around it: its
+    // deadline and its request's time-out come at the same moment here, either may tell.
+    EXPECT_TRUE(bed.status(5) == QStringLiteral("-Time Out-")
+                || bed.status(5) == QStringLiteral("Timeout!"))
+        << bed.status(5).toStdString();
+    EXPECT_EQ(bed.devices().GetAction(bed.rowOf(5)), QStringLiteral("Write Config:1"));
+    EXPECT_EQ(bed.queue().PeakHeldCount(), bed.core->Settings().parallelTransfers);
+}
+
+TEST(BatchParallel, AnAbortWithEightTransfersInFlightLeavesEveryRowAbortedForGood)
+{
+    Ktr4200FleetOptions o = QuickFleetOptions(10);
+    o.replyDelayMs = 1500;
+    QMap<QString, QString> ini = kOneSecondWaits;
+    ini[QStringLiteral("DiscoveryTimeout")] = QStringLiteral("3");
+    AppTestBed bed(o, ini);
+    discoverAll(bed, 10);
+    if (bed.core->Settings().parallelTransfers < 8)
+        GTEST_SKIP() << "needs eight transfers at once";
+    CommandQueue& q = bed.queue();
+    for (int i = 0; i < 10; ++i) {
+        DeviceRow* row = bed.rowOf(i);
+        bed.devices().SetStatus(row, QStringLiteral("....."));
+        q.AddCommand(cmdSetRetry, row, 0, {QStringLiteral("2")});
+        q.AddCommand(cmdReadConfig, row, 500, {QString(), bed.core->ReadBackFile(row)});
+        q.AddCommand(cmdSetStatusIf, row, 0, {QStringLiteral("....."), QStringLiteral("OK")});
+    }
+    QTimer abortAtEight;
+    int heldAtAbort = 0;
+    QObject::connect(&abortAtEight, &QTimer::timeout, [&] {
+        if (q.HeldCount() == 8 && heldAtAbort == 0) {
+            heldAtAbort = q.HeldCount();
+            q.Abort();
+        }
+    });
+    abortAtEight.start(10);
+    bed.core->RunWithProgress(QStringLiteral("Read"), QStringLiteral("Reading..."));
+    abortAtEight.stop();
+    ASSERT_EQ(heldAtAbort, 8);
+    EXPECT_FALSE(q.Waiting());
+
+    QStringList before;
+    for (int i = 0; i < 10; ++i)
+        before.append(bed.status(i) + bed.devices().GetAction(bed.rowOf(i))
+                      + bed.devices().GetField(bed.rowOf(i), QStringLiteral("Retry")));
+    // The devices answer after the abort: logged, and no row changes.
+    const int linesAtAbort = bed.core->Log().Lines().size();
+    WaitMilliseconds(2500);
+    EXPECT_GT(bed.core->Log().Lines().size(), linesAtAbort);
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(bed.status(i), QStringLiteral("Aborted!")) << i;
+        EXPECT_EQ(bed.status(i) + bed.devices().GetAction(bed.rowOf(i))
+                      + bed.devices().GetField(bed.rowOf(i), QStringLiteral("Retry")),
+                  before.at(i));
+    }
 }
