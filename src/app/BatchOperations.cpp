@@ -8,10 +8,15 @@
 #include "common/VxIni.h"
 #include "config/ConfigTarget.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSaveFile>
 
 namespace {
 
@@ -130,6 +135,132 @@ void runList(AppCore& core, std::vector<Command> list, const QString& caption,
     core.RunWithProgress(caption, prompt);
 }
 
+// Runs the list; the closing steps run whether it ends, is aborted or raises.
+void runListThen(AppCore& core, std::vector<Command> list, const QString& caption,
+                 const QString& prompt, const std::function<void()>& closing)
+{
+    try {
+        runList(core, std::move(list), caption, prompt);
+    } catch (const VxError&) {
+        closing();
+        throw;
+    }
+    closing();
+}
+
+QString interruptedMarker(AppCore& core, const DeviceRow* row)
+{
+    return QDir(core.TempDirectory()).filePath(macOf(core, row) + QStringLiteral(".UPG"));
+}
+
+// A path or word as a POSIX shell reads it back.
+QString shellWord(const QString& text)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=+-]+$"));
+    if (plain.match(text).hasMatch())
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+// After an upgrade (finished, aborted or failed): a device that was factory reset and did not
+// end "OK" runs on factory settings; the log says where its configuration is and how to give
+// it back, and the next upgrade is warned. Every device that was factory reset now has the
+// factory default password.
+void closeUpgrade(AppCore& core, const QList<DeviceRow*>& rows)
+{
+    DeviceListModel& devices = core.Devices();
+    QStringList reset;
+    for (DeviceRow* row : rows) {
+        if (!row->factoryResetSent)
+            continue;
+        const QString mac = macOf(core, row);
+        reset.append(mac);
+        const QString marker = interruptedMarker(core, row);
+        if (devices.State(row) == DeviceState::Ok) {
+            QFile::remove(marker);
+            continue;
+        }
+        const QDateTime now = QDateTime::currentDateTime();
+        const InterruptedUpgrade record{mac, core.SavedFile(row),
+                                        now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate),
+                                        core.DataFolder()};
+        QSaveFile f(marker);
+        const QByteArray json = QJsonDocument(QJsonObject{{QStringLiteral("mac"), record.mac},
+                                                          {QStringLiteral("saved"), record.savedFile},
+                                                          {QStringLiteral("time"), record.time}})
+                                    .toJson(QJsonDocument::Compact);
+        if (!f.open(QIODevice::WriteOnly) || f.write(json) != json.size() || !f.commit())
+            core.LogAction(mac + QStringLiteral(" Cannot record the interrupted upgrade in ")
+                           + QDir::toNativeSeparators(marker));
+        core.LogAction(mac + BatchText::InterruptedUpgradeLogged.arg(
+                                 QDir::toNativeSeparators(record.savedFile), RestoreCommand(record)));
+    }
+    if (!reset.isEmpty())
+        core.LogAction(BatchText::FactoryPasswordNotice + reset.join(QStringLiteral(", ")));
+}
+
+// Asks, refuses or goes on, as the options say, before a device whose last upgrade was
+// interrupted is upgraded again.
+void checkInterruptedUpgrades(AppCore& core, const BatchRunOptions& options)
+{
+    const QList<InterruptedUpgrade> found = InterruptedUpgrades(core, core.Devices().SelectedRows());
+    if (found.isEmpty())
+        return;
+    QStringList lines;
+    for (const InterruptedUpgrade& u : found)
+        lines.append(QStringLiteral("%1 (%2): %3").arg(u.mac, u.time, RestoreCommand(u)));
+    const QString text = BatchText::InterruptedUpgradeText.arg(lines.join(QLatin1Char('\n')));
+    if (options.afterInterruptedUpgrade == true) {
+        core.LogAction(BatchText::InterruptedUpgradeCaption + QStringLiteral(": going on for ")
+                       + QStringList([&] {
+                             QStringList macs;
+                             for (const InterruptedUpgrade& u : found)
+                                 macs.append(u.mac);
+                             return macs;
+                         }())
+                             .join(QStringLiteral(", ")));
+        return;
+    }
+    OperationUi* ui = core.Ui();
+    if (!options.afterInterruptedUpgrade.has_value() && ui
+        && ui->AskYesNo(text, BatchText::InterruptedUpgradeCaption))
+        return;
+    throw VxError(AppErrorInterruptedUpgrade, text);
+}
+
+// The image the devices fetch: a copy taken now, so that neither a peer nor a change of the
+// file on disk alters what they get. Its size and SHA-256 go to the log.
+QString privateImageCopy(AppCore& core, const QString& imageFile)
+{
+    QDir temp(core.TempDirectory());
+    const QString folderName = QStringLiteral("upgrade-image");
+    temp.mkpath(folderName);
+    const QDir folder(temp.filePath(folderName));
+    const QString copy = folder.filePath(QFileInfo(imageFile).fileName());
+    QFile in(imageFile);
+    QSaveFile out(copy);
+    QCryptographicHash sha(QCryptographicHash::Sha256);
+    qint64 size = 0;
+    bool ok = in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly);
+    while (ok && !in.atEnd()) {
+        const QByteArray chunk = in.read(1 << 20);
+        ok = !chunk.isEmpty() && out.write(chunk) == chunk.size();
+        sha.addData(chunk);
+        size += chunk.size();
+    }
+    if (!ok || !out.commit())
+        throw VxError(AppErrorFirmwareImage,
+                      QStringLiteral("Cannot copy the firmware image %1 to %2; nothing was sent.")
+                          .arg(QDir::toNativeSeparators(imageFile), QDir::toNativeSeparators(copy)));
+    core.LogAction(QStringLiteral("Firmware image %1: %2 bytes, SHA-256 %3")
+                       .arg(QDir::toNativeSeparators(imageFile))
+                       .arg(size)
+                       .arg(QString::fromLatin1(sha.result().toHex())));
+    return copy;
+}
+
 } // namespace
 
 void CheckFirmwareImage(const QString& imageFile)
@@ -159,7 +290,7 @@ std::vector<Command> CompileApplyConfiguration(AppCore& core, const BatchRunOpti
         throw VxError(AppErrorNoConfigTarget, QStringLiteral("No configuration to write."));
     DeviceListModel& devices = core.Devices();
     const AppSettings& s = core.Settings();
-    const QString password = s.accessPassword;
+    const QString password = options.factoryPassword ? s.factoryDefaultPassword : s.accessPassword;
     const int32_t tt = s.timingTolerance;
     const bool verify = options.verify.value_or(s.verify);
     const bool applyReset = options.applyReset.value_or(s.applyReset);
@@ -227,8 +358,14 @@ void ApplyConfiguration(AppCore& core, const BatchRunOptions& options)
     ensureIdle(core);
     if (core.Devices().SelectedCount() == 0)
         return;
-    runList(core, CompileApplyConfiguration(core, options), BatchText::ConfigureCaption,
-            BatchText::ConfigurePrompt);
+    const QList<DeviceRow*> rows = core.Devices().SelectedRows();
+    runListThen(core, CompileApplyConfiguration(core, options), BatchText::ConfigureCaption,
+                BatchText::ConfigurePrompt, [&] {
+                    // A device that took its configuration back is no longer on factory settings.
+                    for (DeviceRow* row : rows)
+                        if (core.Devices().State(row) == DeviceState::Ok)
+                            QFile::remove(interruptedMarker(core, row));
+                });
 }
 
 std::vector<Command> CompileFirmwareUpgrade(AppCore& core, const QString& imageFile,
@@ -242,9 +379,8 @@ std::vector<Command> CompileFirmwareUpgrade(AppCore& core, const QString& imageF
     const int32_t tt = s.timingTolerance;
     const bool verify = options.verify.value_or(s.verify);
     const QList<DeviceRow*> rows = devices.SelectedRows();
-    // The TFTP server serves the image's folder, so the path must not depend on the current one.
-    const QString image = QFileInfo(imageFile).absoluteFilePath();
     QDir().mkpath(core.TempDirectory());
+    const QString image = privateImageCopy(core, imageFile);
     // Every backup is made before any row changes, so a failed copy leaves the list as it was.
     for (DeviceRow* row : rows)
         backUpSavedFile(core, row);
@@ -313,8 +449,38 @@ void UpgradeFirmware(AppCore& core, const QString& imageFile, const BatchRunOpti
     CheckFirmwareImage(imageFile);
     if (core.Devices().SelectedCount() == 0)
         return;
-    runList(core, CompileFirmwareUpgrade(core, imageFile, options), BatchText::UpgradeCaption,
-            BatchText::UpgradePrompt);
+    checkInterruptedUpgrades(core, options);
+    const QList<DeviceRow*> rows = core.Devices().SelectedRows();
+    std::vector<Command> list = CompileFirmwareUpgrade(core, imageFile, options);
+    runListThen(core, std::move(list), BatchText::UpgradeCaption, BatchText::UpgradePrompt, [&] {
+        closeUpgrade(core, rows);
+        QDir(QDir(core.TempDirectory()).filePath(QStringLiteral("upgrade-image"))).removeRecursively();
+    });
+}
+
+QList<InterruptedUpgrade> InterruptedUpgrades(AppCore& core, const QList<DeviceRow*>& rows)
+{
+    QList<InterruptedUpgrade> out;
+    for (const DeviceRow* row : rows) {
+        QFile f(interruptedMarker(core, row));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QJsonObject o = QJsonDocument::fromJson(f.read(64 * 1024)).object();
+        InterruptedUpgrade u;
+        u.mac = macOf(core, row);
+        u.savedFile = o.value(QStringLiteral("saved")).toString(core.SavedFile(row));
+        u.time = o.value(QStringLiteral("time")).toString();
+        u.dataFolder = core.DataFolder();
+        out.append(u);
+    }
+    return out;
+}
+
+QString RestoreCommand(const InterruptedUpgrade& upgrade)
+{
+    return QStringLiteral("nodewarden --home %1 write-config --mac %2 --file %3 --factory-password")
+        .arg(shellWord(QDir::toNativeSeparators(upgrade.dataFolder)), upgrade.mac,
+             shellWord(QDir::toNativeSeparators(upgrade.savedFile)));
 }
 
 QString ModuleFormName(const QString& iniPath, const QString& moduleName)

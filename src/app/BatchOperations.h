@@ -2,6 +2,7 @@
 
 #include "app/Command.h"
 
+#include <QList>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -24,7 +25,27 @@ struct BatchRunOptions
 {
     std::optional<bool> verify;
     std::optional<bool> applyReset;
+    // Talk to the devices with the factory default password instead of the access password
+    // (a device left on factory settings by an interrupted upgrade).
+    bool factoryPassword = false;
+    // A device whose last upgrade ended after its factory reset without "OK": unset asks
+    // through the operation's questions, false refuses, true goes on.
+    std::optional<bool> afterInterruptedUpgrade;
 };
+
+// A device whose last firmware upgrade ended after its factory reset without "OK": it runs on
+// factory settings, and its own configuration is in savedFile.
+struct InterruptedUpgrade
+{
+    QString mac;
+    QString savedFile;
+    QString time;       // ISO 8601, local time
+    QString dataFolder; // of the console that keeps the record
+};
+// The interrupted upgrades recorded for the rows, in row order.
+QList<InterruptedUpgrade> InterruptedUpgrades(AppCore& core, const QList<DeviceRow*>& rows);
+// The command that writes a saved configuration back to its device.
+QString RestoreCommand(const InterruptedUpgrade& upgrade);
 
 // Writes the configuration target's selected settings to every selected row's written file
 // (model name first) and runs the write list: with exactly one row selected it first moves the
@@ -88,6 +109,23 @@ inline const QString UpgradeStartCaption = QStringLiteral("Upgrade firmware");
 inline const QString SavedConfigKept = QStringLiteral(" Saved configuration kept as ");
 // Logged after the MAC when the written file of a row could not be made.
 inline const QString SaveConfigFail = QStringLiteral(" Save config fail!");
+// The question (window) or the refusal (command line) before upgrading a device whose last
+// upgrade was interrupted after its factory reset.
+inline const QString InterruptedUpgradeCaption = QStringLiteral("Interrupted upgrade");
+inline const QString InterruptedUpgradeText =
+    QStringLiteral("The last firmware upgrade of these devices ended after their factory reset, "
+                   "so they run on factory settings:\n%1\nUpgrading them now would save the "
+                   "factory settings as their configuration. Restore each saved configuration "
+                   "first. Upgrade anyway?");
+// Logged after the MAC of a device left on factory settings: where its configuration is, and
+// the command that gives it back.
+inline const QString InterruptedUpgradeLogged =
+    QStringLiteral(" was factory reset but did not finish the upgrade; its configuration is kept "
+                   "in %1. Restore it with: %2");
+// Logged at the end of an upgrade: the protocol cannot set the access password.
+inline const QString FactoryPasswordNotice =
+    QStringLiteral("These devices were factory reset and now use the factory default password "
+                   "(the access password cannot be set over NIMP): ");
 } // namespace BatchText
 
 // Error codes of the batch operations.
@@ -95,3 +133,4 @@ inline constexpr int AppErrorUnknownModule = -2011;
 inline constexpr int AppErrorFirmwareImage = -2012;
 inline constexpr int AppErrorBackup = -2013;
 inline constexpr int AppErrorNoConfigTarget = -2014;
+inline constexpr int AppErrorInterruptedUpgrade = -2015;

@@ -28,6 +28,7 @@ const std::vector<CliCommand>& CliCommands();
 // Commands read them from here.
 struct CliGlobalOptions
 {
-    QString home; // --home DIR, empty when not given
+    QString home;     // --home DIR, empty when not given
+    int parallel = 0; // --parallel N, 0 when not given (ParallelTransfers of system.ini)
 };
 CliGlobalOptions& CliGlobals();

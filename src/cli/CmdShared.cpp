@@ -15,6 +15,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -24,9 +25,13 @@ namespace {
 // Ctrl-C reaches the event loop through a socket pair: the handler only writes one byte.
 int g_interruptFds[2] = {-1, -1};
 
-void onSigint(int)
+// The byte tells Ctrl-C (asks) from SIGTERM (aborts at once, as Ctrl-C does with --yes).
+constexpr char InterruptByte = 1;
+constexpr char TerminateByte = 2;
+
+void onSignal(int signal)
 {
-    const char byte = 1;
+    const char byte = signal == SIGTERM ? TerminateByte : InterruptByte;
     if (g_interruptFds[0] >= 0) {
         const ssize_t n = ::write(g_interruptFds[0], &byte, 1);
         (void)n;
@@ -100,6 +105,8 @@ CliSession::CliSession(bool assumeYes)
     const QString folder = ResolveDataFolder(CliGlobals().home);
     PrepareDataFolder(folder);
     m_core = std::make_unique<AppCore>(folder);
+    if (CliGlobals().parallel > 0)
+        m_core->MutableSettings().parallelTransfers = CliGlobals().parallel;
     m_ui = std::make_unique<CliOperationUi>(*m_core, assumeYes);
     // Lines logged while the engine started (settings that were ignored) come first.
     for (const QString& line : m_core->Log().Lines())
@@ -185,10 +192,11 @@ void CliOperationUi::ShowProgress(const QString& caption, const QString& prompt,
         connect(m_interruptNotifier, &QSocketNotifier::activated, this,
                 &CliOperationUi::onInterrupt);
         struct sigaction sa = {};
-        sa.sa_handler = onSigint;
+        sa.sa_handler = onSignal;
         sigemptyset(&sa.sa_mask);
         sa.sa_flags = SA_RESTART;
         sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGTERM, &sa, nullptr);
     }
     if (m_stderrIsTerminal) {
         drawProgress();
@@ -205,6 +213,7 @@ void CliOperationUi::CloseProgress()
     clearProgressLine();
     if (m_interruptNotifier) {
         signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
         delete m_interruptNotifier;
         m_interruptNotifier = nullptr;
         ::close(g_interruptFds[0]);
@@ -217,16 +226,17 @@ void CliOperationUi::onInterrupt()
 {
     char buffer[16];
     const ssize_t n = ::read(g_interruptFds[1], buffer, sizeof buffer);
-    (void)n;
-    if (m_pendingAnswer) {
+    const bool terminate = n > 0 && std::memchr(buffer, TerminateByte, size_t(n)) != nullptr;
+    if (m_pendingAnswer && !terminate) {
         *m_pendingAnswer = true;
         return;
     }
     if (!m_showing || !m_abortable)
         return;
-    if (m_assumeYes || ::isatty(STDIN_FILENO) != 1) {
+    if (terminate || m_assumeYes || ::isatty(STDIN_FILENO) != 1) {
         clearProgressLine();
-        std::fputs("nodewarden: aborting\n", stderr);
+        std::fputs(terminate ? "nodewarden: terminated, aborting\n" : "nodewarden: aborting\n",
+                   stderr);
         m_core.Queue().Abort();
         return;
     }

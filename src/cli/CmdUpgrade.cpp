@@ -11,7 +11,7 @@ namespace {
 
 const char* const HelpText =
     "usage: nodewarden [--home DIR] upgrade (--mac MAC... | --all) --firmware FILE\n"
-    "                                      [--yes] [--json]\n"
+    "                                      [--force] [--yes] [--json]\n"
     "\n"
     "Discovers the devices, selects the ones named, and upgrades their firmware with\n"
     "the image FILE, keeping each device's configuration:\n"
@@ -25,7 +25,14 @@ const char* const HelpText =
     "     system.ini).\n"
     "All devices run each step side by side: the waits of system.ini (FWDownloadTime,\n"
     "FWFlashUpdateTime, RebootTime, FactoryResetTime, ...) are paid once, not per device.\n"
-    "After a factory reset the devices are reached with the factory default password.\n"
+    "After a factory reset the devices are reached with the factory default password,\n"
+    "and they keep it: the access password cannot be set over NIMP. The summary names\n"
+    "the devices concerned.\n"
+    "\n"
+    "A device whose upgrade is aborted (Ctrl-C, SIGTERM) or fails after its factory\n"
+    "reset runs on factory settings: the log names its saved configuration and the\n"
+    "write-config command that restores it, and the next upgrade of that device is\n"
+    "refused until the configuration was restored, unless --force is given.\n"
     "\n"
     "options:\n"
     "  --mac MAC...     the devices to upgrade, by MAC address: twelve hex digits, with\n"
@@ -33,7 +40,9 @@ const char* const HelpText =
     "                   follow one --mac, --mac may be repeated, commas separate too\n"
     "  --all            every device Discover finds\n"
     "  --firmware FILE  the firmware image\n"
-    "  --yes            Ctrl-C aborts at once instead of asking\n"
+    "  --force          upgrade devices whose last upgrade was interrupted after their\n"
+    "                   factory reset (their saved configuration is kept as a backup)\n"
+    "  --yes            Ctrl-C aborts at once instead of asking (SIGTERM always does)\n"
     "  --json           print the selected devices as a JSON array on standard output\n"
     "  --help           show this text\n"
     "\n"
@@ -47,6 +56,7 @@ int runUpgrade(const QStringList& argv)
     return RunCliCommand("upgrade", HelpText, argv, [](CliArgs& args) {
         const bool json = args.flag(QStringLiteral("--json"));
         const bool yes = args.flag(QStringLiteral("--yes"));
+        const bool force = args.flag(QStringLiteral("--force"));
         const CliDeviceChoice choice = CliDeviceChoice::Read(args);
         const std::optional<QString> firmware = args.value(QStringLiteral("--firmware"));
         args.finish();
@@ -64,8 +74,33 @@ int runUpgrade(const QStringList& argv)
         AppCore& core = session.core();
         if (NoDeviceSelected(core, "upgrade"))
             return ExitSomeFailed;
-        UpgradeFirmware(core, *firmware);
-        return ReportSelectedRows(core, json);
+        if (!force) {
+            const QList<InterruptedUpgrade> interrupted =
+                InterruptedUpgrades(core, core.Devices().SelectedRows());
+            if (!interrupted.isEmpty()) {
+                std::fputs("nodewarden upgrade: the last upgrade of these devices ended after their "
+                           "factory reset, so they run on factory settings; upgrading them now "
+                           "would save the factory settings as their configuration. Restore each "
+                           "one first (or give --force):\n",
+                           stderr);
+                for (const InterruptedUpgrade& u : interrupted)
+                    std::fprintf(stderr, "  %s (%s): %s\n", qPrintable(u.mac), qPrintable(u.time),
+                                 qPrintable(RestoreCommand(u)));
+                return ExitSomeFailed;
+            }
+        }
+        BatchRunOptions options;
+        options.afterInterruptedUpgrade = force;
+        UpgradeFirmware(core, *firmware, options);
+        const int status = ReportSelectedRows(core, json);
+        QStringList reset;
+        for (DeviceRow* row : core.Devices().SelectedRows())
+            if (row->factoryResetSent)
+                reset.append(core.Devices().GetField(row, QStringLiteral("Mac Address")));
+        if (!reset.isEmpty())
+            std::fprintf(json ? stderr : stdout, "%s%s\n", qPrintable(BatchText::FactoryPasswordNotice),
+                         qPrintable(reset.join(QStringLiteral(", "))));
+        return status;
     });
 }
 

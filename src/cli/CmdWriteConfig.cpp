@@ -13,7 +13,8 @@ namespace {
 
 const char* const HelpText =
     "usage: nodewarden [--home DIR] write-config (--mac MAC... | --all) --file FILE\n"
-    "                                           [--no-verify] [--no-reset] [--yes] [--json]\n"
+    "                                           [--no-verify] [--no-reset] [--factory-password]\n"
+    "                                           [--yes] [--json]\n"
     "\n"
     "Discovers the devices, selects the ones named, and writes the configuration in\n"
     "FILE to each of them. FILE is a configuration file as the configuration window's\n"
@@ -36,6 +37,10 @@ const char* const HelpText =
     "  --file FILE   the configuration to write\n"
     "  --no-verify   do not read the configuration back to compare it (this run only)\n"
     "  --no-reset    do not reset the devices after the write (this run only)\n"
+    "  --factory-password\n"
+    "                talk to the devices with the factory default password instead of\n"
+    "                the access password: a device left on factory settings by an\n"
+    "                interrupted upgrade (the upgrade's log gives this command)\n"
     "  --yes         Ctrl-C aborts at once instead of asking\n"
     "  --json        print the selected devices as a JSON array on standard output\n"
     "  --help        show this text\n"
@@ -74,6 +79,7 @@ int runWriteConfig(const QStringList& argv)
             options.verify = false;
         if (args.flag(QStringLiteral("--no-reset")))
             options.applyReset = false;
+        options.factoryPassword = args.flag(QStringLiteral("--factory-password"));
         const CliDeviceChoice choice = CliDeviceChoice::Read(args);
         const std::optional<QString> file = args.value(QStringLiteral("--file"));
         args.finish();

@@ -23,8 +23,11 @@ void printUsage(FILE* to)
 {
     std::fputs("usage: nodewarden [--home DIR]                start the console window\n"
                "       nodewarden --demo [N]                  the window over N simulated devices (default 8)\n"
-               "       nodewarden [--home DIR] COMMAND [ARGS...]\n"
-               "       nodewarden --version | --help\n\ncommands:\n",
+               "       nodewarden [--home DIR] [--parallel N] COMMAND [ARGS...]\n"
+               "       nodewarden --version | --help\n\n"
+               "  --home DIR    the data folder (system.ini, Config/, firmware/)\n"
+               "  --parallel N  devices that transfer at once in this run, 1 to 64\n"
+               "                (ParallelTransfers of system.ini, default 8)\n\ncommands:\n",
                to);
     std::vector<CliCommand> commands = CliCommands();
     std::sort(commands.begin(), commands.end(), [](const CliCommand& a, const CliCommand& b) { return a.name < b.name; });
@@ -177,6 +180,18 @@ int main(int argc, char** argv)
                 return 2;
             }
             CliGlobals().home = args.takeFirst();
+            continue;
+        }
+        if (opt == QLatin1String("--parallel")) {
+            bool ok = false;
+            const int n = args.isEmpty() ? 0 : args.first().toInt(&ok);
+            if (!ok || n < 1 || n > MaxParallelTransfers) {
+                std::fprintf(stderr, "nodewarden: --parallel takes a number from 1 to %d\n",
+                             MaxParallelTransfers);
+                return 2;
+            }
+            args.removeFirst();
+            CliGlobals().parallel = n;
             continue;
         }
         if (opt == QLatin1String("--demo")) {

@@ -357,3 +357,73 @@ TEST(BatchParallel, AnAbortWithEightTransfersInFlightLeavesEveryRowAbortedForGoo
                   before.at(i));
     }
 }
+
+TEST(BatchUpgrade, AnAbortAfterTheFactoryResetNamesTheSavedConfigurationsAndGuardsTheRerun)
+{
+    AppTestBed bed(QuickFleetOptions(3), kOneSecondWaits);
+    for (int i = 0; i < 3; ++i)
+        bed.fleet->Device(i).config.SetValue(QStringLiteral("80211a_ssid"),
+                                             QStringLiteral("Floor %1").arg(i));
+    discoverAll(bed, 3);
+    QList<QStringList> before;
+    for (int i = 0; i < 3; ++i)
+        before.append(bed.fleet->Device(i).config.RenderLines());
+    const QString image = writeFile(QDir(bed.core->FirmwareDirectory()).filePath("ktr.bin"),
+                                    "FW_VERSION=2.00.01u\n" + QByteArray(3000, 'x'));
+    // Aborted while the devices reboot from their factory reset.
+    QTimer abortAfterFactoryReset;
+    QObject::connect(&abortAfterFactoryReset, &QTimer::timeout, [&] {
+        for (int i = 0; i < 3; ++i)
+            if (!bed.rowOf(i)->factoryResetSent)
+                return;
+        abortAfterFactoryReset.stop();
+        bed.queue().Abort();
+    });
+    abortAfterFactoryReset.start(10);
+    UpgradeFirmware(*bed.core, image);
+    SCOPED_TRACE(trace(bed));
+
+    const QList<InterruptedUpgrade> interrupted =
+        InterruptedUpgrades(*bed.core, bed.devices().SelectedRows());
+    ASSERT_EQ(interrupted.size(), 3);
+    QStringList macs;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(bed.status(i), QStringLiteral("Aborted!"));
+        EXPECT_EQ(bed.fleet->Device(i).counters.factoryReset, 1);
+        const InterruptedUpgrade& u = interrupted.at(i);
+        EXPECT_EQ(u.mac, bed.fleet->Device(i).MacText());
+        EXPECT_TRUE(bed.logHas(u.mac + BatchText::InterruptedUpgradeLogged.arg(
+                                           QDir::toNativeSeparators(u.savedFile), RestoreCommand(u))));
+        EXPECT_TRUE(RestoreCommand(u).contains(QStringLiteral("--factory-password")));
+        macs.append(u.mac);
+    }
+    EXPECT_TRUE(bed.logHas(BatchText::FactoryPasswordNotice + macs.join(QStringLiteral(", "))));
+
+    // The obvious re-run would save factory settings as the devices' configuration: refused
+    // (the command line without --force), or asked (the window; No here), before anything is sent.
+    const qint64 requests = bed.fleet->DatagramsReceived();
+    BatchRunOptions refuse;
+    refuse.afterInterruptedUpgrade = false;
+    EXPECT_THROW(UpgradeFirmware(*bed.core, image, refuse), VxError);
+    bed.ui.answer = false;
+    EXPECT_THROW(UpgradeFirmware(*bed.core, image), VxError);
+    EXPECT_TRUE(bed.ui.questions.last().startsWith(BatchText::InterruptedUpgradeCaption));
+    EXPECT_EQ(bed.fleet->DatagramsReceived(), requests);
+
+    // The restore the log names gives each device its own configuration back and clears the
+    // record (once the devices have come back from their factory reset).
+    WaitMilliseconds(500);
+    bed.ui.answer = true;
+    for (int i = 0; i < 3; ++i) {
+        bed.devices().ClearSelection();
+        bed.devices().SetSelected(bed.rowOf(i), true);
+        ASSERT_EQ(bed.config.LoadSelectedSettings(interrupted.at(i).savedFile), 0);
+        BatchRunOptions restore;
+        restore.factoryPassword = true;
+        ApplyConfiguration(*bed.core, restore);
+        EXPECT_EQ(bed.status(i), QStringLiteral("OK")) << i << trace(bed);
+        EXPECT_EQ(bed.fleet->Device(i).config.RenderLines(), before.at(i)) << i;
+    }
+    bed.devices().SelectAll();
+    EXPECT_TRUE(InterruptedUpgrades(*bed.core, bed.devices().SelectedRows()).isEmpty());
+}
