@@ -25,8 +25,7 @@ CommandQueue::CommandQueue(AppCore& core)
 
 CommandQueue::~CommandQueue()
 {
-    // The client's destructor runs the event loop while requests are outstanding; replies
-    // delivered then find a queue that is going away and are dropped.
+    // The client's destructor drops its outstanding requests without calling back.
     m_shuttingDown = true;
     m_timer.stop();
     m_client.reset();
