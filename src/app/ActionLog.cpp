@@ -1,6 +1,7 @@
 #include "app/ActionLog.h"
 
 #include "common/LogFormat.h"
+#include "common/TextHelpers.h"
 
 #include <QTime>
 
@@ -13,8 +14,11 @@ void ActionLog::LogAction(const QString& text)
 
 void ActionLog::AppendLine(const QString& line)
 {
-    m_lines.append(line);
-    emit lineAdded(line);
+    // Lines may carry what devices and peers reported (names, versions, file names): nothing
+    // that does not print reaches the list, a terminal or a file.
+    const QString shown = EscapeUntrusted(line);
+    m_lines.append(shown);
+    emit lineAdded(shown);
 }
 
 void ActionLog::Clear()

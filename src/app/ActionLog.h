@@ -19,7 +19,8 @@ public:
 
     // Appends the local time ("hh:mm ss'cc ", milliseconds in developer mode) and the text.
     void LogAction(const QString& text);
-    // Appends a line as it stands, without a time prefix (Discover's summary line).
+    // Appends a line without a time prefix (Discover's summary line). Every line is kept and
+    // announced with what does not print escaped (EscapeUntrusted).
     void AppendLine(const QString& line);
     void Clear();
 

@@ -15,7 +15,9 @@
 #include "tftp/VxTFTPServer.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QTimer>
 
 namespace {
 const QString DiscoverCaption = QStringLiteral("Discover the devices");
@@ -29,6 +31,7 @@ const QString SetIPPrompt = QStringLiteral("Setting IP...");
 const QString GetConfigCaption = QStringLiteral("Get config");
 const QString GetConfigPrompt = QStringLiteral("Get config...");
 constexpr int DiscoveryPassCs = 300;
+constexpr int ShutdownNimpWaitMs = 6000;
 constexpr int NoSocketCode = -1005;
 constexpr int TftpTimeoutCs = 500;
 constexpr int TftpTransmissions = 3;
@@ -62,12 +65,39 @@ AppCore::AppCore(const QString& dataFolder, QObject* parent)
 
 AppCore::~AppCore()
 {
-    // The discovery object waits for its outstanding run while its client still exists.
+    // The discovery object cancels its runs while its client still exists.
     m_discovery.reset();
     m_requestClient.reset();
     m_queue.reset();
-    if (m_tftp)
-        m_tftp->Stop();
+}
+
+void AppCore::Shutdown()
+{
+    m_tftp->Stop();
+    VxNIMPClient* const clients[] = {&m_queue->Client(), m_requestClient.get()};
+    const auto outstanding = [&clients] {
+        int n = 0;
+        for (const VxNIMPClient* c : clients)
+            n += c->OutstandingCount();
+        return n;
+    };
+    if (outstanding() > 0) {
+        // Replies still complete their requests and time-outs are taken as usual.
+        QEventLoop loop;
+        QTimer limit;
+        limit.setSingleShot(true);
+        limit.setTimerType(Qt::PreciseTimer);
+        connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+        for (VxNIMPClient* c : clients)
+            connect(c, &VxNIMPClient::idle, &loop, [&] {
+                if (outstanding() == 0)
+                    loop.quit();
+            });
+        limit.start(ShutdownNimpWaitMs);
+        loop.exec();
+    }
+    for (VxNIMPClient* c : clients)
+        c->CancelAll();
 }
 
 void AppCore::LoadSettings()
@@ -77,8 +107,10 @@ void AppCore::LoadSettings()
     m_log.SetDeveloperMode(m_settings.developerMode);
     for (const QString& w : warnings)
         LogAction(w);
-    m_queue->Client().SetTarget(m_settings.nimpAddress, m_settings.nimpPort);
-    m_requestClient->SetTarget(m_settings.nimpAddress, m_settings.nimpPort);
+    for (VxNIMPClient* c : {&m_queue->Client(), m_requestClient.get()}) {
+        c->SetTarget(m_settings.nimpAddress, m_settings.nimpPort);
+        c->SetStrictReplies(m_settings.strictReplies);
+    }
 }
 
 QString AppCore::SettingsPath() const

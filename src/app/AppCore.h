@@ -29,7 +29,15 @@ public:
     // Creates the components in start-up order and loads the settings of dataFolder/system.ini.
     // Raises a VxError when a socket cannot be set up or the settings cannot be read.
     explicit AppCore(const QString& dataFolder, QObject* parent = nullptr);
+    // Only cancels: outstanding requests and transfers are dropped without a callback. Call
+    // Shutdown first for the bounded waits of the program's end.
     ~AppCore() override;
+
+    // The program's end; runs the event loop. Stops the TFTP server (it waits up to 10 s for
+    // open transfers), then gives the outstanding NIMP requests of both clients up to 6 s to be
+    // answered or to time out, and drops what is left without a callback. The window calls it
+    // when it closes, the command line before it ends.
+    void Shutdown();
 
     // Reads system.ini again (after the System dialog) and applies it to the components.
     void LoadSettings();

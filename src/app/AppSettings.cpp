@@ -86,6 +86,7 @@ AppSettings LoadSettings(const QString& iniPath, QStringList* warnings)
     s.timingTolerance = r.seconds("TimingTolerance", 5);
     s.discoveryTimeout = r.seconds("DiscoveryTimeout", 5);
     s.discoveryRetry = int(r.integer("DiscoveryRetry", 1, 0, 1000));
+    s.strictReplies = r.flag("StrictReplies", false);
     s.module = r.text("Module", QStringLiteral("KTR-4200"));
 
     const QString stored = r.text("NimpWirelessAP", QString());

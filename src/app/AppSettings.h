@@ -24,6 +24,8 @@ struct AppSettings
     int timingTolerance = 500;
     int discoveryTimeout = 500;
     int discoveryRetry = 1;
+    // Get and Set replies must carry the request's command and be signed with its password.
+    bool strictReplies = false;
 
     QString module = QStringLiteral("KTR-4200");
     QString accessPassword;

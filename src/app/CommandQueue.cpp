@@ -33,7 +33,7 @@ CommandQueue::CommandQueue(AppCore& core)
 
 CommandQueue::~CommandQueue()
 {
-    // Replies delivered while the client goes find a queue that is going away and are dropped.
+    // The client's destructor drops its outstanding requests without calling back.
     m_shuttingDown = true;
     m_deadlineTimer.stop();
     m_client.reset();

@@ -125,6 +125,9 @@ void CommandQueue::sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t ni
                         AppErrorUnknownDevice, QStringLiteral("Error: Unknown device: ") + e.mac));
                 return;
             }
+            // The device's transfers are expected from where its replies come from.
+            if (!e.source.isNull())
+                row->replyAddress = e.source;
             try {
                 handler(row, e, replyVars);
             } catch (const VxError& error) {

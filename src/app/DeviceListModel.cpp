@@ -1,5 +1,7 @@
 #include "app/DeviceListModel.h"
 
+#include "common/TextHelpers.h"
+
 namespace {
 // Sub-items of the discovery: MAC, IP address, netmask, firmware version, device name.
 constexpr int DiscoverySubItems = 5;
@@ -86,8 +88,10 @@ QVariant DeviceListModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= Count() || role != Qt::DisplayRole)
         return {};
+    // Cells hold what devices reported, exactly (GetField compares it); the view shows it
+    // with whatever does not print escaped.
     const std::optional<QString> cell = Cell(m_rows[size_t(index.row())].get(), index.column());
-    return cell ? QVariant(*cell) : QVariant();
+    return cell ? QVariant(EscapeUntrusted(*cell)) : QVariant();
 }
 
 QVariant DeviceListModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -3,14 +3,10 @@
 #include "app/DeviceListModel.h"
 #include "common/VxCondition.h"
 #include "common/VxError.h"
-#include "common/Wait.h"
 #include "nimp/VxNIMPWire.h"
-
-#include <QPointer>
 
 namespace {
 constexpr int DiscoverTimeoutCode = -1014;
-constexpr int DestroyWaitMs = 6000;
 constexpr uint8_t MacSubVariableId = 2;
 } // namespace
 
@@ -28,29 +24,31 @@ bool VxNIMPRequest::Check() const
 
 VxNIMPRequest2Controls::VxNIMPRequest2Controls(VxNIMPClient& client,
                                                const VxNIMPDevice& defaultDevice, QObject* owner)
-    : QObject(owner), m_client(client)
+    : QObject(owner), m_client(&client)
 {
     m_request.device = defaultDevice;
 }
 
 VxNIMPRequest2Controls::~VxNIMPRequest2Controls()
 {
-    const int64_t deadline = TickCount() + DestroyWaitMs;
-    while (m_outstanding > 0 && TickCount() < deadline)
-        WaitMilliseconds(std::min<int64_t>(20, deadline - TickCount()));
+    // By now the derived parts are gone: a reply delivered to this object would reach a
+    // half-destroyed one.
+    if (m_client)
+        m_client->Cancel(this);
 }
 
 void VxNIMPRequest2Controls::Execute(uint8_t command)
 {
     Prepare(command);
     ++m_outstanding;
-    // The client may still call back after this object is gone (it outlived its bounded wait).
-    QPointer<VxNIMPRequest2Controls> self(this);
-    m_client.SendRequest(
+    if (!m_client)
+        NimpRaise(NIMP_ERR_SOCKET_IO);
+    // The destructor cancels every request sent with this object as argument, so the
+    // callback never outlives it.
+    m_client->SendRequest(
         m_request.device.mac, m_request.device.password, m_request.variables, command,
-        [self](void*, const VxNIMPError& error, const VxNIMPVarList& vars) {
-            if (self)
-                self->handleReply(error, vars);
+        [](void* arg, const VxNIMPError& error, const VxNIMPVarList& vars) {
+            static_cast<VxNIMPRequest2Controls*>(arg)->handleReply(error, vars);
         },
         this, m_request.timeout);
 }
@@ -65,6 +63,7 @@ void VxNIMPRequest2Controls::handleReply(const VxNIMPError& error, const VxNIMPV
     }
     if (error.code != 0)
         return;
+    m_replySource = error.source;
     // Errors must not escape into the event loop that delivered the reply.
     try {
         if (m_request.Check())
@@ -120,7 +119,7 @@ void VxNIMPRequest2Edits::OnReply(uint8_t command)
     if (values.isEmpty())
         return;
     const QString caption = values.takeFirst();
-    m_list->AddRow(caption, values);
+    m_list->AddRow(caption, values)->replyAddress = ReplySource();
 }
 
 void VxNIMPRequest2EditsRepeat::Prepare(uint8_t) {}

@@ -3,7 +3,9 @@
 #include "nimp/VxNIMPClient.h"
 #include "nimp/VxNIMPVarList.h"
 
+#include <QHostAddress>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 class DeviceListModel;
@@ -39,7 +41,8 @@ class VxNIMPRequest2Controls : public QObject
 public:
     VxNIMPRequest2Controls(VxNIMPClient& client, const VxNIMPDevice& defaultDevice,
                            QObject* owner = nullptr);
-    // Runs the event loop for up to 6 s while a run is still outstanding.
+    // Cancels the runs still outstanding: no reply reaches an object being destroyed. Never
+    // runs the event loop.
     ~VxNIMPRequest2Controls() override;
 
     VxNIMPRequest& Request() { return m_request; }
@@ -60,12 +63,17 @@ protected:
     virtual void OnReply(uint8_t command) = 0;
     virtual void Finish(uint8_t command);
 
+    // Where the reply being handled came from (valid inside OnReply).
+    const QHostAddress& ReplySource() const { return m_replySource; }
+
 private:
     void handleReply(const VxNIMPError& error, const VxNIMPVarList& vars);
 
-    VxNIMPClient& m_client;
+    // The client may be destroyed first (it is shared).
+    QPointer<VxNIMPClient> m_client;
     VxNIMPRequest m_request;
     int m_outstanding = 0;
+    QHostAddress m_replySource;
 };
 
 // Bound to the device list: each accepted reply becomes a row unless its MAC is already listed.

@@ -2,6 +2,7 @@
 #include "app/DeviceListModel.h"
 #include "cli/CliCommand.h"
 #include "cli/CmdShared.h"
+#include "common/TextHelpers.h"
 
 #include <cstdio>
 
@@ -28,6 +29,12 @@ const char* const HelpText =
     "Log lines go to standard error. Exit status: 0 when Discover ran, 1 when sending\n"
     "the discovery requests failed, 2 for usage errors.\n";
 
+// The cells as a terminal may show them: what came from the network is escaped.
+QString shownCell(DeviceListModel& devices, int row, int column)
+{
+    return EscapeUntrusted(devices.Cell(devices.Row(row), column).value_or(QString()));
+}
+
 void printTable(AppCore& core)
 {
     DeviceListModel& devices = core.Devices();
@@ -36,7 +43,7 @@ void printTable(AppCore& core)
     for (int c = 0; c < shown; ++c) {
         int w = int(DeviceListModel::ColumnNames().at(c).size());
         for (int r = 0; r < devices.Count(); ++r)
-            w = std::max(w, int(devices.Cell(devices.Row(r), c).value_or(QString()).size()));
+            w = std::max(w, int(shownCell(devices, r, c).size()));
         widths.append(w);
     }
     auto printRow = [&](const QStringList& cells) {
@@ -50,7 +57,7 @@ void printTable(AppCore& core)
     for (int r = 0; r < devices.Count(); ++r) {
         QStringList cells;
         for (int c = 0; c < shown; ++c)
-            cells.append(devices.Cell(devices.Row(r), c).value_or(QString()));
+            cells.append(shownCell(devices, r, c));
         printRow(cells);
     }
 }

@@ -4,6 +4,7 @@
 #include "app/CommandQueue.h"
 #include "app/DeviceListModel.h"
 #include "cli/CliCommand.h"
+#include "common/TextHelpers.h"
 #include "config/ConfigFileTarget.h"
 
 #include <QCoreApplication>
@@ -39,6 +40,17 @@ void onSignal(int signal)
 }
 
 const QString StatusOk = QStringLiteral("OK");
+
+// The engines of the sessions the running command opened (see RunCliCommand).
+std::vector<std::shared_ptr<CliSession::Engine>>* g_commandEngines = nullptr;
+
+// Runs the event loop: the program's end for every engine the command opened.
+void shutDownEngines(std::vector<std::shared_ptr<CliSession::Engine>>& engines)
+{
+    for (const auto& engine : engines)
+        engine->core->Shutdown();
+    engines.clear();
+}
 
 } // namespace
 
@@ -100,35 +112,40 @@ void CliArgs::finish() const
         throw CliUsageError{QStringLiteral("unexpected argument '%1'").arg(m_args.first())};
 }
 
-CliSession::CliSession(bool assumeYes)
+CliSession::CliSession(bool assumeYes) : m_engine(std::make_shared<Engine>())
 {
     const QString folder = ResolveDataFolder(CliGlobals().home);
     PrepareDataFolder(folder);
-    m_core = std::make_unique<AppCore>(folder);
+    Engine& e = *m_engine;
+    e.core = std::make_unique<AppCore>(folder);
     if (CliGlobals().parallel > 0)
-        m_core->MutableSettings().parallelTransfers = CliGlobals().parallel;
-    m_ui = std::make_unique<CliOperationUi>(*m_core, assumeYes);
+        e.core->MutableSettings().parallelTransfers = CliGlobals().parallel;
+    e.ui = std::make_unique<CliOperationUi>(*e.core, assumeYes);
     // Lines logged while the engine started (settings that were ignored) come first.
-    for (const QString& line : m_core->Log().Lines())
-        m_ui->PrintLogLine(line);
-    QObject::connect(&m_core->Log(), &ActionLog::lineAdded, m_ui.get(),
+    for (const QString& line : e.core->Log().Lines())
+        e.ui->PrintLogLine(line);
+    QObject::connect(&e.core->Log(), &ActionLog::lineAdded, e.ui.get(),
                      &CliOperationUi::PrintLogLine);
-    m_config = std::make_unique<ConfigFileTarget>();
-    m_config->SetDeveloperMode(m_core->Settings().developerMode);
-    AppCore* core = m_core.get();
-    m_config->SetLog([core](const QString& line) { core->LogAction(line); });
-    m_core->SetConfig(m_config.get());
-    m_core->SetUi(m_ui.get());
+    e.config = std::make_unique<ConfigFileTarget>();
+    e.config->SetDeveloperMode(e.core->Settings().developerMode);
+    AppCore* core = e.core.get();
+    e.config->SetLog([core](const QString& line) { core->LogAction(line); });
+    e.core->SetConfig(e.config.get());
+    e.core->SetUi(e.ui.get());
+    if (g_commandEngines)
+        g_commandEngines->push_back(m_engine);
 }
 
-CliSession::~CliSession()
+CliSession::~CliSession() = default;
+
+CliSession::Engine::~Engine()
 {
-    if (m_core) {
-        m_core->SetUi(nullptr);
-        m_core->SetConfig(nullptr);
+    if (core) {
+        core->SetUi(nullptr);
+        core->SetConfig(nullptr);
     }
-    m_ui.reset();
-    m_core.reset();
+    ui.reset();
+    core.reset();
 }
 
 void CliSession::DiscoverAndSelect(const QStringList& macs, bool all)
@@ -141,7 +158,7 @@ void CliSession::DiscoverAndSelect(const QStringList& macs, bool all)
         if (!wanted.contains(*mac))
             wanted.append(*mac);
     }
-    AppCore& c = *m_core;
+    AppCore& c = core();
     c.Discover();
     if (!c.StatusText().isEmpty())
         std::fprintf(stderr, "nodewarden: %s\n", qPrintable(c.StatusText()));
@@ -290,7 +307,7 @@ bool CliOperationUi::AskYesNo(const QString& text, const QString& caption)
 void CliOperationUi::PrintLogLine(const QString& line)
 {
     clearProgressLine();
-    std::fprintf(stderr, "%s\n", qPrintable(line));
+    std::fprintf(stderr, "%s\n", qPrintable(EscapeUntrusted(line)));
     std::fflush(stderr);
 }
 
@@ -363,10 +380,11 @@ int ReportSelectedRows(AppCore& core, bool json)
         std::fputs(RowsToJson(core, rows).constData(), stdout);
     } else {
         for (DeviceRow* row : rows)
-            std::printf("%s  %-15s  %s\n",
-                        qPrintable(devices.GetField(row, QStringLiteral("Mac Address"))),
-                        qPrintable(devices.GetField(row, QStringLiteral("IP Address"))),
-                        qPrintable(devices.GetStatus(row)));
+            std::printf(
+                "%s  %-15s  %s\n",
+                qPrintable(EscapeUntrusted(devices.GetField(row, QStringLiteral("Mac Address")))),
+                qPrintable(EscapeUntrusted(devices.GetField(row, QStringLiteral("IP Address")))),
+                qPrintable(EscapeUntrusted(devices.GetStatus(row))));
     }
     std::fflush(stdout);
     return allOk ? ExitAllOk : ExitSomeFailed;
@@ -375,18 +393,32 @@ int ReportSelectedRows(AppCore& core, bool json)
 int RunCliCommand(const char* name, const char* helpText, const QStringList& argv,
                   const std::function<int(CliArgs& args)>& body)
 {
+    std::vector<std::shared_ptr<CliSession::Engine>> engines;
+    struct Scope
+    {
+        decltype(g_commandEngines) previous;
+        ~Scope() { g_commandEngines = previous; }
+    } scope{g_commandEngines};
+    g_commandEngines = &engines;
+
+    int status = ExitAllOk;
     try {
         CliArgs args(argv);
         if (args.flag(QStringLiteral("--help"))) {
             std::fputs(helpText, stdout);
             return ExitAllOk;
         }
-        return body(args);
+        status = body(args);
     } catch (const CliUsageError& e) {
         std::fprintf(stderr, "nodewarden %s: %s\n(see nodewarden %s --help)\n", name,
                      qPrintable(e.message), name);
-        return ExitUsage;
+        status = ExitUsage;
+    } catch (...) {
+        shutDownEngines(engines);
+        throw;
     }
+    shutDownEngines(engines);
+    return status;
 }
 
 CliDeviceChoice CliDeviceChoice::Read(CliArgs& args)

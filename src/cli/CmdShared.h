@@ -68,22 +68,33 @@ struct CliDeviceChoice
 
 // The engine of one command-line run: the data folder, the engine with its file-backed
 // configuration target, log lines on standard error.
+//
+// Inside RunCliCommand the running command keeps the engine past the session's end and shuts
+// it down (AppCore::Shutdown, the bounded waits of the program's end) once the command's body
+// has returned; no destructor runs the event loop. Elsewhere the engine goes with the session,
+// which only cancels what is outstanding.
 class CliOperationUi;
 class CliSession
 {
 public:
     explicit CliSession(bool assumeYes);
     ~CliSession();
-    AppCore& core() { return *m_core; }
+    AppCore& core() { return *m_engine->core; }
 
     // Discovers, then selects the rows of the MACs given (all rows when macs is empty and
     // all is set). Raises CliUsageError for a MAC that Discover did not find.
     void DiscoverAndSelect(const QStringList& macs, bool all);
 
+    struct Engine
+    {
+        std::unique_ptr<ConfigFileTarget> config;
+        std::unique_ptr<AppCore> core;
+        std::unique_ptr<CliOperationUi> ui;
+        ~Engine();
+    };
+
 private:
-    std::unique_ptr<ConfigFileTarget> m_config;
-    std::unique_ptr<AppCore> m_core;
-    std::unique_ptr<CliOperationUi> m_ui;
+    std::shared_ptr<Engine> m_engine;
 };
 
 // The progress display and the questions on a terminal. Ctrl-C while an operation runs asks

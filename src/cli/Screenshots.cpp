@@ -80,5 +80,6 @@ int RunScreenshots(DemoEnvironment& demo, const QString& folder)
         }
         config->hide();
     }
+    window.close(); // the program's end: the engine's last waits
     return ok ? 0 : 1;
 }

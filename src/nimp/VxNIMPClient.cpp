@@ -3,8 +3,6 @@
 #include "common/VxError.h"
 #include "common/Wait.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 #include <QVariant>
@@ -17,7 +15,6 @@
 namespace {
 
 constexpr int TickIntervalMs = 20;
-constexpr int DestroyWaitMs = 6000;
 // Room for a burst of well over a thousand discovery replies (about 150 bytes each plus
 // the kernel's per-packet overhead).
 constexpr int WantedReceiveBufferBytes = 4 * 1024 * 1024;
@@ -70,6 +67,15 @@ int EnlargeReceiveBuffer(QUdpSocket* socket)
 }
 #endif
 
+// The sender as a plain IPv4 address (the socket is IPv4, but a mapped form must not leak
+// into comparisons with addresses parsed from text).
+QHostAddress PlainIPv4(const QHostAddress& address)
+{
+    bool ok = false;
+    const quint32 v4 = address.toIPv4Address(&ok);
+    return ok ? QHostAddress(v4) : address;
+}
+
 } // namespace
 
 VxNIMPClient::VxNIMPClient(QObject* parent)
@@ -91,18 +97,10 @@ VxNIMPClient::VxNIMPClient(QObject* parent)
 
 VxNIMPClient::~VxNIMPClient()
 {
+    // Nothing may be called back from here: the owners of the callbacks may be going too.
     m_tick.stop();
-    if (!m_outstanding.empty() && QCoreApplication::instance()) {
-        QEventLoop loop;
-        QTimer limit;
-        limit.setSingleShot(true);
-        connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-        limit.start(DestroyWaitMs);
-        m_drainLoop = &loop;
-        loop.exec();
-        m_drainLoop = nullptr;
-    }
     m_outstanding.clear();
+    m_inbox.clear();
     if (m_socket) {
         m_socket->close();
     }
@@ -117,6 +115,28 @@ void VxNIMPClient::SetTarget(const QHostAddress& address, quint16 port)
 quint16 VxNIMPClient::LocalPort() const
 {
     return m_socket ? m_socket->localPort() : 0;
+}
+
+void VxNIMPClient::Cancel(void* arg)
+{
+    const auto before = m_outstanding.size();
+    m_outstanding.remove_if([arg](const Request& r) { return r.arg == arg; });
+    if (m_outstanding.size() != before) {
+        UpdateTimer();
+        if (m_outstanding.empty()) {
+            emit idle();
+        }
+    }
+}
+
+void VxNIMPClient::CancelAll()
+{
+    if (m_outstanding.empty()) {
+        return;
+    }
+    m_outstanding.clear();
+    UpdateTimer();
+    emit idle();
 }
 
 int VxNIMPClient::SendRequest(const QString& mac, const QString& password,
@@ -156,7 +176,7 @@ void VxNIMPClient::ReadPending()
         if (!d.isValid() || d.senderPort() != m_targetPort) {
             continue;
         }
-        m_inbox.append(d.data());
+        m_inbox.append({d.data(), PlainIPv4(d.senderAddress())});
     }
     if (!m_inbox.isEmpty() && !m_inboxScheduled) {
         m_inboxScheduled = true;
@@ -174,8 +194,9 @@ void VxNIMPClient::ProcessInbox()
     }
 }
 
-void VxNIMPClient::HandleDatagram(const QByteArray& datagram)
+void VxNIMPClient::HandleDatagram(const Received& received)
 {
+    const QByteArray& datagram = received.data;
     NimpHeader header;
     if (!NimpAcceptDatagram(datagram, &header)) {
         return;
@@ -184,10 +205,7 @@ void VxNIMPClient::HandleDatagram(const QByteArray& datagram)
     // Set reply must also come from that request's device to be its answer.
     auto it = m_outstanding.begin();
     for (; it != m_outstanding.end(); ++it) {
-        if (it->done || it->number != header.requestNumber) {
-            continue;
-        }
-        if (it->command == NIMP_CMD_DISCOVER || it->mac == header.mac) {
+        if (!it->done && it->number == header.requestNumber && Acceptable(*it, header, datagram)) {
             break;
         }
     }
@@ -201,7 +219,25 @@ void VxNIMPClient::HandleDatagram(const QByteArray& datagram)
     if (code == NIMP_OK && it->command != NIMP_CMD_SET) {
         code = NimpDecodeReplyRecords(datagram, it->vars);
     }
-    Complete(it, code);
+    Complete(it, code, received.source);
+}
+
+bool VxNIMPClient::Acceptable(const Request& request, const NimpHeader& header,
+                              const QByteArray& datagram) const
+{
+    if (request.command == NIMP_CMD_DISCOVER) {
+        return true;
+    }
+    if (request.mac != header.mac) {
+        return false;
+    }
+    if (!m_strictReplies) {
+        return true;
+    }
+    // Anyone on the LAN can send a "done" with the right number and MAC; only the device
+    // that knows the password can sign it.
+    return header.command == request.command &&
+           NimpDigestMatches(datagram, NimpPasswordBytes(request.password));
 }
 
 void VxNIMPClient::Tick()
@@ -217,7 +253,7 @@ void VxNIMPClient::Tick()
     }
 }
 
-void VxNIMPClient::Complete(RequestList::iterator it, int code)
+void VxNIMPClient::Complete(RequestList::iterator it, int code, const QHostAddress& source)
 {
     VxNIMPError error;
     error.code = code;
@@ -226,6 +262,7 @@ void VxNIMPClient::Complete(RequestList::iterator it, int code)
     error.command = it->command;
     error.mac = NimpMacToText(it->mac);
     error.password = it->password;
+    error.source = source;
     const VxNIMPVarList vars = it->vars;
     const VxNIMPCallback callback = it->callback;
     void* const arg = it->arg;
@@ -244,16 +281,17 @@ void VxNIMPClient::Complete(RequestList::iterator it, int code)
             emit CallbackFailed(NIMP_ERR_UNKNOWN, QString::fromLocal8Bit(e.what()));
         }
     }
+    // After the callback, which may have sent the next request.
+    if (m_outstanding.empty()) {
+        emit idle();
+    }
 }
 
 void VxNIMPClient::UpdateTimer()
 {
     if (m_outstanding.empty()) {
         m_tick.stop();
-        if (m_drainLoop) {
-            m_drainLoop->quit();
-        }
-    } else if (!m_tick.isActive() && !m_drainLoop) {
+    } else if (!m_tick.isActive()) {
         m_tick.start();
     }
 }

@@ -15,7 +15,6 @@
 #include <functional>
 #include <list>
 
-class QEventLoop;
 class QUdpSocket;
 
 // The outcome handed to a callback.
@@ -27,6 +26,9 @@ struct VxNIMPError
     uint8_t command = 0;
     QString mac; // twelve upper-case hexadecimal digits
     QString password;
+    // The IPv4 address the reply came from (for a Discover, this reply's device); null when
+    // no reply completed the request (its time-out).
+    QHostAddress source;
 };
 
 // Called once for a Get or Set; once per accepted reply and once at the time-out for a
@@ -42,9 +44,9 @@ class VxNIMPClient : public QObject
 public:
     // Raises -1008 when the socket cannot be set up.
     explicit VxNIMPClient(QObject* parent = nullptr);
-    // Runs the event loop: waits up to 6 s for outstanding requests (replies still
-    // complete Get and Set, time-outs are no longer taken), then discards the rest
-    // without callback.
+    // Discards every outstanding request without callback; never runs the event loop. The
+    // bounded wait for outstanding requests at the program's end is the owner's (see
+    // AppCore::Shutdown).
     ~VxNIMPClient() override;
 
     // Where requests go (255.255.255.255 : 64512 unless set); replies are accepted only
@@ -61,11 +63,26 @@ public:
 
     int OutstandingCount() const { return int(m_outstanding.size()); }
 
+    // Discards the outstanding requests sent with this callback argument (CancelAll: every
+    // one) without calling back. Safe from inside a callback.
+    void Cancel(void* arg);
+    void CancelAll();
+
+    // Strict replies: a Get or Set reply counts only when its command byte is the request's
+    // and its digest is the keyed digest of the reply with the request's password, as a
+    // device signs it. Any other reply is dropped as if it had never arrived. Discover
+    // replies are never checked (a discovery carries no password). Off by default: a device
+    // that does not sign its replies would never be answered.
+    void SetStrictReplies(bool on) { m_strictReplies = on; }
+    bool StrictReplies() const { return m_strictReplies; }
+
     // The socket's receive buffer as the kernel granted it, in bytes.
     int ReceiveBufferBytes() const { return m_receiveBufferBytes; }
     quint16 LocalPort() const;
 
 signals:
+    // The last outstanding request has gone (answered, timed out or cancelled).
+    void idle();
     // A callback raised an error. It cannot travel on through the event loop, so it is
     // handed to whoever shows errors.
     void CallbackFailed(int code, const QString& message);
@@ -86,11 +103,20 @@ private:
     };
     using RequestList = std::list<Request>;
 
+    struct Received
+    {
+        QByteArray data;
+        QHostAddress source;
+    };
+
     void ReadPending();
     void ProcessInbox();
-    void HandleDatagram(const QByteArray& datagram);
+    void HandleDatagram(const Received& datagram);
+    // Whether a reply whose number and MAC match the request may complete it.
+    bool Acceptable(const Request& request, const NimpHeader& header,
+                    const QByteArray& datagram) const;
     void Tick();
-    void Complete(RequestList::iterator it, int code);
+    void Complete(RequestList::iterator it, int code, const QHostAddress& source = {});
     void UpdateTimer();
 
     QUdpSocket* m_socket = nullptr;
@@ -102,8 +128,8 @@ private:
     RequestList m_outstanding;
     // Datagrams read from the socket and not yet handled; handling runs outside the
     // socket's readyRead so that a callback's own waits still receive datagrams.
-    QList<QByteArray> m_inbox;
+    QList<Received> m_inbox;
     bool m_inboxScheduled = false;
+    bool m_strictReplies = false;
     int m_receiveBufferBytes = 0;
-    QEventLoop* m_drainLoop = nullptr;
 };

@@ -147,6 +147,8 @@ void Ktr4200Fleet::BuildDevices()
         const QString ip = QHostAddress(nextIp++).toString();
         device->config.ResetToFactory(ip, m_options.netmask, QStringLiteral("AP-") + device->MacText().right(6),
                                       SimDeviceConfig::RegionOfVersion(device->version));
+        if (m_options.deviceNameAt.contains(i))
+            device->config.SetValue(QStringLiteral("device_name"), m_options.deviceNameAt.value(i));
         m_byMac.insert(device->mac, i);
         m_devices.push_back(std::move(device));
     }

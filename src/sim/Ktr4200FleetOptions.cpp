@@ -30,6 +30,8 @@ const OptionDoc Docs[] = {
     {"--fw-version", "TEXT", "firmware version of every device (default 1.02.07u); its last letter is "
                              "the region: e Europe, w worldwide, other US"},
     {"--fw-version-at", "I=TEXT", "firmware version of device I (repeatable)"},
+    {"--device-name-at", "I=TEXT",
+     "device name of device I (repeatable; default AP- and its last six MAC digits)"},
     {"--tftp-port", "N", "port of the console's TFTP server (default 69)"},
     {"--tftp-timeout", "MS", "TFTP retransmission time-out (default 1000)"},
     {"--tftp-retries", "N", "TFTP retransmissions before a transfer fails (default 5)"},
@@ -258,6 +260,8 @@ bool ParseFleetOptions(const QStringList& args, Ktr4200FleetOptions* options, QS
             ok = ToIndexed(value, o.deviceCount, &o.passwordAt);
         else if (name == QLatin1String("--fw-version-at"))
             ok = ToIndexed(value, o.deviceCount, &o.versionAt);
+        else if (name == QLatin1String("--device-name-at"))
+            ok = ToIndexed(value, o.deviceCount, &o.deviceNameAt);
         else if (name == QLatin1String("--silent"))
             ok = ParseIndexList(value, o.deviceCount, &o.silent);
         else if (name == QLatin1String("--not-done"))

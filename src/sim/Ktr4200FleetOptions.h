@@ -30,6 +30,8 @@ struct Ktr4200FleetOptions
     QMap<int, QString> modelAt;
     QMap<int, QString> passwordAt;
     QMap<int, QString> versionAt;
+    // Device names other than the factory one ("AP-" and the last six MAC digits).
+    QMap<int, QString> deviceNameAt;
 
     // The port of the console's TFTP server (devices use 69; tests a high port).
     quint16 tftpPort = 69;

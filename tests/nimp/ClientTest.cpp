@@ -140,12 +140,16 @@ TEST_F(NimpClientTest, DiscoverCollectsEveryDeviceThenTimesOut)
         EXPECT_EQ(o.error.requestNumber, number);
         EXPECT_EQ(o.error.command, NIMP_CMD_DISCOVER);
         EXPECT_EQ(o.error.mac, "FFFFFFFFFFFF");
+        // Each reply names the address it came from: a plain IPv4 address.
+        EXPECT_EQ(o.error.source, QHostAddress(QHostAddress::LocalHost));
+        EXPECT_EQ(o.error.source.protocol(), QAbstractSocket::IPv4Protocol);
         EXPECT_EQ(o.vars.Item(0).sub->Item(1).value, macs[i]);
         EXPECT_EQ(o.vars.Item(0).sub->Item(5).value, "ap" + macs[i].right(1));
         EXPECT_EQ(o.outstandingDuringCallback, 1);
     }
     EXPECT_EQ(recorder.outcomes[3].error.code, NIMP_ERR_TIMEOUT);
     EXPECT_EQ(recorder.outcomes[3].error.message, "(VxNIMP) Timeout!");
+    EXPECT_TRUE(recorder.outcomes[3].error.source.isNull());
     // The time-out carries the last decoded reply's values.
     EXPECT_EQ(recorder.outcomes[3].vars.Item(0).sub->Item(1).value, macs[2]);
     EXPECT_EQ(client->OutstandingCount(), 0);
@@ -383,18 +387,96 @@ TEST_F(NimpClientTest, CallbackMaySendAgainAndRaise)
     EXPECT_EQ(client->OutstandingCount(), 0);
 }
 
-TEST_F(NimpClientTest, DestructionWaitsForOutstandingGet)
+TEST_F(NimpClientTest, DestructionDropsOutstandingRequestsWithoutRunningTheEventLoop)
 {
     Get("001122334455", 1000);
     QNetworkDatagram request;
     ASSERT_TRUE(peer.NextRequest(&request));
-    QTimer::singleShot(100, [&] { peer.Answer(request, 0, VersionRecord("late")); });
-    const int64_t start = TickCount();
+    peer.Answer(request, 0, VersionRecord("late"));
+    ASSERT_TRUE(WaitUntil([&] { return client->OutstandingCount() == 0; }));
+    Get("001122334455", 1000);
+    ASSERT_TRUE(peer.NextRequest(&request));
+    peer.Answer(request, 0, VersionRecord("too late"));
+
+    bool eventLoopRan = false;
+    QTimer::singleShot(0, [&] { eventLoopRan = true; });
     client.reset();
-    ASSERT_EQ(Count(), 1u);
+    EXPECT_FALSE(eventLoopRan);
+    WaitMilliseconds(50);
+    ASSERT_EQ(Count(), 1u); // the first Get's answer only
     EXPECT_EQ(recorder.outcomes[0].vars.Item(0).value, "late");
-    // Ended by the reply, not by the 6 s limit.
-    EXPECT_LT(TickCount() - start, 5000);
+}
+
+TEST_F(NimpClientTest, CancelDropsOnlyTheRequestsOfItsArgument)
+{
+    Recorder other;
+    client->SendRequest("FFFFFFFFFFFF", "", VxNIMPVarList(NimpDiscoveryTable), NIMP_CMD_DISCOVER,
+                        Record, &other, 100);
+    Get("001122334455", 100);
+    client->SendRequest("001122334466", "pw", VxNIMPVarList(NimpVersionTable), NIMP_CMD_GET, Record,
+                        &other, 100);
+    QNetworkDatagram requests[3];
+    for (auto& r : requests)
+        ASSERT_TRUE(peer.NextRequest(&r));
+    bool idle = false;
+    QObject::connect(client.get(), &VxNIMPClient::idle, [&] { idle = true; });
+
+    client->Cancel(&other);
+    EXPECT_EQ(client->OutstandingCount(), 1);
+    EXPECT_FALSE(idle);
+    for (auto& r : requests)
+        peer.Answer(r, 0, VersionRecord("1.0"));
+    ASSERT_TRUE(WaitUntil([&] { return Count() == 1; }));
+    EXPECT_EQ(recorder.outcomes[0].error.mac, "001122334455");
+    EXPECT_TRUE(idle);
+    WaitMilliseconds(50);
+    EXPECT_TRUE(other.outcomes.empty());
+}
+
+// A signed reply, as a device that knows the password sends it.
+QByteArray SignedReply(const QNetworkDatagram& request, uint8_t command, uint8_t status,
+                       const QByteArray& records, const QByteArray& password)
+{
+    NimpHeader h;
+    NimpParseHeader(request.data(), &h);
+    return NimpBuildDatagram(command, h.requestNumber, status, h.mac, records, password);
+}
+
+TEST_F(NimpClientTest, StrictRepliesNeedTheRequestsCommandAndPassword)
+{
+    client->SetStrictReplies(true);
+    const QByteArray records = VersionRecord("2.0");
+    QNetworkDatagram request;
+
+    // Unsigned, signed with another password, and carrying another command: all dropped,
+    // the Get then times out.
+    Get("001122334455", 30);
+    ASSERT_TRUE(peer.NextRequest(&request));
+    peer.Send(request, SignedReply(request, NIMP_CMD_GET, 0, records, {}));
+    peer.Send(request, SignedReply(request, NIMP_CMD_GET, 0, records, "px"));
+    peer.Send(request, SignedReply(request, NIMP_CMD_SET, 0, records, "pw"));
+    ASSERT_TRUE(WaitUntil([&] { return Count() == 1; }));
+    EXPECT_EQ(recorder.outcomes[0].error.code, NIMP_ERR_TIMEOUT);
+
+    // The device's own signed reply is taken, a status too.
+    Get("001122334455", 100);
+    ASSERT_TRUE(peer.NextRequest(&request));
+    peer.Send(request, SignedReply(request, NIMP_CMD_GET, 0, records, "pw"));
+    Get("001122334455", 100);
+    ASSERT_TRUE(peer.NextRequest(&request));
+    peer.Send(request, SignedReply(request, NIMP_CMD_GET, NIMP_STATUS_NOT_DONE, {}, "pw"));
+    ASSERT_TRUE(WaitUntil([&] { return Count() == 3; }));
+    EXPECT_EQ(recorder.outcomes[1].error.code, 0);
+    EXPECT_EQ(recorder.outcomes[1].vars.Item(0).value, "2.0");
+    EXPECT_EQ(recorder.outcomes[2].error.code, NIMP_ERR_NOT_DONE);
+
+    // Without strict replies the unsigned reply with another command is taken.
+    client->SetStrictReplies(false);
+    Get("001122334455", 100);
+    ASSERT_TRUE(peer.NextRequest(&request));
+    peer.Send(request, SignedReply(request, NIMP_CMD_SET, 0, records, {}));
+    ASSERT_TRUE(WaitUntil([&] { return Count() == 4; }));
+    EXPECT_EQ(recorder.outcomes[3].error.code, 0);
 }
 
 TEST(NimpClient, ReceiveBufferIsEnlarged)

@@ -457,7 +457,10 @@ void TMainForm::closeEvent(QCloseEvent* event)
         return;
     }
     CloseProgress();
-    if (m_core)
-        m_core->TftpServer().Stop();
+    if (m_core) {
+        // The engine's last waits run the event loop: no operation may start meanwhile.
+        setBusy(true);
+        m_core->Shutdown();
+    }
     event->accept();
 }
