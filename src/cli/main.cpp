@@ -4,6 +4,7 @@
 #include "cli/CliCommand.h"
 #include "cli/Demo.h"
 #include "cli/Screenshots.h"
+#include "common/ProgramVersion.h"
 #include "common/VxError.h"
 #include "common/ui/VxMessageBox.h"
 #include "sim/Ktr4200Fleet.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/ProgramVersion.h"
+
 #include <QDialog>
 
 // The about box: the program's icon, name, version and notice.
@@ -12,4 +14,4 @@ public:
 };
 
 inline constexpr const char* ProgramName = "Varnix SkyRay Multiple Nodewarden";
-inline constexpr const char* ProgramVersionText = "Version 1.1 (Build 2003/3/18)";
+inline constexpr const char* ProgramVersionText = "Version " NW_VERSION_TEXT;
