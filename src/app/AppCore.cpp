@@ -2,6 +2,8 @@
 
 #include "app/AppErrors.h"
 #include "app/CommandQueue.h"
+#include "app/DiscoveredMacs.h"
+#include "app/TftpPortAdvice.h"
 #include "app/VxNIMPRequest2EditsRepeat.h"
 #include "common/VxNetInterface.h"
 #include "common/VxError.h"
@@ -200,6 +202,8 @@ void AppCore::Discover()
     if (m_ui)
         m_ui->CloseProgress();
     m_log.AppendLine(QString::number(m_devices.Count()) + QString::fromLatin1(DiscoveredSuffix));
+    // Only a convenience for shell completion: a folder that refuses it changes nothing here.
+    SaveDiscoveredMacs(m_dataFolder, m_devices);
 }
 
 void AppCore::RunWithProgress(const QString& caption, const QString& prompt)
@@ -289,7 +293,11 @@ QString AppCore::ServeFile(DeviceRow* row, ServeDirection direction, const QStri
     } catch (const VxError& e) {
         // The server knows why its port could not be bound (port 69 needs privileges).
         const QString detail = m_tftp->StartErrorDetail();
-        throw VxError(e.code(), detail.isEmpty() ? e.message() : e.message() + QLatin1Char(' ') + detail);
+        QString message = detail.isEmpty() ? e.message() : e.message() + QLatin1Char(' ') + detail;
+        const QString advice = TftpPortAdvice(m_settings.tftpPort, SettingsPath());
+        if (!advice.isEmpty())
+            message += QStringLiteral(".\n") + advice;
+        throw VxError(e.code(), message);
     }
     if (m_settings.developerMode)
         LogAction(QStringLiteral("Tftp sever path:") + info.absolutePath());

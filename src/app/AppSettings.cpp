@@ -65,6 +65,19 @@ private:
     QStringList* m_warnings;
 };
 
+// Where installed programs live: root may write there, but a data folder there would mix the
+// console's files with the system's and outlive the package.
+bool isSystemProgramFolder(const QString& folder)
+{
+    static const char* const folders[] = {"/bin",      "/sbin",          "/usr/bin",
+                                          "/usr/sbin", "/usr/local/bin", "/usr/local/sbin"};
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    for (const char* f : folders)
+        if (canonical == QLatin1String(f))
+            return true;
+    return false;
+}
+
 } // namespace
 
 AppSettings LoadSettings(const QString& iniPath, QStringList* warnings)
@@ -125,7 +138,7 @@ QString ResolveDataFolder(const QString& homeOption)
         const QString exeDir = QCoreApplication::applicationDirPath();
         const QFileInfo dir(exeDir);
         if (QFileInfo::exists(QDir(exeDir).filePath(QString::fromLatin1(SettingsFileName))) ||
-            dir.isWritable())
+            (dir.isWritable() && !isSystemProgramFolder(exeDir)))
             return exeDir;
     }
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);

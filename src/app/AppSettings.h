@@ -55,7 +55,8 @@ inline constexpr const char* SettingsSection = "System";
 AppSettings LoadSettings(const QString& iniPath, QStringList* warnings);
 
 // The data folder: --home DIR, else $NODEWARDEN_HOME, else the executable's folder when it
-// holds system.ini or is writable, else the per-user data folder.
+// holds system.ini or is writable (a system folder of programs such as /usr/bin only when it
+// holds system.ini), else the per-user data folder.
 QString ResolveDataFolder(const QString& homeOption);
 // Creates the data folder with Config/Temp and firmware when they are missing; raises a VxError
 // when that is not possible.
