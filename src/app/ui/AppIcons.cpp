@@ -34,19 +34,25 @@ void drawAccessPoint(QPainter& g, const QRectF& r, const QColor& colour)
 
 } // namespace
 
+QImage ProgramIconImage(int size)
+{
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter g(&image);
+    g.setRenderHint(QPainter::Antialiasing);
+    g.setBrush(Sea);
+    g.setPen(Qt::NoPen);
+    g.drawRoundedRect(QRectF(0, 0, size, size), size * 0.18, size * 0.18);
+    drawAccessPoint(g, QRectF(size * 0.08, size * 0.05, size * 0.84, size * 0.9),
+                    QColor(235, 240, 245));
+    return image;
+}
+
 QIcon ProgramIcon()
 {
     QIcon icon;
-    for (int size : {16, 32, 48, 64}) {
-        QPixmap p = canvas(size);
-        QPainter g(&p);
-        g.setRenderHint(QPainter::Antialiasing);
-        g.setBrush(Sea);
-        g.setPen(Qt::NoPen);
-        g.drawRoundedRect(QRectF(0, 0, size, size), size * 0.18, size * 0.18);
-        drawAccessPoint(g, QRectF(size * 0.08, size * 0.05, size * 0.84, size * 0.9), QColor(235, 240, 245));
-        icon.addPixmap(p);
-    }
+    for (int size : {16, 32, 48, 64})
+        icon.addPixmap(QPixmap::fromImage(ProgramIconImage(size)));
     return icon;
 }
 
