@@ -15,6 +15,9 @@ packages=(
   iproute2 procps time
   # fuzz targets (libFuzzer with ASan/UBSan) and their seed script
   clang libclang-rt-14-dev python3
+  # the Debian package (dependencies from dpkg-shlibdeps, the capability for port 69), its check
+  # in a clean Debian 12 root, and the man pages' check
+  dpkg-dev file libcap2-bin debootstrap groff-base
 )
 
 missing=()

@@ -163,7 +163,14 @@ if [[ $caps == *cap_net_bind_service=ep* ]]; then
   out=$(in_root_offline timeout -s INT 3 setpriv --reuid=65534 --regid=65534 --clear-groups \
     /usr/bin/nodewarden tftpd --root /tmp --address 127.0.0.1 2>&1 || true)
   [[ $out == *"Serving /tmp on 127.0.0.1 port 69"* ]] || fail "a normal user could not serve port 69: $out"
-  note "capability set; a normal user's server binds port 69"
+  # The window too runs for a normal user under the capability (drawn offscreen over the
+  # demo's simulated fleet on the root's own loopback).
+  in_root_offline env HOME=/tmp QT_QPA_PLATFORM=offscreen timeout 120 setpriv --reuid=65534 \
+    --regid=65534 --clear-groups nodewarden --screenshots /tmp/shots >"$work/window.log" 2>&1 ||
+    { cat "$work/window.log" >&2; fail "the window did not run for a normal user"; }
+  [ -s "$rootfs/tmp/shots/main-window.png" ] || fail "the window drew nothing"
+  rm -rf "$rootfs/tmp/shots"
+  note "capability set; a normal user's server binds port 69 and the window runs"
 else
   grep -q "setcap cap_net_bind_service=+ep /usr/bin/nodewarden" "$work/install.log" ||
     fail "no capability and the installation did not say what to do"

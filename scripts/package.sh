@@ -7,6 +7,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${NW_PACKAGE_BUILD_DIR:-$root/build-release}
+"$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNW_WERROR=ON \
   -DNW_BUILD_TESTS=OFF -DNW_BUILD_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"
