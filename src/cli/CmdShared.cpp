@@ -2,8 +2,10 @@
 
 #include "app/AppCore.h"
 #include "app/CommandQueue.h"
+#include "app/DataFolderLock.h"
 #include "app/DeviceListModel.h"
 #include "cli/CliCommand.h"
+#include "common/VxError.h"
 #include "config/ConfigFileTarget.h"
 
 #include <QCoreApplication>
@@ -99,6 +101,9 @@ CliSession::CliSession(bool assumeYes)
 {
     const QString folder = ResolveDataFolder(CliGlobals().home);
     PrepareDataFolder(folder);
+    m_folderLock = std::make_unique<DataFolderLock>(folder);
+    if (QString error; !m_folderLock->TryLock(&error))
+        throw VxError(AppErrorDataFolderInUse, error);
     m_core = std::make_unique<AppCore>(folder);
     m_ui = std::make_unique<CliOperationUi>(*m_core, assumeYes);
     // Lines logged while the engine started (settings that were ignored) come first.

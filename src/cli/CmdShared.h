@@ -12,6 +12,7 @@
 
 class AppCore;
 class ConfigFileTarget;
+class DataFolderLock;
 struct DeviceRow;
 class QSocketNotifier;
 class QTimer;
@@ -81,6 +82,9 @@ public:
     void DiscoverAndSelect(const QStringList& macs, bool all);
 
 private:
+    // Held from the start to the end of the run: the staged files of the data folder are
+    // this run's alone.
+    std::unique_ptr<DataFolderLock> m_folderLock;
     std::unique_ptr<ConfigFileTarget> m_config;
     std::unique_ptr<AppCore> m_core;
     std::unique_ptr<CliOperationUi> m_ui;
