@@ -271,10 +271,11 @@ TEST(BatchUpgrade, AnImageThatCannotBeUsedIsRefusedBeforeAnythingIsSent)
             ADD_FAILURE() << "accepted " << image.toStdString();
         } catch (const VxError& e) {
             EXPECT_EQ(e.code(), AppErrorFirmwareImage);
-            if (image == saved)
+            if (image == saved) {
                 EXPECT_EQ(e.message(), saved + QStringLiteral(" is a configuration file (its first "
                                                               "line is the model name KTR-4200), "
                                                               "not a firmware image."));
+            }
         }
     }
     EXPECT_EQ(bed.fleet->DatagramsReceived(), afterDiscover);

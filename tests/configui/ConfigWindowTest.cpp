@@ -386,7 +386,9 @@ namespace {
 void typeKeys(const QString& keys)
 {
     for (const QChar ch : keys) {
-        QTest::keyClick(QApplication::focusWidget(), ch.toLatin1());
+        // Nothing has the focus once a window has closed: the keys go nowhere.
+        if (QWidget* focus = QApplication::focusWidget())
+            QTest::keyClick(focus, ch.toLatin1());
         Settle();
     }
 }

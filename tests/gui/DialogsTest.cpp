@@ -29,7 +29,9 @@ QList<QLineEdit*> octetsOf(QFrame* panel)
 void typeKeys(const QString& keys)
 {
     for (const QChar ch : keys) {
-        QTest::keyClick(QApplication::focusWidget(), ch.toLatin1());
+        // Nothing has the focus once a window has closed: the keys go nowhere.
+        if (QWidget* focus = QApplication::focusWidget())
+            QTest::keyClick(focus, ch.toLatin1());
         Settle();
     }
 }
@@ -134,6 +136,8 @@ TEST(SetIPDialog, AddressesNoDeviceCanUseAreRefusedWithTheReason)
     TSetIPForm form(nullptr);
     ASSERT_TRUE(ShowActive(&form));
     const auto refused = [&](const char* ip, const char* mask) {
+        if (!form.isVisible())
+            return QStringLiteral("<accepted>");
         typeAddress(form.PanelIPBegin(), QString::fromLatin1(ip));
         typeAddress(form.PanelMask(), QString::fromLatin1(mask));
         const qsizetype before = boxes.texts.size();

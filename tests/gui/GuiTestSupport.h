@@ -81,5 +81,6 @@ inline QStringList ListedNames(QFileDialog* dialog, const QString& known)
 inline void TypeBurst(const QString& keys)
 {
     for (const QChar ch : keys)
-        QTest::keyClick(QApplication::focusWidget(), ch.toLatin1());
+        if (QWidget* focus = QApplication::focusWidget())
+            QTest::keyClick(focus, ch.toLatin1());
 }
