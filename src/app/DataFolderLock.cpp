@@ -20,6 +20,11 @@ bool DataFolderLock::TryLock(QString* error)
         return true;
     if (m_lock->tryLock(0))
         return true;
+    // A folder this process cannot write holds no staged files of its: there is nothing to
+    // guard, and commands that write nothing (discover) still run there.
+    if (m_lock->error() != QLockFile::LockFailedError &&
+        !QFileInfo(QFileInfo(m_path).absolutePath()).isWritable())
+        return true;
     if (error) {
         if (m_lock->error() == QLockFile::LockFailedError) {
             qint64 pid = 0;

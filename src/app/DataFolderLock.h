@@ -16,7 +16,8 @@ public:
 
     // Takes the lock. False when another process holds it; *error then says which one (its
     // process id, host and program) and what to do. A lock left by a process of this host
-    // that no longer runs is taken over.
+    // that no longer runs is taken over. True without a lock in a folder this process cannot
+    // write.
     bool TryLock(QString* error);
     void Unlock();
     bool IsLocked() const;
