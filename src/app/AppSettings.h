@@ -51,8 +51,13 @@ inline constexpr const char* SettingsSection = "System";
 
 // Reads every key of [System] from the ini file; a missing file or key keeps the default.
 // A key holding a value that cannot be used keeps its default and adds a line to warnings
-// naming the key. A stored access password that cannot be decrypted raises its VxError.
+// naming the key; a stored access password that cannot be decrypted gives the empty password.
 AppSettings LoadSettings(const QString& iniPath, QStringList* warnings);
+
+// The warning for a NimpWirelessAP value that cannot be decrypted (%1 the reason).
+inline constexpr const char* UnreadablePasswordText =
+    "Setting NimpWirelessAP cannot be read (%1): the access password is empty until the "
+    "System setting dialog saves a new one.";
 
 // The data folder: --home DIR, else $NODEWARDEN_HOME, else the executable's folder when it
 // holds system.ini or is writable, else the per-user data folder.

@@ -2,9 +2,11 @@
 
 #include "app/AppCore.h"
 #include "app/CommandQueue.h"
+#include "app/DataFolderLock.h"
 #include "app/DeviceListModel.h"
 #include "cli/CliCommand.h"
 #include "common/TextHelpers.h"
+#include "common/VxError.h"
 #include "config/ConfigFileTarget.h"
 
 #include <QCoreApplication>
@@ -117,6 +119,9 @@ CliSession::CliSession(bool assumeYes) : m_engine(std::make_shared<Engine>())
     const QString folder = ResolveDataFolder(CliGlobals().home);
     PrepareDataFolder(folder);
     Engine& e = *m_engine;
+    e.folderLock = std::make_unique<DataFolderLock>(folder);
+    if (QString error; !e.folderLock->TryLock(&error))
+        throw VxError(AppErrorDataFolderInUse, error);
     e.core = std::make_unique<AppCore>(folder);
     if (CliGlobals().parallel > 0)
         e.core->MutableSettings().parallelTransfers = CliGlobals().parallel;

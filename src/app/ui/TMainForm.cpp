@@ -3,6 +3,7 @@
 #include "app/AppCore.h"
 #include "app/BatchOperations.h"
 #include "app/CommandQueue.h"
+#include "app/DataFolderLock.h"
 #include "app/ui/AppIcons.h"
 #include "app/ui/TAboutForm.h"
 #include "app/ui/TProgressForm.h"
@@ -10,6 +11,7 @@
 #include "app/ui/TSystemForm.h"
 #include "common/VxError.h"
 #include "common/ui/ApplyLayout.h"
+#include "common/ui/FileDialogFilter.h"
 #include "common/ui/VxImageList.h"
 #include "common/ui/VxMessageBox.h"
 #include "config/ui/ConfigurationTask.h"
@@ -58,7 +60,8 @@ TMainForm::TMainForm(const QString& dataFolder, QWidget* parent) : QMainWindow(p
     setWindowIcon(ProgramIcon());
     execDialog = [](QDialog* d) { return d->exec(); };
     chooseFirmwareFile = [this](const QString& folder) {
-        return QFileDialog::getOpenFileName(this, FirmwareDialogTitle, folder, QStringLiteral("*.*"));
+        return QFileDialog::getOpenFileName(this, FirmwareDialogTitle, folder,
+                                            QString::fromLatin1(AllFilesFilter));
     };
 
     buildControls();
@@ -280,6 +283,12 @@ void TMainForm::runOperation(const std::function<void()>& operation)
 {
     if (m_busy || !m_core || m_core->Busy())
         return;
+    // The staged files of the data folder are this console's until the operation ends.
+    DataFolderLock folderLock(m_core->DataFolder());
+    if (QString error; !folderLock.TryLock(&error)) {
+        showError(error);
+        return;
+    }
     setBusy(true);
     try {
         operation();
@@ -355,7 +364,7 @@ void TMainForm::TB_SetIPClick()
     if (m_core->Devices().SelectedCount() == 1)
         dialog->SetSingleMode();
     else
-        dialog->SetMultipleMode();
+        dialog->SetMultipleMode(m_core->Devices().SelectedCount());
     if (execDialog(dialog.get()) != QDialog::Accepted)
         return;
     const QString ip = dialog->IPAddress();
