@@ -2,6 +2,7 @@
 
 #include "app/AppErrors.h"
 #include "app/CommandQueue.h"
+#include "app/OperationSummary.h"
 #include "app/VxNIMPRequest2EditsRepeat.h"
 #include "common/VxNetInterface.h"
 #include "common/VxError.h"
@@ -14,6 +15,7 @@
 #include "tftp/VxTFTPServer.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 
 namespace {
 const QString DiscoverCaption = QStringLiteral("Discover the devices");
@@ -56,6 +58,7 @@ AppCore::AppCore(const QString& dataFolder, QObject* parent)
     connect(m_discovery.get(), &VxNIMPRequest2Controls::replyError, this,
             [this](int code, const QString& message) { ReportError(VxError(code, message)); });
     LoadSettings();
+    m_log.WriteToFolder(LogFolder(), m_settings.logKeepDays);
 }
 
 AppCore::~AppCore()
@@ -82,6 +85,11 @@ void AppCore::LoadSettings()
 QString AppCore::SettingsPath() const
 {
     return QDir(m_dataFolder).filePath(QString::fromLatin1(SettingsFileName));
+}
+
+QString AppCore::LogFolder() const
+{
+    return QDir(m_dataFolder).filePath(QStringLiteral("Logs"));
 }
 
 QString AppCore::TempDirectory() const
@@ -168,24 +176,32 @@ void AppCore::Discover()
     m_log.AppendLine(QString::number(m_devices.Count()) + QString::fromLatin1(DiscoveredSuffix));
 }
 
-void AppCore::RunWithProgress(const QString& caption, const QString& prompt)
+void AppCore::RunWithProgress(const QString& caption, const QString& prompt,
+                              const std::function<void()>& beforeSummary)
 {
     if (Busy())
         throw VxError(AppErrorBusy, QStringLiteral("An operation is already running."));
     m_devices.SetSelectionLocked(true);
+    const QList<DeviceRow*> rows = m_devices.SelectedRows();
+    QElapsedTimer clock;
+    clock.start();
+    const auto finish = [&] {
+        if (m_ui)
+            m_ui->CloseProgress();
+        if (beforeSummary)
+            beforeSummary();
+        LogAction(OperationSummaryLine(caption, m_devices, rows, clock.elapsed()));
+        m_devices.SetSelectionLocked(false);
+    };
     if (m_ui)
         m_ui->ShowProgress(caption, prompt, true);
     try {
         m_queue->Run();
     } catch (const VxError&) {
-        if (m_ui)
-            m_ui->CloseProgress();
-        m_devices.SetSelectionLocked(false);
+        finish();
         throw;
     }
-    if (m_ui)
-        m_ui->CloseProgress();
-    m_devices.SetSelectionLocked(false);
+    finish();
 }
 
 void AppCore::SetIP(const QString& firstAddress, const QString& netmask)

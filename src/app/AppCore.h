@@ -6,6 +6,7 @@
 #include "app/OperationUi.h"
 
 #include <QObject>
+#include <functional>
 #include <memory>
 
 class CommandQueue;
@@ -32,6 +33,7 @@ public:
     void LoadSettings();
 
     const QString& DataFolder() const { return m_dataFolder; }
+    QString LogFolder() const; // Logs
     QString SettingsPath() const;
     QString TempDirectory() const; // Config/Temp
     QString FirmwareDirectory() const;
@@ -65,7 +67,11 @@ public:
     void Discover();
     // Shows the progress display, runs the queue (event loop), closes the display. The
     // selection is locked meanwhile. Errors of the queue close the display and are raised.
-    void RunWithProgress(const QString& caption, const QString& prompt);
+    // Either way the operation ends with its summary line in the log (OperationSummaryLine
+    // with the caption); beforeSummary, when given, runs just before it, the selection still
+    // locked, to give the rows their last word.
+    void RunWithProgress(const QString& caption, const QString& prompt,
+                         const std::function<void()>& beforeSummary = {});
     // The Set IP operation on the selected rows: the first address as given, the next rows
     // the following addresses (after .254 comes .1).
     void SetIP(const QString& firstAddress, const QString& netmask);

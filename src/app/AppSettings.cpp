@@ -109,6 +109,7 @@ AppSettings LoadSettings(const QString& iniPath, QStringList* warnings)
         else
             s.tftpServerAddress = a.toString();
     }
+    s.logKeepDays = int(r.integer("LogKeepDays", 30, 0, 100000));
     return s;
 }
 

@@ -36,6 +36,9 @@ struct AppSettings
     quint16 tftpPort = 69;
     // The address devices are told to fetch from and put to; empty: chosen per device.
     QString tftpServerAddress;
+
+    // Days the log's day files are kept (Logs/ of the data folder); 0 keeps them all.
+    int logKeepDays = 30;
 };
 
 // The value of fleetmgr that switches developer mode on.
