@@ -2,15 +2,14 @@
 
 #include "app/AppCore.h"
 #include "app/CommandQueue.h"
+#include "app/DeviceListExport.h"
 #include "app/DeviceListModel.h"
 #include "cli/CliCommand.h"
+#include "common/TextHelpers.h"
 #include "config/ConfigFileTarget.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -280,7 +279,7 @@ bool CliOperationUi::AskYesNo(const QString& text, const QString& caption)
 void CliOperationUi::PrintLogLine(const QString& line)
 {
     clearProgressLine();
-    std::fprintf(stderr, "%s\n", qPrintable(line));
+    std::fprintf(stderr, "%s\n", qPrintable(EscapeUntrusted(line)));
     std::fflush(stderr);
 }
 
@@ -326,22 +325,6 @@ void CliOperationUi::drawProgress()
     m_lineDrawn = true;
 }
 
-QByteArray RowsToJson(AppCore& core, const QList<DeviceRow*>& rows)
-{
-    DeviceListModel& devices = core.Devices();
-    QJsonArray array;
-    for (DeviceRow* row : rows) {
-        QJsonObject object;
-        for (int c = 0; c < DeviceListModel::ColumnCount; ++c) {
-            const std::optional<QString> cell = devices.Cell(row, c);
-            if (cell)
-                object.insert(DeviceListModel::ColumnNames().at(c), *cell);
-        }
-        array.append(object);
-    }
-    return QJsonDocument(array).toJson(QJsonDocument::Indented);
-}
-
 int ReportSelectedRows(AppCore& core, bool json)
 {
     DeviceListModel& devices = core.Devices();
@@ -350,13 +333,14 @@ int ReportSelectedRows(AppCore& core, bool json)
     for (DeviceRow* row : rows)
         allOk = allOk && devices.GetStatus(row) == StatusOk;
     if (json) {
-        std::fputs(RowsToJson(core, rows).constData(), stdout);
+        std::fputs(DeviceRowsToJson(devices, rows).constData(), stdout);
     } else {
         for (DeviceRow* row : rows)
-            std::printf("%s  %-15s  %s\n",
-                        qPrintable(devices.GetField(row, QStringLiteral("Mac Address"))),
-                        qPrintable(devices.GetField(row, QStringLiteral("IP Address"))),
-                        qPrintable(devices.GetStatus(row)));
+            std::printf(
+                "%s  %-15s  %s\n",
+                qPrintable(EscapeUntrusted(devices.GetField(row, QStringLiteral("Mac Address")))),
+                qPrintable(EscapeUntrusted(devices.GetField(row, QStringLiteral("IP Address")))),
+                qPrintable(EscapeUntrusted(devices.GetStatus(row))));
     }
     std::fflush(stdout);
     return allOk ? ExitAllOk : ExitSomeFailed;
