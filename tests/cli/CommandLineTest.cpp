@@ -61,7 +61,9 @@ struct CliBed
     {
         LoopbackFleet::WriteSystemIni(
             home.path(),
-            loopback.SystemKeys({{QStringLiteral("ConfigUploadTime"), QStringLiteral("3")}}, {}));
+            loopback.SystemKeys({{QStringLiteral("ConfigUploadTime"), QStringLiteral("3")},
+                                 {QStringLiteral("RebootTime"), QStringLiteral("1")}},
+                                {}));
     }
     ~CliBed() { loopback.fleet->Stop(); }
     SimDevice& device(int i) { return loopback.fleet->Device(i); }
@@ -203,6 +205,28 @@ TEST(CommandLine, DiscoverCsvIsReadByACsvReaderAndNoAnswerIsExitStatusOne)
     const CliRun none = nodewarden(empty.path(), {"discover"});
     EXPECT_EQ(none.exitCode, 1);
     EXPECT_TRUE(none.err.contains(QStringLiteral("no device answered"))) << none.err.toStdString();
+}
+
+TEST(CommandLine, WriteConfigOfABackupFileRestoresTheDevice)
+{
+    CliBed bed(2);
+    ASSERT_TRUE(bed.loopback.started);
+    SimDevice& device = bed.device(1);
+    device.config.SetValue(QStringLiteral("device_name"), QStringLiteral("Hall"));
+    device.config.SetValue(QStringLiteral("80211b_ssid"), QStringLiteral("guests"));
+    const QString out = QDir(bed.home.path()).filePath(QStringLiteral("saved"));
+    const CliRun backup =
+        nodewarden(bed.home.path(), {"backup", "--mac", device.MacText(), "--output", out});
+    ASSERT_EQ(backup.exitCode, 0) << backup.err.toStdString();
+    const QByteArray saved = device.config.Render(device.model);
+
+    device.config.SetValue(QStringLiteral("device_name"), QStringLiteral("Changed"));
+    device.config.SetValue(QStringLiteral("80211b_ssid"), QStringLiteral("changed"));
+    const CliRun restore =
+        nodewarden(bed.home.path(), {"write-config", "--mac", device.MacText(), "--file",
+                                     QDir(out).filePath(device.MacText() + ".cfg"), "--yes"});
+    EXPECT_EQ(restore.exitCode, 0) << restore.err.toStdString();
+    EXPECT_EQ(device.config.Render(device.model), saved);
 }
 
 #endif
