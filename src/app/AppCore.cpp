@@ -177,12 +177,13 @@ void AppCore::Discover()
 }
 
 void AppCore::RunWithProgress(const QString& caption, const QString& prompt,
-                              const std::function<void()>& beforeSummary)
+                              const std::function<void()>& beforeSummary,
+                              const QList<DeviceRow*>& summaryRows)
 {
     if (Busy())
         throw VxError(AppErrorBusy, QStringLiteral("An operation is already running."));
     m_devices.SetSelectionLocked(true);
-    const QList<DeviceRow*> rows = m_devices.SelectedRows();
+    const QList<DeviceRow*> rows = summaryRows.isEmpty() ? m_devices.SelectedRows() : summaryRows;
     QElapsedTimer clock;
     clock.start();
     const auto finish = [&] {
@@ -243,7 +244,7 @@ void AppCore::ReadConfiguration(DeviceRow* row)
                         m_settings.configUploadTime + m_settings.timingTolerance,
                         {m_settings.accessPassword, file});
     m_queue->AddCommand(cmdLoadConfig, row, 0, {file});
-    RunWithProgress(GetConfigCaption, GetConfigPrompt);
+    RunWithProgress(GetConfigCaption, GetConfigPrompt, {}, {row});
 }
 
 QString AppCore::TftpServerAddressFor(const DeviceRow* row) const

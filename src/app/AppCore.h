@@ -69,9 +69,11 @@ public:
     // selection is locked meanwhile. Errors of the queue close the display and are raised.
     // Either way the operation ends with its summary line in the log (OperationSummaryLine
     // with the caption); beforeSummary, when given, runs just before it, the selection still
-    // locked, to give the rows their last word.
+    // locked, to give the rows their last word. The summary counts the selected rows, or
+    // summaryRows when the operation works on fewer.
     void RunWithProgress(const QString& caption, const QString& prompt,
-                         const std::function<void()>& beforeSummary = {});
+                         const std::function<void()>& beforeSummary = {},
+                         const QList<DeviceRow*>& summaryRows = {});
     // The Set IP operation on the selected rows: the first address as given, the next rows
     // the following addresses (after .254 comes .1).
     void SetIP(const QString& firstAddress, const QString& netmask);

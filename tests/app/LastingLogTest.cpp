@@ -102,4 +102,11 @@ TEST(LastingLog, EveryOperationEndsWithOneSummaryLine)
         QLatin1Char(' ') + QRegularExpression::escape(status) + QStringLiteral(R"(\) in \d+ s$)"));
     EXPECT_TRUE(summary.match(last).hasMatch()) << last.toStdString();
     EXPECT_EQ(fileLines(bed.core->Log().FilePathToday()).last().section(QLatin1Char(' '), 1), last);
+
+    // Reading one device for the configuration window counts that device, whatever is selected.
+    bed.core->ReadConfiguration(bed.rowOf(0));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral(R"( Get config: 1 OK, 0 failed in \d+ s$)"))
+                    .match(bed.core->Log().Lines().last())
+                    .hasMatch())
+        << bed.core->Log().Lines().last().toStdString();
 }
