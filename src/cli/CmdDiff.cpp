@@ -58,7 +58,6 @@ int runDiff(const QStringList& argv)
 
 const CliCommandRegistration registration(
     {QStringLiteral("diff"),
-     QStringLiteral("diff FILE_A FILE_B           the settings two configuration files differ in"),
-     runDiff});
+     QStringLiteral("diff FILE_A FILE_B           compare two configuration files"), runDiff});
 
 } // namespace
