@@ -264,16 +264,6 @@ int DeviceListModel::SelectedCount() const
     return int(std::count(flags.begin(), flags.end(), 1));
 }
 
-bool DeviceListModel::IsSelected(const DeviceRow* row) const
-{
-    if (!row)
-        return false;
-    if (m_locked)
-        return m_locked->contains(const_cast<DeviceRow*>(row));
-    const QModelIndex at = toSelectionIndex(row->index, 0);
-    return at.isValid() && SelectionModel()->isRowSelected(at.row(), at.parent());
-}
-
 void DeviceListModel::SetSelectionLocked(bool locked)
 {
     if (locked && !m_locked)

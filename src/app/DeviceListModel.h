@@ -102,7 +102,6 @@ public:
     void ClearSelection();
     QList<DeviceRow*> SelectedRows() const; // in list order
     int SelectedCount() const;
-    bool IsSelected(const DeviceRow* row) const;
     void SetSelectionLocked(bool locked);
     bool SelectionLocked() const { return m_locked.has_value(); }
 

@@ -16,7 +16,6 @@ public:
     // Shows only the rows that hold the text (either case) in one of the filter columns;
     // the empty text shows every row.
     void SetFilterText(const QString& text);
-    const QString& FilterText() const { return m_filterText; }
     // The columns the filter text is looked for in (the columns the view shows).
     void SetFilterColumns(const QSet<int>& columns);
 
