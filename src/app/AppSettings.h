@@ -40,6 +40,9 @@ struct AppSettings
     QString tftpServerAddress;
     // How many devices may transfer (or wait for a reply that holds the queue) at once.
     int parallelTransfers = 8;
+
+    // Days the log's day files are kept (Logs/ of the data folder); 0 keeps them all.
+    int logKeepDays = 30;
 };
 
 inline constexpr int MaxParallelTransfers = 64;

@@ -30,7 +30,7 @@ private:
 };
 
 // The error code of a data folder that another console holds.
-inline constexpr int AppErrorDataFolderInUse = -2021;
+inline constexpr int AppErrorDataFolderInUse = -2022;
 
 inline constexpr const char* DataFolderLockName = "nodewarden.lock";
 // %1 the data folder, %2 the holder's process id, %3 its host, %4 its program.

@@ -3,6 +3,7 @@
 #include "app/AppCore.h"
 #include "app/CommandQueue.h"
 #include "app/DataFolderLock.h"
+#include "app/DeviceListExport.h"
 #include "app/DeviceListModel.h"
 #include "cli/CliCommand.h"
 #include "common/TextHelpers.h"
@@ -11,9 +12,6 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -358,22 +356,6 @@ void CliOperationUi::drawProgress()
     m_lineDrawn = true;
 }
 
-QByteArray RowsToJson(AppCore& core, const QList<DeviceRow*>& rows)
-{
-    DeviceListModel& devices = core.Devices();
-    QJsonArray array;
-    for (DeviceRow* row : rows) {
-        QJsonObject object;
-        for (int c = 0; c < DeviceListModel::ColumnCount; ++c) {
-            const std::optional<QString> cell = devices.Cell(row, c);
-            if (cell)
-                object.insert(DeviceListModel::ColumnNames().at(c), *cell);
-        }
-        array.append(object);
-    }
-    return QJsonDocument(array).toJson(QJsonDocument::Indented);
-}
-
 int ReportSelectedRows(AppCore& core, bool json)
 {
     DeviceListModel& devices = core.Devices();
@@ -382,7 +364,7 @@ int ReportSelectedRows(AppCore& core, bool json)
     for (DeviceRow* row : rows)
         allOk = allOk && devices.GetStatus(row) == StatusOk;
     if (json) {
-        std::fputs(RowsToJson(core, rows).constData(), stdout);
+        std::fputs(DeviceRowsToJson(devices, rows).constData(), stdout);
     } else {
         for (DeviceRow* row : rows)
             std::printf(

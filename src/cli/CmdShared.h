@@ -141,5 +141,3 @@ private:
 int ReportSelectedRows(AppCore& core, bool json);
 // Says so on standard error and returns true when Discover selected no device.
 bool NoDeviceSelected(AppCore& core, const char* command);
-// The rows as a JSON array: an object per row, the column names as keys, missing cells left out.
-QByteArray RowsToJson(AppCore& core, const QList<DeviceRow*>& rows);

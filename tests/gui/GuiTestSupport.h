@@ -32,9 +32,17 @@ public:
         }
         return (buttons & QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
     }
+    QMessageBox::StandardButton ShowDetailed(QWidget* owner, const QString& text, const QString& detail,
+                                             const QString& caption, QMessageBox::StandardButtons buttons,
+                                             QMessageBox::Icon icon) override
+    {
+        details.append(detail);
+        return Show(owner, text, caption, buttons, icon);
+    }
     void Beep() override { ++beeps; }
 
     QStringList texts;
+    QStringList details;
     QStringList captions;
     std::deque<QMessageBox::StandardButton> answers;
     int beeps = 0;

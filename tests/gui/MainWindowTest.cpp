@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -226,11 +227,23 @@ TEST(MainWindow, FirmwareUpgradeAsksItsQuestionsBeforeSendingAnything)
     EXPECT_EQ(boxes.texts, QStringList{QStringLiteral("Do you want to set configurations to all devices?")});
     EXPECT_EQ(folderAsked, bed.core().FirmwareDirectory());
 
-    w.chooseFirmwareFile = [&](const QString& folder) { return QDir(folder).filePath(QStringLiteral("image.bin")); };
+    const QByteArray image = "FW_VERSION=2.00.01u\n" + QByteArray(12345, 'x');
+    const QString imagePath = QDir(bed.core().FirmwareDirectory()).filePath(QStringLiteral("ktr-2.00.bin"));
+    QFile imageFile(imagePath);
+    ASSERT_TRUE(imageFile.open(QIODevice::WriteOnly));
+    imageFile.write(image);
+    imageFile.close();
+    w.chooseFirmwareFile = [&](const QString&) { return imagePath; };
     boxes.answers = {QMessageBox::Cancel};
     w.TB_FWUpdateClick();
     EXPECT_EQ(boxes.texts.last(), QStringLiteral("Start to upgrade firmware?"));
     EXPECT_EQ(boxes.captions.last(), QStringLiteral("Upgrade firmware"));
+    // Below the question: what will be sent, to how many devices, and what they go through.
+    const QString sha = QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
+    ASSERT_EQ(boxes.details.size(), 1);
+    EXPECT_EQ(boxes.details[0], QStringLiteral("Image: ktr-2.00.bin\nSize: 12,365 bytes\nSHA-256: ") + sha.left(12) +
+                                    QStringLiteral("\nDevices: 2\nEach device is factory reset and restarted twice; "
+                                                   "its configuration is read before and written back after."));
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(bed.devices().GetField(bed.devices().Row(i), QStringLiteral("Status")), QString::fromLatin1(UnknownFieldText));
 }
