@@ -92,7 +92,8 @@ TEST(ManPage, NodewardenDocumentsEveryCommandAndOptionItHas)
 
     const QString page = readPage("nodewarden.1");
     const QMap<QString, QString> parts = sections(page, ".SS ");
-    EXPECT_EQ(sorted(optionsIn(parts.value(QStringLiteral("OPTIONS")))), sorted(global));
+    EXPECT_EQ(sorted(optionsIn(parts.value(QStringLiteral("OPTIONS")))).toStdString(),
+              sorted(global).toStdString());
 
     QStringList documented;
     for (auto it = parts.begin(); it != parts.end(); ++it)
@@ -101,7 +102,8 @@ TEST(ManPage, NodewardenDocumentsEveryCommandAndOptionItHas)
     documented.sort();
     QStringList expected = commands;
     expected.sort();
-    EXPECT_EQ(documented.join(QLatin1Char(' ')), expected.join(QLatin1Char(' ')));
+    EXPECT_EQ(documented.join(QLatin1Char(' ')).toStdString(),
+              expected.join(QLatin1Char(' ')).toStdString());
 
     for (const QString& command : commands) {
         QString part;
@@ -123,6 +125,7 @@ TEST(ManPage, SimulatorDocumentsEveryOptionItHas)
 {
     const QString help = helpOf(QStringLiteral(KTR4200_SIM_BIN), {"--help"});
     const QMap<QString, QString> parts = sections(readPage("ktr4200-sim.1"), ".SH ");
-    EXPECT_EQ(sorted(optionsIn(parts.value(QStringLiteral("OPTIONS")))), sorted(optionsIn(help)));
+    EXPECT_EQ(sorted(optionsIn(parts.value(QStringLiteral("OPTIONS")))).toStdString(),
+              sorted(optionsIn(help)).toStdString());
     expectCleanRoff("ktr4200-sim.1");
 }
