@@ -112,9 +112,10 @@ public:
 
     // Reads a whole file: sends the request, acknowledges every block, returns the data
     // (a null array when the transfer did not complete with a short block).
-    QByteArray Fetch(quint16 serverPort, const QByteArray& name)
+    QByteArray Fetch(quint16 serverPort, const QByteArray& name,
+                     const std::vector<std::pair<QByteArray, QByteArray>>& options = {})
     {
-        SendTo(serverPort, Request(1, name));
+        SendTo(serverPort, Request(1, name, "octet", options));
         QByteArray content("");
         for (int expected = 1; expected <= 65535; ++expected) {
             const Packet p = Receive();
