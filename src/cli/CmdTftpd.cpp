@@ -189,9 +189,7 @@ int runTftpd(const QStringList& args)
         std::perror("nodewarden tftpd: socketpair");
         return 1;
     }
-    struct sigaction action
-    {
-    };
+    struct sigaction action = {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -74,9 +74,7 @@ int TftpFolder::OpenForReading(const QByteArray& name, qint64* size, TftpOpenErr
         *error = errorOf(errno);
         return -1;
     }
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         *error = TftpOpenError::Refused;
@@ -96,16 +94,16 @@ TftpAtomicFile::~TftpAtomicFile()
 bool TftpAtomicFile::Begin(TftpFolder folder, const QByteArray& name, TftpOpenError* error)
 {
     Cancel();
-    struct stat st
-    {
-    };
+    struct stat st = {};
     mode_t mode = 0666;
+    bool replacing = false;
     if (::fstatat(folder.Descriptor(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (!S_ISREG(st.st_mode)) {
             *error = TftpOpenError::Refused;
             return false;
         }
-        mode = st.st_mode & 07777; // a replaced file keeps its permissions
+        mode = st.st_mode & 0777;
+        replacing = true;
     } else if (errno != ENOENT) {
         *error = errorOf(errno);
         return false;
@@ -116,6 +114,8 @@ bool TftpAtomicFile::Begin(TftpFolder folder, const QByteArray& name, TftpOpenEr
         const int fd = ::openat(folder.Descriptor(), temporary.constData(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0) {
+            if (replacing)
+                ::fchmod(fd, mode); // a replaced file keeps its permissions, whatever the umask
             m_fd = fd;
             m_temporary = temporary;
             m_name = name;
