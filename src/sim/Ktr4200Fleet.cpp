@@ -477,6 +477,9 @@ void Ktr4200Fleet::StartTransfer(SimDevice& device, int action, const QHostAddre
     params.localAddress = m_options.bindAddress;
     params.timeoutMs = std::max(1, m_options.tftpTimeoutMs);
     params.retries = std::max(0, m_options.tftpRetries);
+    params.blockSize = m_options.tftpBlockSize;
+    params.windowSize = m_options.tftpWindowSize;
+    params.blockDelayMs = m_options.tftpBlockDelayMs;
     params.failOnPurpose = device.tftpFail;
     params.acceptLoopbackReplies = IsOwnAddress(server);
 

@@ -40,7 +40,7 @@ struct SimReceivedFile
     QString name;
     QString kind; // "config" or "firmware"
     qint64 size = 0;
-    QString sha256;
+    QString sha256; // lower-case hex; empty before the first file
 };
 
 // One simulated access point.
