@@ -16,7 +16,6 @@ class QSocketNotifier;
 class QTimer;
 class QUdpSocket;
 class VxTFTPSession;
-struct TftpOptions;
 
 // Status codes of a session, as reported to the owner's callback.
 enum VxTFTPStatus : int

@@ -28,7 +28,7 @@ enum TftpErrorCode : quint16
     ERR_UNKNOWN_TID = 5,
 };
 
-// The most a read-ahead holds, and the most datagrams one notification takes in.
+// The most a read session's cache holds.
 constexpr qint64 kReadAhead = 256 * 1024;
 constexpr int kControlBuffer = 1024; // ACK and ERROR packets of a read session's peer
 
