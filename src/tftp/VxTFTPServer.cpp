@@ -148,6 +148,9 @@ VxTFTPServer::~VxTFTPServer()
     for (auto& s : m_sessions)
         s->Close(false);
     m_sessions.clear();
+    m_sessionNotifier.reset();
+    if (m_sessionPoll >= 0)
+        ::close(m_sessionPoll);
 }
 
 void VxTFTPServer::SetTimeouts(int timeoutCs, int transmissions)
@@ -566,6 +569,46 @@ void VxTFTPServer::readDallies()
                 buffer[1] == 3 && buffer[2] == f->ack[2] && buffer[3] == f->ack[3])
                 f->socket->Send(f->ack, sizeof f->ack, f->peer);
         }
+    }
+}
+
+uint64_t VxTFTPServer::watch(VxTFTPSession& session, int descriptor)
+{
+    if (m_sessionPoll < 0) {
+        m_sessionPoll = ::epoll_create1(EPOLL_CLOEXEC);
+        if (m_sessionPoll < 0)
+            return 0;
+        m_sessionNotifier = std::make_unique<QSocketNotifier>(m_sessionPoll, QSocketNotifier::Read);
+        connect(m_sessionNotifier.get(), &QSocketNotifier::activated, this,
+                &VxTFTPServer::readSessions);
+    }
+    const uint64_t key = m_nextWatchKey++;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = key;
+    if (::epoll_ctl(m_sessionPoll, EPOLL_CTL_ADD, descriptor, &event) != 0)
+        return 0;
+    m_watched.emplace(key, &session);
+    return key;
+}
+
+void VxTFTPServer::unwatch(uint64_t key, int descriptor)
+{
+    // Explicitly: a socket that lives on (a dallying one) must leave this set.
+    if (m_watched.erase(key) && descriptor >= 0)
+        ::epoll_ctl(m_sessionPoll, EPOLL_CTL_DEL, descriptor, nullptr);
+}
+
+void VxTFTPServer::readSessions()
+{
+    epoll_event events[64];
+    // Bounded: what is ready now; anything left makes the descriptor readable again.
+    const int ready = ::epoll_wait(m_sessionPoll, events, 64, 0);
+    for (int i = 0; i < ready; ++i) {
+        // A callback may have run the event loop meanwhile and a session may be gone.
+        const auto it = m_watched.find(events[i].data.u64);
+        if (it != m_watched.end())
+            it->second->ReadPackets();
     }
 }
 

@@ -9,13 +9,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 class QSocketNotifier;
 class QTimer;
 class QUdpSocket;
 class VxTFTPSession;
-struct TftpOptions;
 
 // Status codes of a session, as reported to the owner's callback.
 enum VxTFTPStatus : int
@@ -171,6 +171,12 @@ private:
     void removeSession(size_t index, int finalStatus);
     void dally(VxTFTPSession& session);
     void readDallies();
+    // The sessions' sockets, watched through one epoll descriptor: the event loop polls
+    // every descriptor it watches on every turn, and a batch may run hundreds of sessions.
+    // watch() returns the session's key, 0 when it cannot be watched this way.
+    uint64_t watch(VxTFTPSession& session, int descriptor);
+    void unwatch(uint64_t key, int descriptor);
+    void readSessions();
     // A receive buffer large enough for the largest block, shared by every session (they
     // all run on this thread and none keeps a packet after handling it).
     char* receiveBuffer();
@@ -218,5 +224,9 @@ private:
     // watches on every turn.
     int m_dallyPoll = -1;
     std::unique_ptr<QSocketNotifier> m_dallyNotifier;
+    int m_sessionPoll = -1;
+    std::unique_ptr<QSocketNotifier> m_sessionNotifier;
+    std::unordered_map<uint64_t, VxTFTPSession*> m_watched;
+    uint64_t m_nextWatchKey = 1;
     bool m_inTick = false;
 };

@@ -28,7 +28,7 @@ enum TftpErrorCode : quint16
     ERR_UNKNOWN_TID = 5,
 };
 
-// The most a read-ahead holds, and the most datagrams one notification takes in.
+// The most a read session's cache holds.
 constexpr qint64 kReadAhead = 256 * 1024;
 constexpr int kControlBuffer = 1024; // ACK and ERROR packets of a read session's peer
 
@@ -68,12 +68,25 @@ VxTFTPSession::VxTFTPSession(VxTFTPServer& server, const VxTFTPMsg& request,
         Report(TFTP_SOCKET_ERROR);
         return;
     }
-    connect(m_socket.get(), &TftpDatagramSocket::readyRead, this, &VxTFTPSession::readPackets);
+    // The server watches every session's socket through one descriptor; should that fail,
+    // the socket's own notifier stays on.
+    connect(m_socket.get(), &TftpDatagramSocket::readyRead, this, &VxTFTPSession::ReadPackets);
+    m_watchKey = server.watch(*this, m_socket->Descriptor());
+    if (m_watchKey != 0)
+        m_socket->SetNotifying(false);
 }
 
 VxTFTPSession::~VxTFTPSession()
 {
     closeFile();
+    unwatch();
+}
+
+void VxTFTPSession::unwatch()
+{
+    if (m_watchKey != 0 && m_socket)
+        m_server.unwatch(m_watchKey, m_socket->Descriptor());
+    m_watchKey = 0;
 }
 
 bool VxTFTPSession::Matches(int operation, const QString& mode, const QHostAddress& peer,
@@ -205,22 +218,26 @@ void VxTFTPSession::RepeatedRequest()
     Report(TFTP_TRANSFERRING);
 }
 
-void VxTFTPSession::readPackets()
+void VxTFTPSession::ReadPackets()
 {
+    if (!m_socket)
+        return;
     ++m_busy;
     // A window arrives as a burst: take in up to one window per notification. In
-    // lock-step there is one datagram; the notifier fires again at once when there are more.
+    // lock-step there is one datagram; the socket is reported again at once when there are
+    // more. At least one is always read, so a session that has ended does not keep its
+    // socket ready (and the event loop spinning) until it is removed.
     char control[kControlBuffer];
     const bool writing = m_msg.operation == TFTP_OP_WRITE;
     char* buffer = writing ? m_server.receiveBuffer() : control;
     const qint64 capacity = writing ? VxTFTPServer::ReceiveBufferSize : qint64(sizeof control);
-    for (int i = 0; i < m_options.windowSize && m_fileOpen; ++i) {
+    for (int i = 0; i < m_options.windowSize; ++i) {
         sockaddr_in from{};
         qint64 fullSize = 0;
         const qint64 size = m_socket->Receive(buffer, capacity, &from, &fullSize);
         if (size < 0)
             break;
-        if (size < 4)
+        if (size < 4 || !m_fileOpen) // a closed file: finished or failed, waiting to be removed
             continue;
         if (!TftpDatagramSocket::SameAddress(from, m_peerAddress)) {
             // Someone else's packet: tell them, and leave this transfer alone.
@@ -392,6 +409,7 @@ bool VxTFTPSession::CheckDeadline(int64_t now)
 void VxTFTPSession::Close(bool reportToOwner)
 {
     closeFile();
+    unwatch();
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->Close();
@@ -408,6 +426,7 @@ std::unique_ptr<VxTFTPSession::FinalAck> VxTFTPSession::TakeFinalAck()
         !m_socket || m_control.size() != 4)
         return nullptr;
     auto f = std::make_unique<FinalAck>();
+    unwatch();
     m_socket->disconnect(this);
     f->socket = std::move(m_socket);
     f->peer = m_peerAddress;

@@ -72,9 +72,11 @@ public:
     std::unique_ptr<FinalAck> TakeFinalAck();
     const VxTFTPMsg& Msg() const { return m_msg; }
     void Report(int status);
+    // Takes in what arrived on the session's socket.
+    void ReadPackets();
 
 private:
-    void readPackets();
+    void unwatch();
     void handlePacket(const char* data, qint64 size, qint64 fullSize);
     void handleAck(int block);
     void handleData(int block, const char* payload, qint64 length, qint64 fullLength);
@@ -105,6 +107,7 @@ private:
     void* m_callbackArg = nullptr;
     std::unique_ptr<TftpDatagramSocket> m_socket;
     bool m_socketOk = false;
+    uint64_t m_watchKey = 0; // the server's key of this socket, 0 when not watched there
     bool m_cancel = false;
     State m_state = State::Active;
     int m_busy = 0;
