@@ -1,14 +1,16 @@
-// Batch flatness: wall and CPU time of Set IP, a configuration write and a firmware upgrade
+// Batch flatness: wall and CPU time of Set IP, a configuration write, a firmware upgrade and a
+// configuration backup
 // with every time setting at its smallest value (1 s) for fleets of 1, 50 and 250 simulated
 // devices on 127.0.0.1. A list pays each of its waits once for all devices; what grows with
 // the fleet is the per-device steps that hold the queue for their reply (transfers and
 // Get Version), which run one after the other.
 //
-// usage: bench_batch [--op upgrade|config|setip] [IMAGE-KIB] [PATH-OF-ktr4200-sim]
+// usage: bench_batch [--op upgrade|config|setip|backup] [IMAGE-KIB] [PATH-OF-ktr4200-sim]
 //                    [FLEET-SIZE...]
 // The fleet runs as its own process, so the console's time is not the simulator's.
 #include "BenchSupport.h"
 #include "app/AppCore.h"
+#include "app/Backup.h"
 #include "app/BatchOperations.h"
 #include "app/DeviceListModel.h"
 #include "common/VxError.h"
@@ -38,7 +40,7 @@ struct Result
     bool ran = false;
 };
 
-enum class Op { Upgrade, Config, SetIp };
+enum class Op { Upgrade, Config, SetIp, Backup };
 
 const char* opName(Op op)
 {
@@ -47,6 +49,8 @@ const char* opName(Op op)
         return "config";
     case Op::SetIp:
         return "setip";
+    case Op::Backup:
+        return "backup";
     default:
         return "upgrade";
     }
@@ -54,7 +58,7 @@ const char* opName(Op op)
 
 std::optional<Op> opFromName(const QString& name)
 {
-    for (Op op : {Op::Upgrade, Op::Config, Op::SetIp})
+    for (Op op : {Op::Upgrade, Op::Config, Op::SetIp, Op::Backup})
         if (name == QLatin1String(opName(op)))
             return op;
     return std::nullopt;
@@ -147,6 +151,9 @@ Result runOnce(Op op, const QString& simPath, int devices, int imageKib)
         case Op::SetIp:
             core.SetIP(QStringLiteral("10.1.0.1"), QStringLiteral("255.255.0.0"));
             break;
+        case Op::Backup:
+            BackUpConfigurations(core, QDir(home.path()).filePath(QStringLiteral("backup")));
+            break;
         }
         r.wall = double(TickCount() - t0) / 1000.0;
         r.cpu = BenchCpuSeconds() - c0;
@@ -186,7 +193,7 @@ int main(int argc, char** argv)
     if (opAt >= 0) {
         const std::optional<Op> chosen = opFromName(args.value(opAt + 1));
         if (!chosen) {
-            std::fprintf(stderr, "--op takes upgrade, config or setip\n");
+            std::fprintf(stderr, "--op takes upgrade, config, setip or backup\n");
             return 2;
         }
         op = *chosen;
@@ -204,7 +211,7 @@ int main(int argc, char** argv)
         sizes = {1, 50, 250};
     if (imageKib <= 0 || !QFile::exists(simPath)) {
         std::fprintf(stderr,
-                     "usage: bench_batch [--op upgrade|config|setip] [IMAGE-KIB] "
+                     "usage: bench_batch [--op upgrade|config|setip|backup] [IMAGE-KIB] "
                      "[PATH-OF-ktr4200-sim] [FLEET-SIZE...] (not found: %s)\n",
                      qPrintable(simPath));
         return 2;
@@ -217,7 +224,9 @@ int main(int argc, char** argv)
                         imageKib);
         else
             std::printf("%s, every time setting 1 s, loopback\n",
-                        op == Op::Config ? "configuration write with verification" : "Set IP");
+                        op == Op::Config   ? "configuration write with verification"
+                        : op == Op::Backup ? "configuration backup"
+                                           : "Set IP");
         std::printf("%8s %8s %8s %12s %12s %14s\n", "devices", "listed", "OK", "wall (s)",
                     "CPU (s)", "wall/device");
         std::fflush(stdout);

@@ -87,6 +87,7 @@ else
   done
   run "batch Set IP 1, 50, 250" "$bin/bench_batch" --op setip 64 "$sim" 1 50 250
   run "batch config write 2, 50, 250" "$bin/bench_batch" --op config 64 "$sim" 2 50 250
+  run "batch backup 1, 50, 250" "$bin/bench_batch" --op backup 64 "$sim" 1 50 250
   run "batch upgrade 4 KiB 1, 50, 250" "$bin/bench_batch" 4 "$sim" 1 50 250
   run "batch upgrade 64 KiB 1, 50, 250" "$bin/bench_batch" 64 "$sim" 1 50 250
   run "TFTP vs tftpd-hpa" "$bin/bench_tftp"

@@ -4,8 +4,10 @@
 
 #include "FuzzSupport.h"
 #include "config/ConfigFile.h"
+#include "config/ConfigText.h"
 #include "config/ConfigVerify.h"
 #include "config/Ktr4200Settings.h"
+#include "config/UserConfigFile.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -46,6 +48,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int rc = VerifyConfigFiles(a, b, sink, true);
     FUZZ_CHECK(rc == 0 || rc == -1);
     FUZZ_CHECK(rc == 0 ? log.isEmpty() : !log.isEmpty());
+
+    // The same file chosen by the operator: refused with a reason, or lines whose values hold
+    // only what a device can store.
+    const UserConfigFile chosen = ReadUserConfigFile(a);
+    FUZZ_CHECK(chosen.error.isEmpty() != chosen.lines.isEmpty());
+    for (const QString& line : chosen.lines) {
+        for (const QChar ch : TrimConfigText(ConfigLineValue(line)))
+            FUZZ_CHECK(ch.unicode() <= 0xFF && ch.unicode() != 0x7F &&
+                       (ch.unicode() >= 0x20 || ch == QLatin1Char('\t')));
+    }
 
     ConfigSettings first = Fresh();
     int keyLengthReports = 0;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Renders the main window with a discovered simulated fleet, the Set IP dialog and the System
-# dialog into docs/screenshots/*.png (offscreen: no display needed).
+# Renders the main window with a discovered simulated fleet, the table filtered and sorted, the
+# Set IP and System dialogs and the configuration pages into docs/screenshots/*.png
+# (offscreen: no display needed).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${NW_BUILD_DIR:-$root/build}

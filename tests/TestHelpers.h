@@ -21,3 +21,32 @@ inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 5000)
         WaitMilliseconds(5);
     return pred();
 }
+
+#include <csignal>
+#include <sys/resource.h>
+
+// While it lives, every write of this process beyond `bytes` into a file fails as on a full
+// disk (the file size limit of the process; its signal is ignored so the write only fails).
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_previous);
+        rlimit limit = m_previous;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_previous);
+        std::signal(SIGXFSZ, m_previousHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_previous{};
+    void (*m_previousHandler)(int) = nullptr;
+};

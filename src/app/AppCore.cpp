@@ -2,6 +2,7 @@
 
 #include "app/AppErrors.h"
 #include "app/CommandQueue.h"
+#include "app/OperationSummary.h"
 #include "app/VxNIMPRequest2EditsRepeat.h"
 #include "common/VxNetInterface.h"
 #include "common/VxError.h"
@@ -15,6 +16,7 @@
 #include "tftp/VxTFTPServer.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QTimer>
@@ -61,6 +63,7 @@ AppCore::AppCore(const QString& dataFolder, QObject* parent)
     connect(m_discovery.get(), &VxNIMPRequest2Controls::replyError, this,
             [this](int code, const QString& message) { ReportError(VxError(code, message)); });
     LoadSettings();
+    m_log.WriteToFolder(LogFolder(), m_settings.logKeepDays);
 }
 
 AppCore::~AppCore()
@@ -116,6 +119,11 @@ void AppCore::LoadSettings()
 QString AppCore::SettingsPath() const
 {
     return QDir(m_dataFolder).filePath(QString::fromLatin1(SettingsFileName));
+}
+
+QString AppCore::LogFolder() const
+{
+    return QDir(m_dataFolder).filePath(QStringLiteral("Logs"));
 }
 
 QString AppCore::TempDirectory() const
@@ -202,24 +210,33 @@ void AppCore::Discover()
     m_log.AppendLine(QString::number(m_devices.Count()) + QString::fromLatin1(DiscoveredSuffix));
 }
 
-void AppCore::RunWithProgress(const QString& caption, const QString& prompt)
+void AppCore::RunWithProgress(const QString& caption, const QString& prompt,
+                              const std::function<void()>& beforeSummary,
+                              const QList<DeviceRow*>& summaryRows)
 {
     if (Busy())
         throw VxError(AppErrorBusy, QStringLiteral("An operation is already running."));
     m_devices.SetSelectionLocked(true);
+    const QList<DeviceRow*> rows = summaryRows.isEmpty() ? m_devices.SelectedRows() : summaryRows;
+    QElapsedTimer clock;
+    clock.start();
+    const auto finish = [&] {
+        if (m_ui)
+            m_ui->CloseProgress();
+        if (beforeSummary)
+            beforeSummary();
+        LogAction(OperationSummaryLine(caption, m_devices, rows, clock.elapsed()));
+        m_devices.SetSelectionLocked(false);
+    };
     if (m_ui)
         m_ui->ShowProgress(caption, prompt, true);
     try {
         m_queue->Run();
     } catch (const VxError&) {
-        if (m_ui)
-            m_ui->CloseProgress();
-        m_devices.SetSelectionLocked(false);
+        finish();
         throw;
     }
-    if (m_ui)
-        m_ui->CloseProgress();
-    m_devices.SetSelectionLocked(false);
+    finish();
 }
 
 void AppCore::SetIP(const QString& firstAddress, const QString& netmask)
@@ -261,7 +278,7 @@ void AppCore::ReadConfiguration(DeviceRow* row)
                         m_settings.configUploadTime + m_settings.timingTolerance,
                         {m_settings.accessPassword, file});
     m_queue->AddCommand(cmdLoadConfig, row, 0, {file});
-    RunWithProgress(GetConfigCaption, GetConfigPrompt);
+    RunWithProgress(GetConfigCaption, GetConfigPrompt, {}, {row});
 }
 
 QString AppCore::TftpServerAddressFor(const DeviceRow* row) const

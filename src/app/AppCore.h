@@ -6,6 +6,7 @@
 #include "app/OperationUi.h"
 
 #include <QObject>
+#include <functional>
 #include <memory>
 
 class CommandQueue;
@@ -43,6 +44,7 @@ public:
     void LoadSettings();
 
     const QString& DataFolder() const { return m_dataFolder; }
+    QString LogFolder() const; // Logs
     QString SettingsPath() const;
     QString TempDirectory() const; // Config/Temp
     QString FirmwareDirectory() const;
@@ -76,7 +78,13 @@ public:
     void Discover();
     // Shows the progress display, runs the queue (event loop), closes the display. The
     // selection is locked meanwhile. Errors of the queue close the display and are raised.
-    void RunWithProgress(const QString& caption, const QString& prompt);
+    // Either way the operation ends with its summary line in the log (OperationSummaryLine
+    // with the caption); beforeSummary, when given, runs just before it, the selection still
+    // locked, to give the rows their last word. The summary counts the selected rows, or
+    // summaryRows when the operation works on fewer.
+    void RunWithProgress(const QString& caption, const QString& prompt,
+                         const std::function<void()>& beforeSummary = {},
+                         const QList<DeviceRow*>& summaryRows = {});
     // The Set IP operation on the selected rows: the first address as given, the next rows
     // the following addresses (after .254 comes .1).
     void SetIP(const QString& firstAddress, const QString& netmask);

@@ -90,7 +90,15 @@ AppSettings LoadSettings(const QString& iniPath, QStringList* warnings)
     s.module = r.text("Module", QStringLiteral("KTR-4200"));
 
     const QString stored = r.text("NimpWirelessAP", QString());
-    s.accessPassword = stored.isEmpty() ? QString() : DecryptText(stored);
+    try {
+        s.accessPassword = stored.isEmpty() ? QString() : DecryptText(stored);
+    } catch (const VxError& e) {
+        // A damaged value must not keep the console from starting: the System dialog is where
+        // it is mended.
+        s.accessPassword = QString();
+        if (warnings)
+            warnings->append(QString::fromLatin1(UnreadablePasswordText).arg(e.message()));
+    }
     s.factoryDefaultPassword = QString();
 
     const QString nimpAddress = r.text("NimpAddress", QStringLiteral("255.255.255.255"));
@@ -111,6 +119,7 @@ AppSettings LoadSettings(const QString& iniPath, QStringList* warnings)
             s.tftpServerAddress = a.toString();
     }
     s.parallelTransfers = int(r.integer("ParallelTransfers", 8, 1, MaxParallelTransfers));
+    s.logKeepDays = int(r.integer("LogKeepDays", 30, 0, 100000));
     return s;
 }
 

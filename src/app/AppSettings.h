@@ -40,6 +40,9 @@ struct AppSettings
     QString tftpServerAddress;
     // How many devices may transfer (or wait for a reply that holds the queue) at once.
     int parallelTransfers = 8;
+
+    // Days the log's day files are kept (Logs/ of the data folder); 0 keeps them all.
+    int logKeepDays = 30;
 };
 
 inline constexpr int MaxParallelTransfers = 64;
@@ -51,8 +54,13 @@ inline constexpr const char* SettingsSection = "System";
 
 // Reads every key of [System] from the ini file; a missing file or key keeps the default.
 // A key holding a value that cannot be used keeps its default and adds a line to warnings
-// naming the key. A stored access password that cannot be decrypted raises its VxError.
+// naming the key; a stored access password that cannot be decrypted gives the empty password.
 AppSettings LoadSettings(const QString& iniPath, QStringList* warnings);
+
+// The warning for a NimpWirelessAP value that cannot be decrypted (%1 the reason).
+inline constexpr const char* UnreadablePasswordText =
+    "Setting NimpWirelessAP cannot be read (%1): the access password is empty until the "
+    "System setting dialog saves a new one.";
 
 // The data folder: --home DIR, else $NODEWARDEN_HOME, else the executable's folder when it
 // holds system.ini or is writable, else the per-user data folder.

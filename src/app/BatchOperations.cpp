@@ -4,9 +4,11 @@
 #include "app/AppErrors.h"
 #include "app/CommandQueue.h"
 #include "app/DeviceListModel.h"
+#include "common/TextHelpers.h"
 #include "common/VxError.h"
 #include "common/VxIni.h"
 #include "config/ConfigTarget.h"
+#include "config/ConfigText.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -277,6 +279,9 @@ void CheckFirmwareImage(const QString& imageFile)
         problem = QStringLiteral("The firmware image %1 cannot be read.");
     else if (info.size() == 0)
         problem = QStringLiteral("The firmware image %1 is empty.");
+    else if (QString model; IsConfigurationText(f.read(4096), &model))
+        problem = QStringLiteral("%1 is a configuration file (its first line is the model name ") +
+                  EscapeUntrusted(model) + QStringLiteral("), not a firmware image.");
     if (!problem.isEmpty())
         throw VxError(AppErrorFirmwareImage, problem.contains(QLatin1String("%1"))
                                                  ? problem.arg(QDir::toNativeSeparators(imageFile))

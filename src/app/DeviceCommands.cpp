@@ -118,7 +118,7 @@ void CommandQueue::sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t ni
                 return;
             DeviceListModel& devices = self->m_core.Devices();
             DeviceRow* row = devices.RowById(rowId);
-            if (!row || !row->selected) {
+            if (!row || !devices.IsSelected(row)) {
                 // Only selected rows take replies.
                 if (self->developerMode())
                     self->m_core.ReportError(VxError(

@@ -2,6 +2,10 @@
 
 #include "common/TextHelpers.h"
 
+#include <QAbstractProxyModel>
+#include <QItemSelectionModel>
+#include <algorithm>
+
 namespace {
 // Sub-items of the discovery: MAC, IP address, netmask, firmware version, device name.
 constexpr int DiscoverySubItems = 5;
@@ -42,6 +46,36 @@ int retryCount(const QString& text)
     const int n = text.trimmed().toInt(&ok);
     return ok ? n : 0;
 }
+
+// A dotted quad as a number, or nothing when the text is not exactly one.
+std::optional<qulonglong> ipv4Number(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return std::nullopt;
+    qulonglong value = 0;
+    for (const QString& part : parts) {
+        if (part.isEmpty() || part.size() > 3)
+            return std::nullopt;
+        for (const QChar c : part)
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return std::nullopt;
+        const uint octet = part.toUInt();
+        if (octet > 255)
+            return std::nullopt;
+        value = value << 8 | octet;
+    }
+    return value;
+}
+
+std::optional<qulonglong> macNumber(const QString& text)
+{
+    if (text.size() != 12)
+        return std::nullopt;
+    bool ok = false;
+    const qulonglong value = text.toULongLong(&ok, 16);
+    return ok ? std::optional<qulonglong>(value) : std::nullopt;
+}
 } // namespace
 
 QString DeviceStateText(DeviceState state)
@@ -70,9 +104,17 @@ const QStringList& DeviceListModel::ColumnNames()
     return names;
 }
 
-DeviceListModel::DeviceListModel(QObject* parent) : QAbstractTableModel(parent) {}
+DeviceListModel::DeviceListModel(QObject* parent)
+    : QAbstractTableModel(parent), m_ownSelection(std::make_unique<QItemSelectionModel>(this))
+{
+    SetSelectionModel(nullptr);
+}
 
-DeviceListModel::~DeviceListModel() = default;
+DeviceListModel::~DeviceListModel()
+{
+    if (m_selection)
+        disconnect(m_selection, nullptr, this, nullptr);
+}
 
 int DeviceListModel::rowCount(const QModelIndex& parent) const
 {
@@ -86,12 +128,28 @@ int DeviceListModel::columnCount(const QModelIndex& parent) const
 
 QVariant DeviceListModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= Count() || role != Qt::DisplayRole)
+    if (!index.isValid() || index.row() >= Count())
         return {};
+    const DeviceRow* row = m_rows[size_t(index.row())].get();
+    if (role == OutcomeRole)
+        return int(Outcome(row));
+    if (role != Qt::DisplayRole && role != SortKeyRole)
+        return {};
+    const std::optional<QString> cell = Cell(row, index.column());
+    if (!cell)
+        return {};
+    if (role == SortKeyRole) {
+        std::optional<qulonglong> number;
+        if (index.column() == ColIpAddress || index.column() == ColNetmask)
+            number = ipv4Number(*cell);
+        else if (index.column() == ColMacAddress)
+            number = macNumber(*cell);
+        if (number)
+            return *number;
+    }
     // Cells hold what devices reported, exactly (GetField compares it); the view shows it
     // with whatever does not print escaped.
-    const std::optional<QString> cell = Cell(m_rows[size_t(index.row())].get(), index.column());
-    return cell ? QVariant(EscapeUntrusted(*cell)) : QVariant();
+    return role == Qt::DisplayRole ? QVariant(EscapeUntrusted(*cell)) : QVariant(*cell);
 }
 
 QVariant DeviceListModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -125,6 +183,7 @@ DeviceRow* DeviceListModel::AddRow(const QString& caption, const QStringList& su
 
 void DeviceListModel::ClearRows()
 {
+    m_locked.reset();
     beginResetModel();
     m_byId.clear();
     m_rows.clear();
@@ -151,47 +210,156 @@ std::optional<QString> DeviceListModel::Cell(const DeviceRow* row, int column) c
     return row->subItems.at(sub);
 }
 
+void DeviceListModel::SetSelectionModel(QItemSelectionModel* selection)
+{
+    if (m_selection)
+        disconnect(m_selection, nullptr, this, nullptr);
+    m_selection = selection ? selection : m_ownSelection.get();
+    connect(m_selection, &QItemSelectionModel::selectionChanged, this,
+            [this] { emit selectionChanged(); });
+    // A view that goes away leaves the list with a selection of its own again.
+    if (selection)
+        connect(selection, &QObject::destroyed, this, [this] { SetSelectionModel(nullptr); });
+    emit selectionChanged();
+}
+
+QItemSelectionModel* DeviceListModel::SelectionModel() const
+{
+    return m_selection ? m_selection.data() : m_ownSelection.get();
+}
+
+QModelIndex DeviceListModel::toSelectionIndex(int sourceRow, int column) const
+{
+    std::vector<const QAbstractProxyModel*> chain;
+    const QAbstractItemModel* model = SelectionModel()->model();
+    while (model && model != this) {
+        const auto* proxy = qobject_cast<const QAbstractProxyModel*>(model);
+        if (!proxy)
+            return {};
+        chain.push_back(proxy);
+        model = proxy->sourceModel();
+    }
+    if (model != this)
+        return {};
+    QModelIndex at = index(sourceRow, column);
+    for (auto it = chain.rbegin(); it != chain.rend() && at.isValid(); ++it)
+        at = (*it)->mapFromSource(at);
+    return at;
+}
+
+int DeviceListModel::toSourceRow(const QModelIndex& at) const
+{
+    QModelIndex i = at;
+    while (i.isValid() && i.model() != this) {
+        const auto* proxy = qobject_cast<const QAbstractProxyModel*>(i.model());
+        if (!proxy)
+            return -1;
+        i = proxy->mapToSource(i);
+    }
+    return i.isValid() ? i.row() : -1;
+}
+
+std::vector<char> DeviceListModel::selectedFlags() const
+{
+    std::vector<char> flags(m_rows.size(), 0);
+    const QItemSelection selection = SelectionModel()->selection();
+    for (const QItemSelectionRange& range : selection) {
+        if (!range.isValid())
+            continue;
+        for (int r = range.top(); r <= range.bottom(); ++r) {
+            const int source = toSourceRow(range.model()->index(r, range.left(), range.parent()));
+            if (source >= 0 && size_t(source) < flags.size())
+                flags[size_t(source)] = 1;
+        }
+    }
+    return flags;
+}
+
 void DeviceListModel::SetSelected(DeviceRow* row, bool selected)
 {
-    if (!row || m_selectionLocked || row->selected == selected)
+    if (!row || m_locked)
         return;
-    row->selected = selected;
-    emit selectionChanged();
+    const QModelIndex at = toSelectionIndex(row->index, 0);
+    if (!at.isValid())
+        return;
+    SelectionModel()->select(
+        at, (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
+                QItemSelectionModel::Rows);
 }
 
 void DeviceListModel::SelectAll()
 {
-    if (m_selectionLocked)
+    if (m_locked)
         return;
-    for (auto& row : m_rows)
-        row->selected = true;
-    emit selectionChanged();
+    QItemSelectionModel* selection = SelectionModel();
+    const QAbstractItemModel* shown = selection->model();
+    const int rows = shown ? shown->rowCount() : 0;
+    if (rows == 0)
+        return;
+    selection->select(QItemSelection(shown->index(0, 0), shown->index(rows - 1, 0)),
+                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void DeviceListModel::ClearSelection()
 {
-    if (m_selectionLocked)
+    if (m_locked)
         return;
-    for (auto& row : m_rows)
-        row->selected = false;
-    emit selectionChanged();
+    SelectionModel()->clearSelection();
 }
 
 QList<DeviceRow*> DeviceListModel::SelectedRows() const
 {
+    if (m_locked)
+        return *m_locked;
+    const std::vector<char> flags = selectedFlags();
     QList<DeviceRow*> out;
-    for (const auto& row : m_rows)
-        if (row->selected)
-            out.append(row.get());
+    for (size_t i = 0; i < flags.size(); ++i)
+        if (flags[i])
+            out.append(m_rows[i].get());
     return out;
 }
 
 int DeviceListModel::SelectedCount() const
 {
-    int n = 0;
-    for (const auto& row : m_rows)
-        n += row->selected ? 1 : 0;
-    return n;
+    if (m_locked)
+        return int(m_locked->size());
+    const std::vector<char> flags = selectedFlags();
+    return int(std::count(flags.begin(), flags.end(), 1));
+}
+
+void DeviceListModel::SetSelectionLocked(bool locked)
+{
+    if (locked && !m_locked)
+        m_locked = SelectedRows();
+    else if (!locked)
+        m_locked.reset();
+}
+
+DeviceOutcome DeviceListModel::Outcome(const DeviceRow* row) const
+{
+    if (!row || !row->hasOperationCells)
+        return DeviceOutcome::None;
+    switch (row->state) {
+    case DeviceState::InRunning:
+    case DeviceState::Pending:
+        return DeviceOutcome::Running;
+    case DeviceState::Ok:
+        return DeviceOutcome::Ok;
+    case DeviceState::Other:
+        return row->statusText.isEmpty() ? DeviceOutcome::None : DeviceOutcome::Failed;
+    default:
+        return DeviceOutcome::Failed;
+    }
+}
+
+bool DeviceListModel::IsSelected(const DeviceRow* row) const
+{
+    if (!row)
+        return false;
+    if (m_locked)
+        return m_locked->contains(const_cast<DeviceRow*>(row));
+    const std::vector<char> flags = selectedFlags();
+    return row->index >= 0 && size_t(row->index) < flags.size() && flags[size_t(row->index)];
 }
 
 DeviceRow* DeviceListModel::RowById(quint64 id) const
@@ -201,9 +369,10 @@ DeviceRow* DeviceListModel::RowById(quint64 id) const
 
 DeviceRow* DeviceListModel::FindSelectedItem(const QString& mac) const
 {
-    for (const auto& row : m_rows)
-        if (row->selected && !row->subItems.isEmpty() && row->subItems.at(0) == mac)
-            return row.get();
+    const QList<DeviceRow*> rows = SelectedRows();
+    for (DeviceRow* row : rows)
+        if (!row->subItems.isEmpty() && row->subItems.at(0) == mac)
+            return row;
     return nullptr;
 }
 
@@ -334,6 +503,10 @@ int DeviceListModel::SetField(DeviceRow* row, const QString& columnName, const Q
 
 void DeviceListModel::cellChanged(const DeviceRow* row, int firstColumn, int lastColumn)
 {
-    emit dataChanged(index(row->index, firstColumn), index(row->index, lastColumn),
-                     {Qt::DisplayRole});
+    // The Status decides the outcome role of every cell of the row.
+    if (firstColumn <= ColStatus && ColStatus <= lastColumn) {
+        firstColumn = 0;
+        lastColumn = ColumnCount - 1;
+    }
+    emit dataChanged(index(row->index, firstColumn), index(row->index, lastColumn));
 }

@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QHostAddress>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -39,6 +40,8 @@ enum class DeviceStep : uint8_t {
 QString DeviceStateText(DeviceState state);
 QString DeviceStepText(DeviceStep step);
 
+class QItemSelectionModel;
+
 // One discovered device: the caption ("Model Name") and the sub-items after it. A fresh row
 // has sub-items 0 to 4; Action, Status and Retry come into being together on the first write
 // of Action or Status, and are derived from the typed state below. Rows live until the list is
@@ -48,7 +51,6 @@ struct DeviceRow
 {
     QString caption;
     QStringList subItems;
-    bool selected = false;
     int index = 0;  // position in the list; rows are only appended or all removed
     quint64 id = 0; // unique for the life of the list
     // Requests sent for the row so far: a reply can tell whether the row has moved on to
@@ -73,13 +75,34 @@ struct DeviceRow
     QString versionBeforeUpgrade;     // F/W Version when the upgrade began
 };
 
+// Where a row stands, from its Status: nothing yet, still in the running ("....." or ".."),
+// finished "OK", or finished with any other text (a failure).
+enum class DeviceOutcome
+{
+    None,
+    Running,
+    Ok,
+    Failed
+};
+
 // The device list: the working state of every operation and the model a view shows.
-// The selection is kept here, not in a view, so that headless code can select and walk rows.
+// The selection lives in a QItemSelectionModel: the view's (over a sort/filter proxy of this
+// model) in the window, a headless one over this model otherwise. The selection accessors
+// below read and change it in list order, whatever order the view shows.
 class DeviceListModel : public QAbstractTableModel
 {
     Q_OBJECT
 
 public:
+    enum Role
+    {
+        // A key that sorts the column in the order a reader expects: IPv4 addresses and MACs
+        // as numbers (qulonglong), other cells as their text.
+        SortKeyRole = Qt::UserRole,
+        // The row's DeviceOutcome as an int, the same in every column.
+        OutcomeRole,
+    };
+
     enum Column
     {
         ColModelName,
@@ -112,19 +135,29 @@ public:
     // The cell of a column, or nothing when the row does not have it yet.
     std::optional<QString> Cell(const DeviceRow* row, int column) const;
 
+    // The selection model the accessors below use: one over this model or over a chain of
+    // proxy models whose last source is this model. nullptr goes back to the headless one.
+    void SetSelectionModel(QItemSelectionModel* selection);
+    QItemSelectionModel* SelectionModel() const;
+
     // Selection. While locked (an operation runs) the selection cannot change, since replies
-    // are matched against selected rows only.
+    // are matched against selected rows only: the rows selected when it was locked stay the
+    // selection, whatever happens to the view meanwhile. A row the view does not show (a
+    // filter hides it) cannot be selected; SelectAll selects the rows shown.
     void SetSelected(DeviceRow* row, bool selected);
     void SelectAll();
     void ClearSelection();
     QList<DeviceRow*> SelectedRows() const; // in list order
     int SelectedCount() const;
-    void SetSelectionLocked(bool locked) { m_selectionLocked = locked; }
-    bool SelectionLocked() const { return m_selectionLocked; }
+    void SetSelectionLocked(bool locked);
+    bool SelectionLocked() const { return m_locked.has_value(); }
+
+    DeviceOutcome Outcome(const DeviceRow* row) const;
 
     // The row with this id, or none when the list was cleared since.
     DeviceRow* RowById(quint64 id) const;
     DeviceRow* FindSelectedItem(const QString& mac) const;
+    bool IsSelected(const DeviceRow* row) const;
 
     // The typed state behind the Action, Status and Retry cells. Setting any of them makes the
     // three cells appear, as the first write of Action or Status does.
@@ -149,11 +182,18 @@ private:
     void cellChanged(const DeviceRow* row, int firstColumn, int lastColumn);
     void ensureOperationCells(DeviceRow* row);
     void operationCellChanged(const DeviceRow* row, int column, bool appeared);
+    // The index of the selection model's model that shows a row of this model (invalid when
+    // the row is not shown), and the way back.
+    QModelIndex toSelectionIndex(int sourceRow, int column) const;
+    int toSourceRow(const QModelIndex& index) const;
+    std::vector<char> selectedFlags() const;
 
     std::vector<std::unique_ptr<DeviceRow>> m_rows;
+    std::unique_ptr<QItemSelectionModel> m_ownSelection;
+    QPointer<QItemSelectionModel> m_selection;
+    std::optional<QList<DeviceRow*>> m_locked;
     QHash<quint64, DeviceRow*> m_byId;
     quint64 m_nextId = 1;
-    bool m_selectionLocked = false;
 };
 
 // The answer of GetField for a column name or cell that does not exist.

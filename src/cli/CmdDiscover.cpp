@@ -1,4 +1,5 @@
 #include "app/AppCore.h"
+#include "app/DeviceListExport.h"
 #include "app/DeviceListModel.h"
 #include "cli/CliCommand.h"
 #include "cli/CmdShared.h"
@@ -9,7 +10,7 @@
 namespace {
 
 const char* const HelpText =
-    "usage: nodewarden [--home DIR] discover [--json]\n"
+    "usage: nodewarden [--home DIR] discover [--json | --csv]\n"
     "\n"
     "Finds the access points on the network and prints the device list.\n"
     "\n"
@@ -24,41 +25,37 @@ const char* const HelpText =
     "  --json   print a JSON array on standard output, one object per device with the\n"
     "           column names as keys (\"Model Name\", \"Mac Address\", \"IP Address\",\n"
     "           \"Netmask\", \"F/W Version\", \"Device Name\")\n"
+    "  --csv    print CSV on standard output: a header line of the column names, then\n"
+    "           one line per device (the same CSV as the window's Export List)\n"
     "  --help   show this text\n"
     "\n"
-    "Log lines go to standard error. Exit status: 0 when Discover ran, 1 when sending\n"
-    "the discovery requests failed, 2 for usage errors.\n";
+    "Text that the devices report is printed with characters that do not print written\n"
+    "as escapes (\\n, \\x1B, ...); JSON keeps it exactly. Log lines go to standard error\n"
+    "and to Logs/YYYY-MM-DD.log of the data folder.\n"
+    "\n"
+    "Exit status: 0 when at least one device answered, 1 when no device answered or\n"
+    "sending the discovery requests failed, 2 for usage errors.\n";
 
-// The cells as a terminal may show them: what came from the network is escaped.
-QString shownCell(DeviceListModel& devices, int row, int column)
+void printTable(const DeviceListModel& devices, const QList<DeviceRow*>& rows)
 {
-    return EscapeUntrusted(devices.Cell(devices.Row(row), column).value_or(QString()));
-}
-
-void printTable(AppCore& core)
-{
-    DeviceListModel& devices = core.Devices();
     constexpr int shown = DeviceListModel::ColDeviceName + 1;
-    QList<int> widths;
-    for (int c = 0; c < shown; ++c) {
-        int w = int(DeviceListModel::ColumnNames().at(c).size());
-        for (int r = 0; r < devices.Count(); ++r)
-            w = std::max(w, int(shownCell(devices, r, c).size()));
-        widths.append(w);
-    }
-    auto printRow = [&](const QStringList& cells) {
-        QString line;
-        for (int c = 0; c < shown; ++c)
-            line +=
-                (c ? QStringLiteral("  ") : QString()) + cells.value(c).leftJustified(widths[c]);
-        std::printf("%s\n", qPrintable(line.trimmed()));
-    };
-    printRow(DeviceListModel::ColumnNames().mid(0, shown));
-    for (int r = 0; r < devices.Count(); ++r) {
+    QList<QStringList> lines;
+    lines.append(DeviceListModel::ColumnNames().mid(0, shown));
+    for (const DeviceRow* row : rows) {
         QStringList cells;
         for (int c = 0; c < shown; ++c)
-            cells.append(shownCell(devices, r, c));
-        printRow(cells);
+            cells.append(EscapeUntrusted(devices.Cell(row, c).value_or(QString())));
+        lines.append(cells);
+    }
+    QList<int> widths(shown, 0);
+    for (const QStringList& cells : lines)
+        for (int c = 0; c < shown; ++c)
+            widths[c] = std::max(widths[c], int(cells.at(c).size()));
+    for (const QStringList& cells : lines) {
+        QString line;
+        for (int c = 0; c < shown; ++c)
+            line += (c ? QStringLiteral("  ") : QString()) + cells.at(c).leftJustified(widths[c]);
+        std::printf("%s\n", qPrintable(line.trimmed()));
     }
 }
 
@@ -66,21 +63,31 @@ int runDiscover(const QStringList& argv)
 {
     return RunCliCommand("discover", HelpText, argv, [](CliArgs& args) {
         const bool json = args.flag(QStringLiteral("--json"));
+        const bool csv = args.flag(QStringLiteral("--csv"));
         args.finish();
+        if (json && csv)
+            throw CliUsageError{QStringLiteral("give --json or --csv, not both")};
 
         CliSession session(false);
         AppCore& core = session.core();
         core.Discover();
+        const DeviceListModel& devices = core.Devices();
         QList<DeviceRow*> rows;
-        for (int r = 0; r < core.Devices().Count(); ++r)
-            rows.append(core.Devices().Row(r));
+        for (int r = 0; r < devices.Count(); ++r)
+            rows.append(devices.Row(r));
         if (json)
-            std::fputs(RowsToJson(core, rows).constData(), stdout);
+            std::fputs(DeviceRowsToJson(devices, rows).constData(), stdout);
+        else if (csv)
+            std::fputs(DeviceRowsToCsv(devices, rows).constData(), stdout);
         else
-            printTable(core);
+            printTable(devices, rows);
         std::fflush(stdout);
         if (!core.StatusText().isEmpty()) {
             std::fprintf(stderr, "nodewarden discover: %s\n", qPrintable(core.StatusText()));
+            return ExitSomeFailed;
+        }
+        if (rows.isEmpty()) {
+            std::fputs("nodewarden discover: no device answered\n", stderr);
             return ExitSomeFailed;
         }
         return ExitAllOk;
@@ -89,6 +96,6 @@ int runDiscover(const QStringList& argv)
 
 const CliCommandRegistration registration(
     {QStringLiteral("discover"),
-     QStringLiteral("discover [--json]            list the devices that answer"), runDiscover});
+     QStringLiteral("discover [--json | --csv]   list the devices that answer"), runDiscover});
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "app/AppCore.h"
 #include "cli/CliCommand.h"
 #include "cli/CmdShared.h"
+#include "common/AddressCheck.h"
 
-#include <QHostAddress>
 #include <cstdio>
 
 namespace {
@@ -30,24 +30,12 @@ const char* const HelpText =
     "                an object per device with the column names as keys\n"
     "  --help        show this text\n"
     "\n"
-    "A MAC that Discover did not find is an error before anything is sent. Log lines\n"
+    "A MAC that Discover did not find, a netmask that is not a run of ones followed by\n"
+    "zeros, and an address that would be the network or broadcast address of its\n"
+    "subnet under the netmask are errors before anything is sent. Log lines\n"
     "go to standard error, with a progress line when it is a terminal. At the end one\n"
     "line per device gives its final Status. Exit status: 0 when every device ends\n"
     "\"OK\", 1 when any does not, 2 for usage errors.\n";
-
-bool isDottedIpv4(const QString& text)
-{
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return false;
-    for (const QString& p : parts) {
-        bool ok = false;
-        const int n = p.toInt(&ok);
-        if (!ok || p.isEmpty() || p.size() > 3 || n < 0 || n > 255)
-            return false;
-    }
-    return true;
-}
 
 int runSetIp(const QStringList& argv)
 {
@@ -59,17 +47,29 @@ int runSetIp(const QStringList& argv)
         const std::optional<QString> mask = args.value(QStringLiteral("--mask"));
         args.finish();
         choice.Check();
-        if (!ip || !isDottedIpv4(*ip))
+        const std::optional<quint32> address = ip ? ParseDottedIPv4(*ip) : std::nullopt;
+        if (!address)
             throw CliUsageError{QStringLiteral("--ip needs an address A.B.C.D")};
-        if (!mask || !isDottedIpv4(*mask))
+        const std::optional<quint32> netmask = mask ? ParseDottedIPv4(*mask) : std::nullopt;
+        if (!netmask)
             throw CliUsageError{QStringLiteral("--mask needs a netmask in dotted form")};
+        // Written as plain numbers: a device must not read "010" as another number.
+        const QString first = DottedIPv4(*address);
+        const QString maskText = DottedIPv4(*netmask);
+        // The first address can be refused before anything is sent; the run of a --all is
+        // checked again once Discover has counted the devices.
+        if (const QString problem = CheckAddressAndNetmask(first, maskText); !problem.isEmpty())
+            throw CliUsageError{problem};
 
         CliSession session(yes);
         session.DiscoverAndSelect(choice.macs, choice.all);
         AppCore& core = session.core();
         if (NoDeviceSelected(core, "set-ip"))
             return ExitSomeFailed;
-        core.SetIP(*ip, *mask);
+        const int count = core.Devices().SelectedCount();
+        if (const QString problem = CheckAddressRun(first, maskText, count); !problem.isEmpty())
+            throw CliUsageError{problem + QStringLiteral(" Nothing was sent to any device.")};
+        core.SetIP(first, maskText);
         return ReportSelectedRows(core, json);
     });
 }

@@ -2,16 +2,16 @@
 
 #include "app/AppCore.h"
 #include "app/CommandQueue.h"
+#include "app/DataFolderLock.h"
+#include "app/DeviceListExport.h"
 #include "app/DeviceListModel.h"
 #include "cli/CliCommand.h"
 #include "common/TextHelpers.h"
+#include "common/VxError.h"
 #include "config/ConfigFileTarget.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -117,6 +117,9 @@ CliSession::CliSession(bool assumeYes) : m_engine(std::make_shared<Engine>())
     const QString folder = ResolveDataFolder(CliGlobals().home);
     PrepareDataFolder(folder);
     Engine& e = *m_engine;
+    e.folderLock = std::make_unique<DataFolderLock>(folder);
+    if (QString error; !e.folderLock->TryLock(&error))
+        throw VxError(AppErrorDataFolderInUse, error);
     e.core = std::make_unique<AppCore>(folder);
     if (CliGlobals().parallel > 0)
         e.core->MutableSettings().parallelTransfers = CliGlobals().parallel;
@@ -353,22 +356,6 @@ void CliOperationUi::drawProgress()
     m_lineDrawn = true;
 }
 
-QByteArray RowsToJson(AppCore& core, const QList<DeviceRow*>& rows)
-{
-    DeviceListModel& devices = core.Devices();
-    QJsonArray array;
-    for (DeviceRow* row : rows) {
-        QJsonObject object;
-        for (int c = 0; c < DeviceListModel::ColumnCount; ++c) {
-            const std::optional<QString> cell = devices.Cell(row, c);
-            if (cell)
-                object.insert(DeviceListModel::ColumnNames().at(c), *cell);
-        }
-        array.append(object);
-    }
-    return QJsonDocument(array).toJson(QJsonDocument::Indented);
-}
-
 int ReportSelectedRows(AppCore& core, bool json)
 {
     DeviceListModel& devices = core.Devices();
@@ -377,7 +364,7 @@ int ReportSelectedRows(AppCore& core, bool json)
     for (DeviceRow* row : rows)
         allOk = allOk && devices.GetStatus(row) == StatusOk;
     if (json) {
-        std::fputs(RowsToJson(core, rows).constData(), stdout);
+        std::fputs(DeviceRowsToJson(devices, rows).constData(), stdout);
     } else {
         for (DeviceRow* row : rows)
             std::printf(

@@ -12,6 +12,7 @@
 
 class AppCore;
 class ConfigFileTarget;
+class DataFolderLock;
 struct DeviceRow;
 class QSocketNotifier;
 class QTimer;
@@ -87,6 +88,9 @@ public:
 
     struct Engine
     {
+        // Held from the start to the end of the run, after the engine's last waits: the
+        // staged files of the data folder are this run's alone.
+        std::unique_ptr<DataFolderLock> folderLock;
         std::unique_ptr<ConfigFileTarget> config;
         std::unique_ptr<AppCore> core;
         std::unique_ptr<CliOperationUi> ui;
@@ -137,5 +141,3 @@ private:
 int ReportSelectedRows(AppCore& core, bool json);
 // Says so on standard error and returns true when Discover selected no device.
 bool NoDeviceSelected(AppCore& core, const char* command);
-// The rows as a JSON array: an object per row, the column names as keys, missing cells left out.
-QByteArray RowsToJson(AppCore& core, const QList<DeviceRow*>& rows);

@@ -4,9 +4,8 @@
 #include "cli/CliCommand.h"
 #include "cli/CmdShared.h"
 #include "config/ConfigFileTarget.h"
-#include "config/ConfigText.h"
+#include "config/UserConfigFile.h"
 
-#include <QFileInfo>
 #include <cstdio>
 
 namespace {
@@ -45,28 +44,22 @@ const char* const HelpText =
     "  --json        print the selected devices as a JSON array on standard output\n"
     "  --help        show this text\n"
     "\n"
-    "A FILE that cannot be read or holds no setting, and a MAC that Discover did not\n"
-    "find, are errors before anything is sent. Log lines go to standard error. At the\n"
+    "A FILE that cannot be read, is larger than 1 MB or holds no setting the console\n"
+    "knows, a value in it that holds a control character or a character outside\n"
+    "Latin-1 (FILE is read as UTF-8 when it is valid UTF-8, else as Latin-1), and a\n"
+    "MAC that Discover did not find are errors before anything is sent; a bad value\n"
+    "is named with its line. Log lines go to standard error. At the\n"
     "end one line per device gives its final Status. Exit status: 0 when every device\n"
     "ends \"OK\", 1 when any does not, 2 for usage errors.\n";
 
 // Reads FILE the way the window's Open button does, so that a write sends exactly what
-// the window would send for it.
+// the window would send for it; a file Open would refuse is refused before anything is sent.
 void loadConfiguration(ConfigFileTarget& target, const QString& file)
 {
-    const QFileInfo info(file);
-    if (!info.exists())
-        throw CliUsageError{QStringLiteral("%1 does not exist").arg(file)};
-    if (!info.isFile())
-        throw CliUsageError{QStringLiteral("%1 is not a file").arg(file)};
-    QStringList lines;
-    if (!ReadConfigLines(file, lines) || target.LoadSelectedSettings(file) != 0)
-        throw CliUsageError{QStringLiteral("cannot read the configuration %1").arg(file)};
-    bool any = false;
-    for (const QString& line : std::as_const(lines))
-        any = any || line.contains(QLatin1Char('='));
-    if (!any)
-        throw CliUsageError{QStringLiteral("%1 holds no setting").arg(file)};
+    const UserConfigFile checked = ReadUserConfigFile(file);
+    if (!checked.error.isEmpty())
+        throw CliUsageError{checked.error};
+    target.LoadSelectedLines(checked.lines);
 }
 
 int runWriteConfig(const QStringList& argv)

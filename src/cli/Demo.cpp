@@ -1,6 +1,7 @@
 #include "cli/Demo.h"
 
 #include "cli/CliCommand.h"
+#include "common/WholeFile.h"
 #include "sim/Ktr4200Fleet.h"
 
 #include <QDir>
@@ -94,11 +95,7 @@ bool DemoEnvironment::Start(int deviceCount, QString* error)
     root.mkpath(QStringLiteral("Config/Temp"));
     root.mkpath(QStringLiteral("firmware"));
     root.mkpath(QStringLiteral("bmp"));
-    QFile ini(root.filePath(QStringLiteral("system.ini")));
-    if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        *error = QStringLiteral("cannot write ") + ini.fileName();
-        return false;
-    }
+    const QString iniPath = root.filePath(QStringLiteral("system.ini"));
     // Loopback only, and timings cut to what the simulated devices need.
     const QByteArray text = "[System]\r\n"
                             "NimpAddress=127.0.0.1\r\n"
@@ -117,18 +114,19 @@ bool DemoEnvironment::Start(int deviceCount, QString* error)
                             "FWFlashUpdateTime=2\r\n"
                             "\r\n[System Form]\r\n"
                             "CBoxModule.Captions=KTR-4200,KTR-4200AP\r\n";
-    ini.write(text);
-    ini.close();
-
-    QFile image(FirmwareImage());
-    if (!image.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        *error = QStringLiteral("cannot write ") + image.fileName();
+    QString reason;
+    if (!WriteWholeFile(iniPath, text, &reason)) {
+        *error = QStringLiteral("cannot write %1: %2").arg(iniPath, reason);
         return false;
     }
+
     QByteArray bytes(64 * 1024, '\0');
     for (int i = 0; i < bytes.size(); ++i)
         bytes[i] = char((i * 31 + 7) & 0xFF);
-    image.write(bytes);
+    if (!WriteWholeFile(FirmwareImage(), bytes, &reason)) {
+        *error = QStringLiteral("cannot write %1: %2").arg(FirmwareImage(), reason);
+        return false;
+    }
     return true;
 }
 

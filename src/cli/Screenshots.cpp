@@ -1,6 +1,7 @@
 #include "cli/Screenshots.h"
 
 #include "app/AppCore.h"
+#include "app/ui/DeviceListProxy.h"
 #include "app/ui/TMainForm.h"
 #include "app/ui/TSetIPForm.h"
 #include "app/ui/TSystemForm.h"
@@ -8,14 +9,17 @@
 #include "common/Wait.h"
 #include "common/ui/VxIPAddressPanel.h"
 #include "config/ui/TConfig_KTR_4200.h"
+#include "sim/Ktr4200Fleet.h"
 
 #include <QDir>
 #include <QFrame>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPixmap>
+#include <QSettings>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTreeView>
-
 #include <cstdio>
 
 namespace {
@@ -34,6 +38,12 @@ bool save(QWidget* w, const QString& folder, const char* name)
 int RunScreenshots(DemoEnvironment& demo, const QString& folder)
 {
     QDir().mkpath(folder);
+    // The pictures show the window as it starts, not as this user last left it.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, demo.DataFolder());
+    const QStringList names = {"Lobby",  "Lobby East", "Roof North", "Roof South",
+                               "Cellar", "Roof West",  "Hall",       "Roof Annex"};
+    for (int i = 0; i < demo.Fleet().DeviceCount() && i < names.size(); ++i)
+        demo.Fleet().Device(i).config.SetValue(QStringLiteral("device_name"), names.at(i));
     TMainForm window(demo.DataFolder());
     if (window.InitFailed())
         return 1;
@@ -50,6 +60,18 @@ int RunScreenshots(DemoEnvironment& demo, const QString& folder)
         devices.SetSelected(devices.Row(i), true);
     window.ActionMessages()->scrollToBottom();
     bool ok = save(&window, folder, "main-window.png");
+
+    // The table filtered and sorted by address, with two of the rows shown selected.
+    window.FilterEdit()->setText(QStringLiteral("roof"));
+    window.DeviceListView()->sortByColumn(DeviceListModel::ColIpAddress, Qt::DescendingOrder);
+    devices.ClearSelection();
+    const QList<DeviceRow*> shown = window.ShownRows();
+    for (int i = 0; i < shown.size() && i < 2; ++i)
+        devices.SetSelected(shown.at(i), true);
+    window.statusBar()->clearMessage();
+    ok = save(&window, folder, "device-table-filter.png") && ok;
+    window.FilterEdit()->clear();
+    window.DeviceListView()->sortByColumn(-1, Qt::AscendingOrder);
 
     TSetIPForm setIp(&window);
     setIp.SetMultipleMode();

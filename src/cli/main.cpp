@@ -49,6 +49,15 @@ bool haveDisplay()
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// Whether Qt can make a window here at all: a display, or a platform chosen by whoever
+// started the program (offscreen included, for tests and for pictures).
+bool canOpenWindow()
+{
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+           !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 void setNames()
 {
     QCoreApplication::setApplicationName(QStringLiteral("nodewarden"));
@@ -102,7 +111,7 @@ int runWindow(int argc, char** argv, const Options& options)
         }
         return RunHeadlessDemo(demo);
     }
-    if (options.screenshots.isEmpty() && !haveDisplay()) {
+    if (options.screenshots.isEmpty() && !canOpenWindow()) {
         std::fputs("nodewarden: no display to show the window on (DISPLAY is not set); the commands run "
                    "without one (see --help)\n",
                    stderr);

@@ -1,8 +1,9 @@
 #include "common/VxProfile.h"
 
+#include "common/WholeFile.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <vector>
 
 namespace {
@@ -201,12 +202,5 @@ bool ProfileWriteString(const QString& path, const QString& section, const QStri
         out.append(keyLine + eol);
     }
 
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(out) != out.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return WriteWholeFile(target, out);
 }

@@ -176,10 +176,17 @@ QString ConfigFile::KeyLengthChoice(const QString& normalizedKey)
 int ConfigFile::Load(ConfigSettings& settings, const QString& fileName, QStringList* fileView,
                      const ConfigLoadObserver& observer)
 {
-    settings.acl11a.entries.clear();
-    settings.acl11b.entries.clear();
     QStringList lines;
     const bool readOk = ReadConfigLines(fileName, lines);
+    LoadLines(settings, std::move(lines), fileView, observer);
+    return readOk ? 0 : -1;
+}
+
+void ConfigFile::LoadLines(ConfigSettings& settings, QStringList lines, QStringList* fileView,
+                           const ConfigLoadObserver& observer)
+{
+    settings.acl11a.entries.clear();
+    settings.acl11b.entries.clear();
 
     int keys11a = 0;
     QHash<QString, int> keys11b;
@@ -237,5 +244,4 @@ int ConfigFile::Load(ConfigSettings& settings, const QString& fileName, QStringL
 
     if (fileView)
         *fileView = lines;
-    return readOk ? 0 : -1;
 }

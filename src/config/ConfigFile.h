@@ -37,6 +37,9 @@ public:
     // numbered). An unreadable file empties everything and gives -1; otherwise 0.
     static int Load(ConfigSettings& settings, const QString& fileName,
                     QStringList* fileView = nullptr, const ConfigLoadObserver& observer = {});
+    // The same from lines already read (a file chosen by the user, see UserConfigFile.h).
+    static void LoadLines(ConfigSettings& settings, QStringList lines,
+                          QStringList* fileView = nullptr, const ConfigLoadObserver& observer = {});
 
     // The 802.11a key length choice for a normalized key value.
     static QString KeyLengthChoice(const QString& normalizedKey);

@@ -16,6 +16,14 @@ ConfigFileTarget::ConfigFileTarget() : m_firmwareRegion(&ProcessFirmwareRegion()
 
 int ConfigFileTarget::LoadConfigFile(const QString& fileName)
 {
+    QStringList lines;
+    const bool readOk = ReadConfigLines(fileName, lines);
+    loadLines(lines);
+    return readOk ? 0 : -1;
+}
+
+void ConfigFileTarget::loadLines(const QStringList& lines)
+{
     ConfigLoadObserver observer;
     observer.keyLengthChosen = [this](int keyNumber, const QString& choice) {
         m_keyLengths[keyNumber - 1] = choice;
@@ -23,7 +31,7 @@ int ConfigFileTarget::LoadConfigFile(const QString& fileName)
             m_observer.keyLengthChosen(keyNumber, choice);
     };
     observer.valueLoaded = m_observer.valueLoaded;
-    const int result = ConfigFile::Load(m_settings, fileName, &m_fileView, observer);
+    ConfigFile::LoadLines(m_settings, lines, &m_fileView, observer);
 
     m_region.countryText = Value(QStringLiteral("country_code"));
     std::optional<QString> firmware;
@@ -31,7 +39,6 @@ int ConfigFileTarget::LoadConfigFile(const QString& fileName)
         firmware = m_selectedFirmware();
     ApplyFirmwareRegion(firmware, *m_firmwareRegion, m_region);
     RefreshChannelLists();
-    return result;
 }
 
 int ConfigFileTarget::SaveConfigFile(const QString& modelName, const QString& fileName)
@@ -46,7 +53,15 @@ int ConfigFileTarget::VerifyConfigFiles(const QString& fileA, const QString& fil
 
 int ConfigFileTarget::LoadSelectedSettings(const QString& fileName)
 {
-    const int result = LoadConfigFile(fileName);
+    QStringList lines;
+    const bool readOk = ReadConfigLines(fileName, lines);
+    LoadSelectedLines(lines);
+    return readOk ? 0 : -1;
+}
+
+void ConfigFileTarget::LoadSelectedLines(const QStringList& lines)
+{
+    loadLines(lines);
     QSet<QString> names;
     for (const QString& line : std::as_const(m_fileView))
         names.insert(ConfigLineName(line).toUpper());
@@ -58,7 +73,6 @@ int ConfigFileTarget::LoadSelectedSettings(const QString& fileName)
                                 names.contains(QStringLiteral("80211A_ACL_MAC_ADD"));
     m_settings.acl11b.enabled = names.contains(QStringLiteral("80211B_ACL_CLR")) ||
                                 names.contains(QStringLiteral("80211B_ACL_MAC_ADD"));
-    return result;
 }
 
 void ConfigFileTarget::SetMultipleDevicesMode()

@@ -29,6 +29,8 @@ public:
     // selected, every other one is not; an access control list is selected when the file
     // clears or fills it. An unreadable file selects nothing and gives -1.
     int LoadSelectedSettings(const QString& fileName);
+    // The same for lines already read (a file checked by ReadUserConfigFile).
+    void LoadSelectedLines(const QStringList& lines);
     // One file for several devices: the device name, address and netmask are not written.
     void SetMultipleDevicesMode();
 
@@ -59,6 +61,7 @@ public:
     QString KeyLengthChoice(int keyNumber) const;
 
 private:
+    void loadLines(const QStringList& lines);
     void RefreshChannelLists();
 
     ConfigSettings m_settings;

@@ -1,7 +1,9 @@
 #include "config/ConfigText.h"
 
+#include "common/WholeFile.h"
+
 #include <QFile>
-#include <QSaveFile>
+#include <QRegularExpression>
 
 QString TrimConfigText(const QString& text)
 {
@@ -26,19 +28,9 @@ QString ConfigLineValue(const QString& line)
     return eq < 0 ? QString() : line.mid(eq + 1);
 }
 
-bool ReadConfigLines(const QString& fileName, QStringList& lines)
+QStringList SplitConfigText(const QString& text)
 {
-    lines.clear();
-    if (fileName.isEmpty())
-        return false;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return false;
-
-    const QString text = QString::fromLatin1(data);
+    QStringList lines;
     qsizetype start = 0;
     const qsizetype size = text.size();
     for (qsizetype i = 0; i < size; ++i) {
@@ -52,28 +44,34 @@ bool ReadConfigLines(const QString& fileName, QStringList& lines)
     }
     if (start < size)
         lines.append(text.mid(start));
+    return lines;
+}
+
+bool ReadConfigLines(const QString& fileName, QStringList& lines)
+{
+    lines.clear();
+    if (fileName.isEmpty())
+        return false;
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    lines = SplitConfigText(QString::fromLatin1(data));
     return true;
 }
 
 bool WriteConfigLines(const QString& fileName, const QStringList& lines)
 {
-    if (fileName.isEmpty())
-        return false;
     QByteArray data;
     for (const QString& line : lines) {
         data += line.toLatin1();
         data += "\r\n";
     }
-    // Written beside the target and renamed over it, so that a full disk never leaves a
-    // device file cut in half for the TFTP server to hand out.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(data) != data.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    // Whole or not at all: a full disk must never leave a device file cut short for the TFTP
+    // server to hand out.
+    return WriteWholeFile(fileName, data);
 }
 
 QString NormalizeWepKey(const QString& text)
@@ -125,4 +123,25 @@ QString ReadConfigValue(const QString& fileName, const QString& key)
         return value;
     }
     return QString();
+}
+
+bool IsConfigurationText(const QByteArray& head, QString* modelName)
+{
+    for (const char byte : head) {
+        const auto b = static_cast<unsigned char>(byte);
+        if ((b < 0x20 && b != '\t' && b != '\r' && b != '\n') || b == 0x7F)
+            return false;
+    }
+    QStringList lines = SplitConfigText(QString::fromLatin1(head));
+    lines.removeAll(QString());
+    if (lines.size() < 2)
+        return false;
+    static const QRegularExpression model(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9 ._/+-]{0,39}$"));
+    static const QRegularExpression setting(QStringLiteral("^\\s*[A-Za-z0-9_]+\\s*="));
+    const QString first = TrimConfigText(lines.first());
+    if (!model.match(first).hasMatch() || !setting.match(lines.at(1)).hasMatch())
+        return false;
+    if (modelName)
+        *modelName = first;
+    return true;
 }

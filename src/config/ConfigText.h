@@ -15,6 +15,8 @@ QString ConfigLineName(const QString& line);
 // The text after the first "="; a line without "=" has no value.
 QString ConfigLineValue(const QString& line);
 
+// The lines of a text; CR LF, a lone CR and a lone LF each end a line.
+QStringList SplitConfigText(const QString& text);
 // Reads a file as Latin-1 lines; CR LF, a lone CR and a lone LF each end a line.
 // False when the file cannot be opened or read.
 bool ReadConfigLines(const QString& fileName, QStringList& lines);
@@ -32,3 +34,9 @@ QString AddHexPrefixes(const QString& text);
 // case), its value trimmed and without one enclosing double quote at either end. Empty
 // when the file cannot be read or holds no such line.
 QString ReadConfigValue(const QString& fileName, const QString& key);
+
+// Whether the start of a file is a device configuration file: text (no control bytes but tab,
+// CR and LF) whose first line is a model name, a short word without "=", followed by a
+// "name =value" line. The files of Config/Temp and those a device stores look like this; a
+// firmware image does not. *modelName receives the first line.
+bool IsConfigurationText(const QByteArray& head, QString* modelName = nullptr);

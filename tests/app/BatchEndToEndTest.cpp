@@ -269,12 +269,21 @@ TEST(BatchUpgrade, AnImageThatCannotBeUsedIsRefusedBeforeAnythingIsSent)
     const qint64 afterDiscover = bed.fleet->DatagramsReceived();
     const QString folder = bed.core->FirmwareDirectory();
     const QString empty = writeFile(QDir(folder).filePath("empty.bin"), QByteArray());
-    for (const QString& image : {QDir(folder).filePath("missing.bin"), empty, folder, QString()}) {
+    // A device's saved configuration picked by mistake: the devices would flash it.
+    const QString saved = writeFile(QDir(folder).filePath("00055D000001.ORI"),
+                                    "KTR-4200\r\n80211a_ssid =\"Lobby\"\r\n80211a_dtim =1\r\n");
+    for (const QString& image :
+         {QDir(folder).filePath("missing.bin"), empty, folder, QString(), saved}) {
         try {
             UpgradeFirmware(*bed.core, image);
             ADD_FAILURE() << "accepted " << image.toStdString();
         } catch (const VxError& e) {
             EXPECT_EQ(e.code(), AppErrorFirmwareImage);
+            if (image == saved) {
+                EXPECT_EQ(e.message(), saved + QStringLiteral(" is a configuration file (its first "
+                                                              "line is the model name KTR-4200), "
+                                                              "not a firmware image."));
+            }
         }
     }
     EXPECT_EQ(bed.fleet->DatagramsReceived(), afterDiscover);

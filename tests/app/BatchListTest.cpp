@@ -151,6 +151,21 @@ TEST(BatchList, ARowWhoseFileCannotBeWrittenDropsOutAndNoOldFileIsSent)
     EXPECT_TRUE(bed.logHas(QStringLiteral("00055D000001") + BatchText::SaveConfigFail));
 }
 
+TEST(BatchList, AStagedFileTheDiskRefusesFailsItsRowBeforeAnythingIsSent)
+{
+    AppTestBed bed(Ktr4200FleetOptions{}, kDistinctTimes);
+    DeviceRow* row = addRow(bed, QStringLiteral("00055D000001"), QStringLiteral("10.0.0.1"));
+    ASSERT_EQ(bed.config.LoadSelectedSettings(writeConfig(bed, "80211a_dtim =2\r\n")), 0);
+    std::vector<Command> list;
+    {
+        const FileSizeLimit full(0);
+        list = CompileApplyConfiguration(*bed.core);
+    }
+    EXPECT_FALSE(describe(*bed.core, list).join(QLatin1Char('\n')).contains(QLatin1String("14 1")));
+    EXPECT_FALSE(QFile::exists(bed.core->WrittenFile(row)));
+    EXPECT_EQ(bed.devices().GetStatus(row), QStringLiteral("Unsuccess!"));
+}
+
 TEST(BatchList, FirmwareUpgradeOrderWaitsAndPasswords)
 {
     AppTestBed bed(Ktr4200FleetOptions{}, kDistinctTimes);

@@ -1,3 +1,4 @@
+#include "TestHelpers.h"
 #include "common/VxError.h"
 #include "common/VxIni.h"
 
@@ -183,6 +184,16 @@ TEST_F(IniTest, FailedWriteRaisesWithThePathAndKeepsTheFile)
     EXPECT_THROW(good.WriteString("System", "a=b", "1"), VxError);
     EXPECT_THROW(good.WriteString("Sys]tem", "a", "1"), VxError);
     EXPECT_THROW(good.WriteString("System", "", "1"), VxError);
+    EXPECT_EQ(ReadFile(path), kHandWritten);
+}
+
+TEST_F(IniTest, AWriteTheDiskRefusesRaisesAndKeepsTheFileWhole)
+{
+    WriteFile(path, kHandWritten);
+    {
+        const FileSizeLimit full(0);
+        EXPECT_THROW(VxIni(path).WriteString("System", "RebootTime", "40"), VxError);
+    }
     EXPECT_EQ(ReadFile(path), kHandWritten);
 }
 

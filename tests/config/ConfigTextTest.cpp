@@ -1,6 +1,7 @@
 #include "config/ConfigText.h"
 
 #include "ConfigTestFiles.h"
+#include "TestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -48,4 +49,16 @@ TEST(ConfigText, LinesEndAtCrLfLoneCrOrLoneLfAndKeepTheirBytes)
 
     ASSERT_TRUE(WriteConfigLines(files.Path("w.cfg"), {QString::fromLatin1("Caf\xe9"), "x =1"}));
     EXPECT_EQ(files.ReadBytes("w.cfg"), "Caf\xe9\r\nx =1\r\n");
+}
+
+TEST(ConfigText, AWriteTheDiskRefusesFailsAndLeavesTheFileAsItWas)
+{
+    ConfigFiles files;
+    const QString path = files.Write("00055D000001.WR", {"KTR-4200", "80211a_ssid =\"old\""});
+    const QByteArray before = files.ReadBytes("00055D000001.WR");
+    {
+        const FileSizeLimit full(0);
+        EXPECT_FALSE(WriteConfigLines(path, {"KTR-4200", "80211a_ssid =\"new\""}));
+    }
+    EXPECT_EQ(files.ReadBytes("00055D000001.WR"), before);
 }

@@ -1,8 +1,10 @@
 // The KTR-4200 configuration window driven offscreen with simulated input.
 #include "ConfigWindowSupport.h"
 
+#include "common/AddressCheck.h"
 #include "common/VxError.h"
 #include "common/ui/VxIPAddressPanel.h"
+#include "config/UserConfigFile.h"
 #include "config/ui/TConfigButtonsFrame.h"
 
 #include <QFileDialog>
@@ -376,4 +378,174 @@ TEST(ConfigWindow, ExitEmptiesTheQueueAndClosesWithCancel)
     QTest::mouseClick(w.window.ConfigButtons->BtnExit, Qt::LeftButton);
     EXPECT_EQ(w.bed.queue().Count(), 0);
     EXPECT_EQ(result, int(QDialog::Rejected));
+}
+
+namespace {
+
+// Types into whatever has the focus, one key at a time, letting posted focus moves happen.
+void typeKeys(const QString& keys)
+{
+    for (const QChar ch : keys) {
+        // Nothing has the focus once a window has closed: the keys go nowhere.
+        if (QWidget* focus = QApplication::focusWidget())
+            QTest::keyClick(focus, ch.toLatin1());
+        Settle();
+    }
+}
+
+QLineEdit* firstOctet(QFrame* panel)
+{
+    QLineEdit* first = nullptr;
+    for (QLineEdit* e : panel->findChildren<QLineEdit*>())
+        if (!first || e->x() < first->x())
+            first = e;
+    return first;
+}
+
+} // namespace
+
+TEST(ConfigWindow, AddressFieldsTakeWhatIsTypedAndApplyRefusesAPairNoDeviceCanUse)
+{
+    WindowBed w;
+    ASSERT_TRUE(w.shown);
+    w.window.SetSingleDeviceMode();
+    w.showPageOf(w.panel("PanelIP"));
+    w.chk("ChkIP")->click();
+    ASSERT_TRUE(w.panel("PanelIP")->isEnabled());
+    const auto typeInto = [&](const char* panel, const char* address) {
+        firstOctet(w.panel(panel))->setFocus(Qt::TabFocusReason);
+        Settle();
+        typeKeys(QString::fromLatin1(address));
+    };
+    typeInto("PanelIP", "192.168.1.255");
+    typeInto("PanelMask", "255.255.255.0");
+    // Three digits in the gateway's last octet move on to the next control; nothing spills.
+    typeInto("PanelGateway", "192.168.1.254");
+    w.leave(QApplication::focusWidget());
+    EXPECT_EQ(w.stored("gateway"), QStringLiteral("192.168.1.254"));
+    EXPECT_EQ(w.stored("mask"), QStringLiteral("255.255.255.0"));
+
+    int result = -1;
+    QObject::connect(&w.window, &QDialog::finished, [&](int r) { result = r; });
+    QTest::mouseClick(w.window.ConfigButtons->BtnWriteConfig, Qt::LeftButton);
+    ASSERT_EQ(w.boxes.texts.size(), 1);
+    EXPECT_EQ(w.boxes.texts[0],
+              QString::fromLatin1(AddressCheckText::BroadcastAddress)
+                  .arg(QStringLiteral("192.168.1.255"), QStringLiteral("192.168.1.0"))
+                  .arg(24));
+    EXPECT_EQ(result, -1);
+    EXPECT_TRUE(w.window.isVisible());
+
+    typeInto("PanelIP", "192.168.1.10");
+    w.leave(QApplication::focusWidget());
+    const QString file = QDir(w.bed.dir.path()).filePath(QStringLiteral("typed.cfg"));
+    ASSERT_EQ(w.window.SaveConfigFile(QString(), file), 0);
+    const QStringList lines = WindowBed::readLines(file);
+    for (const char* line : {"ip =192.168.1.10", "mask =255.255.255.0", "gateway =192.168.1.254"})
+        EXPECT_TRUE(lines.contains(QLatin1String(line)))
+            << line << "\n"
+            << qPrintable(lines.join(QLatin1Char('\n')));
+    QTest::mouseClick(w.window.ConfigButtons->BtnWriteConfig, Qt::LeftButton);
+    EXPECT_EQ(result, int(QDialog::Accepted));
+    EXPECT_EQ(w.boxes.texts.size(), 1);
+}
+
+TEST(ConfigWindow, ChoosingTheSameKeyLengthAgainKeepsTheKey)
+{
+    WindowBed w;
+    ASSERT_TRUE(w.shown);
+    QLineEdit* key = w.edit("Ed11aWepKey1");
+    w.choose(w.combo("CBox11aWepKeyLen1"), QStringLiteral("64"));
+    key->setFocus(Qt::TabFocusReason);
+    key->setCursorPosition(0);
+    QTest::keyClicks(key, QStringLiteral("0a1b2c3d4e"));
+    w.leave(key);
+    ASSERT_EQ(w.stored("80211a_wep_key1"), QStringLiteral("0A 1B 2C 3D 4E"));
+
+    w.choose(w.combo("CBox11aWepKeyLen1"), QStringLiteral("64"));
+    EXPECT_EQ(key->displayText(), QStringLiteral("0A 1B 2C 3D 4E"));
+    EXPECT_EQ(w.stored("80211a_wep_key1"), QStringLiteral("0A 1B 2C 3D 4E"));
+    // Another length starts the key from zeros, as it always has.
+    w.choose(w.combo("CBox11aWepKeyLen1"), QStringLiteral("128"));
+    EXPECT_EQ(w.stored("80211a_wep_key1"),
+              QStringLiteral("00 00 00 00 00 00 00 00 00 00 00 00 00"));
+}
+
+TEST(ConfigWindow, EnterPressesNoButtonOfAPageAndEscDoesWhatExitDoes)
+{
+    WindowBed w;
+    ASSERT_TRUE(w.shown);
+    QLineEdit* mac = w.edit("Ed11aAclMac");
+    w.showPageOf(mac);
+    mac->setFocus();
+    mac->setCursorPosition(0);
+    QTest::keyClicks(mac, QStringLiteral("00055d123456"));
+    QLineEdit* ssid = w.edit("Ed11aSSid");
+    ssid->setFocus();
+    QTest::keyClicks(ssid, QStringLiteral("Lobby"));
+    QTest::keyClick(ssid, Qt::Key_Return);
+    Settle();
+    EXPECT_EQ(w.list("LB11aAclMac")->count(), 0);
+    EXPECT_TRUE(w.window.isVisible());
+
+    w.bed.queue().AddCommand(cmdWait, nullptr, 100);
+    int result = -1;
+    QObject::connect(&w.window, &QDialog::finished, [&](int r) { result = r; });
+    QTest::keyClick(ssid, Qt::Key_Escape);
+    EXPECT_EQ(w.bed.queue().Count(), 0);
+    EXPECT_EQ(result, int(QDialog::Rejected));
+}
+
+TEST(ConfigWindow, OpenListsEveryFileReadsUtf8AndRefusesWhatTheDeviceCannotTake)
+{
+    WindowBed w;
+    ASSERT_TRUE(w.shown);
+    w.window.SetEditMode();
+    const QString folder = w.window.ConfigFolder();
+    QDir().mkpath(folder);
+    // A configuration the Save button wrote under a name without a dot, in UTF-8.
+    const QString lobby = QDir(folder).filePath(QStringLiteral("lobby"));
+    QFile f(lobby);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("80211a_ssid =\"Caf\xc3\xa9\"\r\n");
+    f.close();
+    QFile other(QDir(folder).filePath(QStringLiteral("floor2.cfg")));
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.close();
+
+    QStringList listedBySave;
+    w.window.ConfigButtons->runFileDialog = [&](QFileDialog* d) {
+        d->show();
+        listedBySave = ListedNames(d, QStringLiteral("floor2.cfg"));
+        d->hide();
+        return QString();
+    };
+    QTest::mouseClick(w.window.ConfigButtons->BtnSaveConfig, Qt::LeftButton);
+    EXPECT_TRUE(listedBySave.contains(QStringLiteral("lobby")))
+        << qPrintable(listedBySave.join(QLatin1Char(',')));
+
+    w.window.ConfigButtons->runFileDialog = [&](QFileDialog* d) {
+        d->show();
+        const QStringList listed = ListedNames(d, QStringLiteral("floor2.cfg"));
+        d->hide();
+        return listed.contains(QStringLiteral("lobby")) ? lobby : QString();
+    };
+    QTest::mouseClick(w.window.ConfigButtons->BtnOpenConfig, Qt::LeftButton);
+    EXPECT_EQ(w.edit("Ed11aSSid")->text(), QString::fromUtf8("Caf\xc3\xa9"));
+    EXPECT_TRUE(w.boxes.texts.isEmpty());
+
+    // A file with an escape sequence in a value is refused, and the window keeps what it had.
+    const QString bad =
+        w.writeFile("bad.cfg", "80211a_dtim =2\r\n80211a_ssid =\"x\x1b]0;y\x07\"\r\n");
+    w.window.ConfigButtons->runFileDialog = [&](QFileDialog*) { return bad; };
+    QTest::mouseClick(w.window.ConfigButtons->BtnOpenConfig, Qt::LeftButton);
+    ASSERT_EQ(w.boxes.texts.size(), 1);
+    EXPECT_EQ(w.boxes.texts[0],
+              QString::fromLatin1(UserConfigText::ControlCharacter)
+                      .arg(bad, QStringLiteral("2"), QStringLiteral("80211a_ssid"),
+                           QStringLiteral("\\x1B")) +
+                  QLatin1Char('.'));
+    EXPECT_EQ(w.boxes.captions[0], QStringLiteral("Error"));
+    EXPECT_EQ(w.edit("Ed11aSSid")->text(), QString::fromUtf8("Caf\xc3\xa9"));
+    EXPECT_EQ(w.stored("80211a_dtim"), QString());
 }

@@ -3,11 +3,13 @@
 #include "app/ui/TProgressForm.h"
 #include "app/ui/TSetIPForm.h"
 #include "app/ui/TSystemForm.h"
+#include "common/AddressCheck.h"
 #include "common/VxCipher.h"
 #include "common/VxIni.h"
 #include "common/ui/VxEditConstraint.h"
 #include "common/ui/VxIPAddressPanel.h"
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -27,7 +29,9 @@ QList<QLineEdit*> octetsOf(QFrame* panel)
 void typeKeys(const QString& keys)
 {
     for (const QChar ch : keys) {
-        QTest::keyClick(QApplication::focusWidget(), ch.toLatin1());
+        // Nothing has the focus once a window has closed: the keys go nowhere.
+        if (QWidget* focus = QApplication::focusWidget())
+            QTest::keyClick(focus, ch.toLatin1());
         Settle();
     }
 }
@@ -89,15 +93,19 @@ TEST(SetIPDialog, OneOctetMakesAnAddressAndTheLastTypedDigitsCount)
     octetsOf(form.PanelMask())[0]->setFocus();
     Settle();
     EXPECT_EQ(form.IPAddress(), QStringLiteral("10.0.0.0"));
+    typeKeys(QStringLiteral("255.255.255.0"));
 
-    // The netmask's last octet is still being typed when OK is pressed.
-    typeKeys(QStringLiteral("2552550.12"));
-    ASSERT_TRUE(octetsOf(form.PanelMask())[3]->hasFocus());
+    // The address's last octet is still being typed when OK is pressed.
+    ip[3]->setFocus(Qt::TabFocusReason);
+    Settle();
+    typeKeys(QStringLiteral("77"));
+    ASSERT_TRUE(ip[3]->hasFocus());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     Settle();
     EXPECT_TRUE(boxes.texts.isEmpty()) << qPrintable(boxes.texts.join(QLatin1Char('|')));
     EXPECT_EQ(form.result(), QDialog::Accepted);
-    EXPECT_EQ(form.Netmask(), QStringLiteral("255.255.0.12"));
+    EXPECT_EQ(form.IPAddress(), QStringLiteral("10.0.0.77"));
+    EXPECT_EQ(form.Netmask(), QStringLiteral("255.255.255.0"));
 }
 
 TEST(SetIPDialog, AnOctetAbove255IsRefusedWhenLeft)
@@ -107,7 +115,7 @@ TEST(SetIPDialog, AnOctetAbove255IsRefusedWhenLeft)
     ASSERT_TRUE(ShowActive(&form));
     EXPECT_EQ(form.windowTitle(), QStringLiteral("IP Setting"));
     typeAddress(form.PanelIPBegin(), QStringLiteral("10.0.0.255"));
-    typeAddress(form.PanelMask(), QStringLiteral("2552552550"));
+    typeAddress(form.PanelMask(), QStringLiteral("255.255.0.0"));
     QList<QLineEdit*> ip = octetsOf(form.PanelIPBegin());
     ip[1]->setFocus();
     ip[1]->selectAll();
@@ -118,7 +126,57 @@ TEST(SetIPDialog, AnOctetAbove255IsRefusedWhenLeft)
     EXPECT_EQ(ip[1]->text(), QStringLiteral("0"));
     clickOk(form, "BtnOK");
     EXPECT_EQ(form.result(), QDialog::Accepted);
-    EXPECT_EQ(form.IPAddress(), QStringLiteral("10.0.0.255")); // an address ending in .255 is fine
+    // An address ending in .255 is a host of a subnet larger than 256 addresses.
+    EXPECT_EQ(form.IPAddress(), QStringLiteral("10.0.0.255"));
+}
+
+TEST(SetIPDialog, AddressesNoDeviceCanUseAreRefusedWithTheReason)
+{
+    RecordingMessageBoxes boxes;
+    TSetIPForm form(nullptr);
+    ASSERT_TRUE(ShowActive(&form));
+    const auto refused = [&](const char* ip, const char* mask) {
+        if (!form.isVisible())
+            return QStringLiteral("<accepted>");
+        typeAddress(form.PanelIPBegin(), QString::fromLatin1(ip));
+        typeAddress(form.PanelMask(), QString::fromLatin1(mask));
+        const qsizetype before = boxes.texts.size();
+        clickOk(form, "BtnOK");
+        EXPECT_TRUE(form.isVisible()) << ip << "/" << mask;
+        EXPECT_NE(form.result(), QDialog::Accepted);
+        return boxes.texts.size() == before + 1 ? boxes.texts.last() : QString();
+    };
+    EXPECT_EQ(
+        refused("192.168.1.10", "255.0.255.0"),
+        QString::fromLatin1(AddressCheckText::NotANetmask).arg(QStringLiteral("255.0.255.0")));
+    EXPECT_EQ(
+        refused("192.168.1.255", "255.255.255.0"),
+        CheckAddressAndNetmask(QStringLiteral("192.168.1.255"), QStringLiteral("255.255.255.0")));
+    EXPECT_EQ(boxes.captions.last(), QStringLiteral("Error"));
+
+    // Ten devices from .120 under a 25-bit netmask: the eighth would get the broadcast address.
+    form.SetMultipleMode(10);
+    EXPECT_EQ(refused("10.0.0.120", "255.255.255.128"),
+              CheckAddressRun(QStringLiteral("10.0.0.120"), QStringLiteral("255.255.255.128"), 10));
+    form.SetMultipleMode(7);
+    clickOk(form, "BtnOK");
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+}
+
+TEST(SetIPDialog, APastedAddressFillsEveryOctet)
+{
+    RecordingMessageBoxes boxes;
+    TSetIPForm form(nullptr);
+    ASSERT_TRUE(ShowActive(&form));
+    QGuiApplication::clipboard()->setText(QStringLiteral(" 192.168.1.10\n"));
+    // Into the third octet, where the user happened to be.
+    QLineEdit* third = octetsOf(form.PanelIPBegin())[2];
+    third->setFocus();
+    QTest::keyClick(third, Qt::Key_V, Qt::ControlModifier);
+    octetsOf(form.PanelMask())[0]->setFocus();
+    Settle();
+    EXPECT_EQ(form.IPAddress(), QStringLiteral("192.168.1.10"));
+    EXPECT_TRUE(boxes.texts.isEmpty());
 }
 
 TEST(ProgressForm, BarCyclesAndStopsWhenClosed)
@@ -199,17 +257,66 @@ TEST_F(SystemDialog, DefaultThenOkSavesInOrderAndReloads)
     EXPECT_EQ(bed.core().Settings().rebootTime, 2500);
 }
 
-TEST_F(SystemDialog, PasswordAppliesAtOnceAndAClearedModuleIsKept)
+TEST_F(SystemDialog, PasswordTakesEffectOnOkAndAClearedModuleIsKept)
 {
     TSystemForm form(bed.core(), QStringLiteral("KTR-4200"), bed.window.get());
     form.show();
     form.Field("EdNimpPassword")->setText(QStringLiteral("secret"));
-    EXPECT_EQ(bed.core().Settings().accessPassword, QStringLiteral("secret"));
+    EXPECT_EQ(bed.core().Settings().accessPassword, QString());
     form.ModuleBox()->setEditText(QString());
     form.BtnParamOKClick();
     EXPECT_EQ(stored("Module"), QStringLiteral("<none>"));
     EXPECT_EQ(DecryptText(stored("NimpWirelessAP")), QStringLiteral("secret"));
     EXPECT_EQ(bed.core().Settings().accessPassword, QStringLiteral("secret"));
+}
+
+TEST_F(SystemDialog, CancelDiscardsWhatWasTypedThePasswordIncluded)
+{
+    ASSERT_TRUE(bed.started);
+    TMainForm& w = *bed.window;
+    w.TB_DiscoverClick();
+    ASSERT_EQ(bed.devices().Count(), 1);
+    bed.devices().SelectAll();
+
+    w.execDialog = [&](QDialog* d) {
+        auto* form = qobject_cast<TSystemForm*>(d);
+        EXPECT_TRUE(form && ShowActive(form));
+        if (!form)
+            return int(QDialog::Rejected);
+        QLineEdit* password = form->Field("EdNimpPassword");
+        password->setFocus();
+        QTest::keyClicks(password, QStringLiteral("typo"));
+        QLineEdit* module = form->ModuleBox()->lineEdit();
+        module->setFocus();
+        module->selectAll();
+        QTest::keyClicks(module, QStringLiteral("KTR-9"));
+        QTest::mouseClick(form->findChild<QPushButton*>(QStringLiteral("BtnParamCancel")),
+                          Qt::LeftButton);
+        return form->result();
+    };
+    w.TB_SystemClick();
+    EXPECT_EQ(bed.core().Settings().accessPassword, QString());
+    EXPECT_EQ(stored("NimpWirelessAP"), QStringLiteral("<none>"));
+
+    // The next operation reaches the device with the password it has.
+    bed.core().SetIP(QStringLiteral("10.0.0.7"), QStringLiteral("255.255.255.0"));
+    EXPECT_EQ(bed.devices().GetStatus(bed.devices().Row(0)), QStringLiteral("OK"));
+    EXPECT_EQ(bed.fleet->Device(0).IpAddress(), QStringLiteral("10.0.0.7"));
+
+    // Shown again, the dialog offers what is in use, not what was cancelled.
+    QString passwordShown = QStringLiteral("<not shown>");
+    QString moduleShown;
+    w.execDialog = [&](QDialog* d) {
+        d->show();
+        auto* form = static_cast<TSystemForm*>(d);
+        passwordShown = form->Field("EdNimpPassword")->text();
+        moduleShown = form->ModuleBox()->currentText();
+        d->hide();
+        return int(QDialog::Rejected);
+    };
+    w.TB_SystemClick();
+    EXPECT_EQ(passwordShown, QString());
+    EXPECT_EQ(moduleShown, QStringLiteral("KTR-4200"));
 }
 
 TEST_F(SystemDialog, AFieldThatIsNotANumberKeepsTheDialogOpenAndWritesNothing)

@@ -4,6 +4,8 @@
 #include "TestHelpers.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QStringList>
 #include <QTest>
 #include <QWidget>
@@ -30,9 +32,17 @@ public:
         }
         return (buttons & QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
     }
+    QMessageBox::StandardButton ShowDetailed(QWidget* owner, const QString& text, const QString& detail,
+                                             const QString& caption, QMessageBox::StandardButtons buttons,
+                                             QMessageBox::Icon icon) override
+    {
+        details.append(detail);
+        return Show(owner, text, caption, buttons, icon);
+    }
     void Beep() override { ++beeps; }
 
     QStringList texts;
+    QStringList details;
     QStringList captions;
     std::deque<QMessageBox::StandardButton> answers;
     int beeps = 0;
@@ -54,4 +64,31 @@ inline bool ShowActive(QWidget* w)
 inline void Settle()
 {
     WaitMilliseconds(20);
+}
+
+// The names a file dialog lists in its folder, once it lists `known` (a file every filter
+// shows), so that the folder has been read.
+inline QStringList ListedNames(QFileDialog* dialog, const QString& known)
+{
+    auto* model = dialog->findChild<QFileSystemModel*>();
+    if (!model)
+        return {};
+    QStringList names;
+    WaitUntil([&] {
+        names.clear();
+        const QModelIndex root = model->index(dialog->directory().absolutePath());
+        for (int r = 0; r < model->rowCount(root); ++r)
+            names.append(model->fileName(model->index(r, 0, root)));
+        return names.contains(known);
+    });
+    return names;
+}
+
+// Types into whatever has the focus, as keys arrive in one burst: nothing else happens between
+// them, not even the focus moves the keys themselves have asked for.
+inline void TypeBurst(const QString& keys)
+{
+    for (const QChar ch : keys)
+        if (QWidget* focus = QApplication::focusWidget())
+            QTest::keyClick(focus, ch.toLatin1());
 }

@@ -1,6 +1,7 @@
 #include "WindowTestBed.h"
 
 #include "app/CommandQueue.h"
+#include "app/DataFolderLock.h"
 #include "app/ui/SingleInstance.h"
 #include "app/ui/TProgressForm.h"
 #include "app/ui/TSetIPForm.h"
@@ -8,10 +9,12 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QPushButton>
+#include <QCryptographicHash>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
 #include <QToolBar>
@@ -224,11 +227,123 @@ TEST(MainWindow, FirmwareUpgradeAsksItsQuestionsBeforeSendingAnything)
     EXPECT_EQ(boxes.texts, QStringList{QStringLiteral("Do you want to set configurations to all devices?")});
     EXPECT_EQ(folderAsked, bed.core().FirmwareDirectory());
 
-    w.chooseFirmwareFile = [&](const QString& folder) { return QDir(folder).filePath(QStringLiteral("image.bin")); };
+    const QByteArray image = "FW_VERSION=2.00.01u\n" + QByteArray(12345, 'x');
+    const QString imagePath = QDir(bed.core().FirmwareDirectory()).filePath(QStringLiteral("ktr-2.00.bin"));
+    QFile imageFile(imagePath);
+    ASSERT_TRUE(imageFile.open(QIODevice::WriteOnly));
+    imageFile.write(image);
+    imageFile.close();
+    w.chooseFirmwareFile = [&](const QString&) { return imagePath; };
     boxes.answers = {QMessageBox::Cancel};
     w.TB_FWUpdateClick();
     EXPECT_EQ(boxes.texts.last(), QStringLiteral("Start to upgrade firmware?"));
     EXPECT_EQ(boxes.captions.last(), QStringLiteral("Upgrade firmware"));
+    // Below the question: what will be sent, to how many devices, and what they go through.
+    const QString sha = QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
+    ASSERT_EQ(boxes.details.size(), 1);
+    EXPECT_EQ(boxes.details[0], QStringLiteral("Image: ktr-2.00.bin\nSize: 12,365 bytes\nSHA-256: ") + sha.left(12) +
+                                    QStringLiteral("\nDevices: 2\nEach device is factory reset and restarted twice; "
+                                                   "its configuration is read before and written back after."));
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(bed.devices().GetField(bed.devices().Row(i), QStringLiteral("Status")), QString::fromLatin1(UnknownFieldText));
+}
+
+TEST(MainWindow, SetIPSendsTheAddressAsTyped)
+{
+    WindowTestBed bed(fleetOf(1));
+    ASSERT_TRUE(bed.started);
+    RecordingMessageBoxes boxes;
+    TMainForm& w = *bed.window;
+    w.TB_DiscoverClick();
+    ASSERT_EQ(bed.devices().Count(), 1);
+    bed.devices().SelectAll();
+
+    w.execDialog = [&](QDialog* d) {
+        auto* form = qobject_cast<TSetIPForm*>(d);
+        EXPECT_TRUE(form && ShowActive(form));
+        if (!form)
+            return int(QDialog::Rejected);
+        form->PanelIPBegin()->findChildren<QLineEdit*>().first()->setFocus();
+        // The "." after three digits only ends the number the field has already ended.
+        TypeBurst(QStringLiteral("192.168.1.10"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        TypeBurst(QStringLiteral("255.255.255.0"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        return form->result();
+    };
+    w.TB_SetIPClick();
+
+    EXPECT_TRUE(boxes.texts.isEmpty()) << qPrintable(boxes.texts.join(QLatin1Char('|')));
+    EXPECT_EQ(bed.fleet->Device(0).IpAddress(), QStringLiteral("192.168.1.10"));
+    EXPECT_EQ(bed.fleet->Device(0).Netmask(), QStringLiteral("255.255.255.0"));
+    EXPECT_EQ(bed.devices().GetStatus(bed.devices().Row(0)), QStringLiteral("OK"));
+}
+
+TEST(MainWindow, ADamagedStoredPasswordStartsTheWindowAndIsNamedInTheLog)
+{
+    RecordingMessageBoxes boxes;
+    WindowTestBed bed(fleetOf(1), {{QStringLiteral("NimpWirelessAP"), QStringLiteral("DEADBEEF")}});
+    ASSERT_FALSE(bed.window->InitFailed()) << qPrintable(boxes.texts.join(QLatin1Char('|')));
+    EXPECT_TRUE(boxes.texts.isEmpty());
+    EXPECT_EQ(bed.core().Settings().accessPassword, QString());
+    QListWidget* log = bed.window->ActionMessages();
+    ASSERT_GT(log->count(), 0);
+    EXPECT_TRUE(
+        log->item(0)->text().contains(QLatin1String("Setting NimpWirelessAP cannot be read")))
+        << qPrintable(log->item(0)->text());
+}
+
+TEST(MainWindow, AnOperationHoldsTheDataFolderAndOneHeldElsewhereIsRefused)
+{
+    WindowTestBed bed(fleetOf(1));
+    ASSERT_TRUE(bed.started);
+    RecordingMessageBoxes boxes;
+    TMainForm& w = *bed.window;
+
+    bool heldDuring = false;
+    QTimer::singleShot(300, [&] {
+        DataFolderLock other(bed.dir.path());
+        heldDuring = !other.TryLock(nullptr);
+    });
+    w.TB_DiscoverClick();
+    EXPECT_TRUE(heldDuring);
+    ASSERT_EQ(bed.devices().Count(), 1);
+
+    // Another console (here this process) holds the folder: nothing is started, and the
+    // message says who holds it.
+    DataFolderLock other(bed.dir.path());
+    ASSERT_TRUE(other.TryLock(nullptr)); // the window let it go when Discover ended
+    const qint64 datagrams = bed.fleet->DatagramsReceived();
+    w.TB_DiscoverClick();
+    ASSERT_EQ(boxes.texts.size(), 1);
+    EXPECT_TRUE(boxes.texts[0].contains(
+        QStringLiteral("process %1 ").arg(QCoreApplication::applicationPid())))
+        << qPrintable(boxes.texts[0]);
+    EXPECT_EQ(bed.devices().Count(), 1);
+    EXPECT_EQ(bed.fleet->DatagramsReceived(), datagrams);
+}
+
+TEST(MainWindow, TheFirmwareDialogListsFilesWithoutADot)
+{
+    WindowTestBed bed(fleetOf(1));
+    const QString folder = bed.core().FirmwareDirectory();
+    QDir().mkpath(folder);
+    for (const char* name : {"ktr4200", "other.bin"}) {
+        QFile f(QDir(folder).filePath(QLatin1String(name)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("FW_VERSION=2\n");
+    }
+    QStringList listed;
+    QTimer::singleShot(100, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        listed = ListedNames(dialog, QStringLiteral("other.bin"));
+        dialog->reject();
+    });
+    bed.window->chooseFirmwareFile(folder);
+    EXPECT_TRUE(listed.contains(QStringLiteral("other.bin")))
+        << qPrintable(listed.join(QLatin1Char(',')));
+    EXPECT_TRUE(listed.contains(QStringLiteral("ktr4200")))
+        << qPrintable(listed.join(QLatin1Char(',')));
 }

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMap>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <memory>
@@ -22,6 +23,9 @@ public:
         : loopback(std::move(options)), started(loopback.started), fleet(std::move(loopback.fleet))
     {
         LoopbackFleet::WriteSystemIni(dir.path(), loopback.SystemKeys({}, ini));
+        // The window's remembered size and columns go to this bed, not to the user's settings.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           dir.filePath(QStringLiteral("user-settings")));
         window = std::make_unique<TMainForm>(dir.path());
     }
 

@@ -1,15 +1,22 @@
 #include "app/ui/TMainForm.h"
 
 #include "app/AppCore.h"
+#include "app/Backup.h"
 #include "app/BatchOperations.h"
 #include "app/CommandQueue.h"
+#include "app/DataFolderLock.h"
+#include "app/DeviceListExport.h"
+#include "app/FirmwareImageInfo.h"
 #include "app/ui/AppIcons.h"
+#include "app/ui/DeviceListProxy.h"
 #include "app/ui/TAboutForm.h"
 #include "app/ui/TProgressForm.h"
 #include "app/ui/TSetIPForm.h"
 #include "app/ui/TSystemForm.h"
+#include "common/TextHelpers.h"
 #include "common/VxError.h"
 #include "common/ui/ApplyLayout.h"
+#include "common/ui/FileDialogFilter.h"
 #include "common/ui/VxImageList.h"
 #include "common/ui/VxMessageBox.h"
 #include "config/ui/ConfigurationTask.h"
@@ -18,14 +25,22 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSaveFile>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QToolBar>
@@ -39,16 +54,31 @@ const QString DeviceListCaption = QStringLiteral("Device List:");
 const QString ActionMessageCaption = QStringLiteral("Action Message");
 const QString SetIPAllText = QStringLiteral("Do you want to set IP for all devices?");
 const QString SetIPAllCaption = QStringLiteral("Set IP for all devices");
-// The upgrade asks with these texts, as it always has.
-const QString UpgradeAllText = QStringLiteral("Do you want to set configurations to all devices?");
-const QString UpgradeAllCaption = QStringLiteral("Set configurations to all devices");
 const QString FirmwareDialogTitle = QStringLiteral("Select firmware image file");
-const QString StartUpgradeText = QStringLiteral("Start to upgrade firmware?");
-const QString StartUpgradeCaption = QStringLiteral("Upgrade firmware");
-const QString NotInThisBuild = QStringLiteral(" (not available in this build)");
+const QString FilterPlaceholder = QStringLiteral("Filter (Ctrl+F)");
+const QString ExportDialogTitle = QStringLiteral("Export List");
+const QString CsvFilter = QStringLiteral("CSV files (*.csv)");
+const QString JsonFilter = QStringLiteral("JSON files (*.json)");
+const QString ExportedText = QStringLiteral("%1 devices exported to %2");
+const QString ExportFailText = QStringLiteral("Cannot write %1");
+const QString GeometryKey = QStringLiteral("MainWindow/Geometry");
+const QString ColumnWidthsKey = QStringLiteral("MainWindow/ColumnWidths");
 constexpr int RetryColumnWidth = 20;
+constexpr int FilterWidth = 200;
+
+QSettings windowSettings()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope,
+                     QString::fromLatin1(WindowSettingsOrganization),
+                     QString::fromLatin1(WindowSettingsApplication));
+}
 
 } // namespace
+
+QString SelectionCountsText(int selected, int shown, int total)
+{
+    return QStringLiteral("%1 selected, %2 shown of %3").arg(selected).arg(shown).arg(total);
+}
 
 TMainForm::TMainForm(const QString& dataFolder, QWidget* parent) : QMainWindow(parent)
 {
@@ -58,13 +88,24 @@ TMainForm::TMainForm(const QString& dataFolder, QWidget* parent) : QMainWindow(p
     setWindowIcon(ProgramIcon());
     execDialog = [](QDialog* d) { return d->exec(); };
     chooseFirmwareFile = [this](const QString& folder) {
-        return QFileDialog::getOpenFileName(this, FirmwareDialogTitle, folder, QStringLiteral("*.*"));
+        return QFileDialog::getOpenFileName(this, FirmwareDialogTitle, folder,
+                                            QString::fromLatin1(AllFilesFilter));
+    };
+    chooseExportFile = [this](const QString& suggested) {
+        QString filter = CsvFilter;
+        QString path =
+            QFileDialog::getSaveFileName(this, ExportDialogTitle, suggested,
+                                         CsvFilter + QStringLiteral(";;") + JsonFilter, &filter);
+        if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty())
+            path += filter == JsonFilter ? QStringLiteral(".json") : QStringLiteral(".csv");
+        return path;
     };
 
     buildControls();
     resize(650, 476);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    restoreWindowState();
 
     try {
         ApplyLayout(qApp, QDir(dataFolder).filePath(QStringLiteral("system.ini")), LayoutSection,
@@ -79,7 +120,8 @@ TMainForm::TMainForm(const QString& dataFolder, QWidget* parent) : QMainWindow(p
     } catch (const VxError& e) {
         m_initFailed = true;
         const bool tftp = e.message().startsWith(QLatin1String("(VxTFTP)"));
-        VxMessageBox(this, tftp ? QString::fromLatin1(TftpInitErrorText) + e.message() : e.message(),
+        VxMessageBox(this,
+                     tftp ? QString::fromLatin1(TftpInitErrorText) + e.message() : e.message(),
                      QStringLiteral("Error"), QMessageBox::Ok, QMessageBox::Critical);
         return;
     }
@@ -93,21 +135,45 @@ TMainForm::TMainForm(const QString& dataFolder, QWidget* parent) : QMainWindow(p
         m_log->setCurrentRow(m_log->count() - 1);
     });
     connect(&log, &ActionLog::cleared, m_log, &QListWidget::clear);
-    connect(m_core.get(), &AppCore::statusTextChanged, this, [this](const QString& text) { statusBar()->showMessage(text); });
+    connect(m_core.get(), &AppCore::statusTextChanged, this,
+            [this](const QString& text) { statusBar()->showMessage(text); });
     connect(m_core.get(), &AppCore::errorReported, this,
             [this](int, const QString& message) { statusBar()->showMessage(message); });
 
     DeviceListModel& devices = m_core->Devices();
-    m_deviceList->setModel(&devices);
+    m_proxy->setSourceModel(&devices);
+    m_deviceList->setModel(m_proxy);
+    // The view's selection is the one every operation acts on.
+    devices.SetSelectionModel(m_deviceList->selectionModel());
     QHeaderView* header = m_deviceList->header();
     header->setMinimumSectionSize(0);
-    for (int c = 0; c < DeviceListModel::ColRetry; ++c)
-        header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(DeviceListModel::ColRetry, QHeaderView::Fixed);
     header->setStretchLastSection(false);
-    connect(m_deviceList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &TMainForm::syncSelectionFromView);
-    connect(&devices, &DeviceListModel::selectionChanged, this, &TMainForm::syncSelectionToView);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setSectionResizeMode(DeviceListModel::ColRetry, QHeaderView::Fixed);
+    // Rows stay in the order they were discovered until a header is clicked; a third click
+    // goes back to it.
+    header->setSortIndicatorClearable(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    m_deviceList->setSortingEnabled(true);
+    {
+        QSettings settings = windowSettings();
+        const QStringList widths = settings.value(ColumnWidthsKey).toStringList();
+        if (widths.size() == DeviceListModel::ColRetry) {
+            m_sizingColumns = true;
+            for (int c = 0; c < DeviceListModel::ColRetry; ++c)
+                header->resizeSection(c, std::max(0, widths.at(c).toInt()));
+            m_sizingColumns = false;
+            m_columnsUserSized = true;
+        }
+    }
+    connect(header, &QHeaderView::sectionResized, this, [this](int column) {
+        if (!m_sizingColumns && column < DeviceListModel::ColRetry)
+            m_columnsUserSized = true;
+    });
+    connect(&devices, &DeviceListModel::selectionChanged, this, &TMainForm::updateCounts);
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(m_proxy, signal, this, &TMainForm::updateCounts);
+    connect(m_proxy, &QAbstractItemModel::modelReset, this, &TMainForm::updateCounts);
     connect(m_deviceList, &QTreeView::doubleClicked, this, &TMainForm::DeviceListViewDblClick);
 
     // The configuration window lives as long as this window and keeps its values between tasks.
@@ -119,17 +185,24 @@ TMainForm::TMainForm(const QString& dataFolder, QWidget* parent) : QMainWindow(p
     }
 
     LoadSettings();
+    updateCounts();
 }
 
 TMainForm::~TMainForm()
 {
     if (m_progress)
         m_progress->CloseQuietly();
-    if (m_core)
+    if (m_core) {
         m_core->SetUi(nullptr);
+        // The engine outlives nothing of the view: it goes back to a selection of its own.
+        m_core->Devices().SetSelectionModel(nullptr);
+    }
+    m_deviceList->setModel(nullptr);
+    m_proxy->setSourceModel(nullptr);
 }
 
-QAction* TMainForm::addTool(const char* name, const char* hint, int image, void (TMainForm::*handler)())
+QAction* TMainForm::addTool(const char* name, const char* hint, int image,
+                            void (TMainForm::*handler)())
 {
     auto* action = new QAction(this);
     action->setObjectName(QString::fromLatin1(name));
@@ -143,6 +216,16 @@ QAction* TMainForm::addTool(const char* name, const char* hint, int image, void 
     if (handler)
         connect(action, &QAction::triggered, this, handler);
     m_toolBar->addAction(action);
+    return action;
+}
+
+QAction* TMainForm::addMenuAction(const char* name, const QString& text,
+                                  void (TMainForm::*handler)())
+{
+    auto* action = new QAction(text, this);
+    action->setObjectName(QString::fromLatin1(name));
+    if (handler)
+        connect(action, &QAction::triggered, this, handler);
     return action;
 }
 
@@ -191,7 +274,8 @@ void TMainForm::buildControls()
     m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     m_toolBar->setMovable(false);
     m_toolBar->setMinimumHeight(38 + 4);
-    addTool("TB_Discover", "Discover devices", 0, &TMainForm::TB_DiscoverClick);
+    addTool("TB_Discover", "Discover devices", 0, &TMainForm::TB_DiscoverClick)
+        ->setShortcut(QKeySequence(Qt::Key_F5));
     addTool("TB_SetIP", "Set IP", 1, &TMainForm::TB_SetIPClick);
     addTool("TB_ConfigUpdate", "Devices configure", 2, &TMainForm::TB_ConfigUpdateClick);
     addTool("TB_FWUpdate", "Upgrade firmware", 3, &TMainForm::TB_FWUpdateClick);
@@ -200,6 +284,9 @@ void TMainForm::buildControls()
     addTool("TB_About", "About", 5, &TMainForm::TB_AboutClick);
     right->addWidget(m_toolBar);
 
+    auto* barRow = new QHBoxLayout;
+    barRow->setContentsMargins(0, 0, 0, 0);
+    barRow->setSpacing(0);
     auto* bar = new QLabel(DeviceListCaption, central);
     bar->setObjectName(QStringLiteral("StaticText1"));
     bar->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -208,8 +295,16 @@ void TMainForm::buildControls()
     barPalette.setColor(QPalette::Window, QColor(0, 160, 192));
     barPalette.setColor(QPalette::WindowText, Qt::white);
     bar->setPalette(barPalette);
-    right->addWidget(bar);
+    barRow->addWidget(bar, 1);
+    m_filter = new QLineEdit(central);
+    m_filter->setObjectName(QStringLiteral("EdFilter"));
+    m_filter->setPlaceholderText(FilterPlaceholder);
+    m_filter->setClearButtonEnabled(true);
+    m_filter->setFixedWidth(FilterWidth);
+    barRow->addWidget(m_filter);
+    right->addLayout(barRow);
 
+    m_proxy = new DeviceListProxy(this);
     m_deviceList = new QTreeView(central);
     m_deviceList->setObjectName(QStringLiteral("DeviceListView"));
     m_deviceList->setRootIsDecorated(false);
@@ -219,9 +314,13 @@ void TMainForm::buildControls()
     m_deviceList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_deviceList->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_deviceList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_deviceList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_deviceList, &QWidget::customContextMenuRequested, this, &TMainForm::showListMenu);
+    connect(m_filter, &QLineEdit::textChanged, m_proxy, &DeviceListProxy::SetFilterText);
     // The selection stays visible when the list loses the focus.
     QPalette listPalette = m_deviceList->palette();
-    listPalette.setColor(QPalette::Inactive, QPalette::Highlight, listPalette.color(QPalette::Active, QPalette::Highlight));
+    listPalette.setColor(QPalette::Inactive, QPalette::Highlight,
+                         listPalette.color(QPalette::Active, QPalette::Highlight));
     listPalette.setColor(QPalette::Inactive, QPalette::HighlightedText,
                          listPalette.color(QPalette::Active, QPalette::HighlightedText));
     m_deviceList->setPalette(listPalette);
@@ -243,11 +342,91 @@ void TMainForm::buildControls()
     setCentralWidget(central);
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setSizeGripEnabled(true);
+    // In a container of its own: the bar's own labels are the panels the layout may caption.
+    auto* countsBox = new QWidget(statusBar());
+    auto* countsLayout = new QHBoxLayout(countsBox);
+    countsLayout->setContentsMargins(0, 0, 0, 0);
+    m_counts = new QLabel(countsBox);
+    m_counts->setObjectName(QStringLiteral("ST_Counts"));
+    countsLayout->addWidget(m_counts);
+    statusBar()->addPermanentWidget(countsBox);
+
+    buildMenus();
+}
+
+void TMainForm::buildMenus()
+{
+    QAction* configure = addMenuAction("MI_Configure", QStringLiteral("Configure"),
+                                       &TMainForm::TB_ConfigUpdateClick);
+    QAction* setIp = addMenuAction("MI_SetIP", QStringLiteral("Set IP"), &TMainForm::TB_SetIPClick);
+    QAction* upgrade = addMenuAction("MI_FWUpdate", QStringLiteral("Upgrade Firmware"),
+                                     &TMainForm::TB_FWUpdateClick);
+    QAction* backup = addMenuAction("MI_Backup", QStringLiteral("Back Up Configurations…"),
+                                    &TMainForm::BackUpConfigurationsClick);
+    QAction* copyMac =
+        addMenuAction("MI_CopyMac", QStringLiteral("Copy MAC"), &TMainForm::CopyMacClick);
+    QAction* copyIp = addMenuAction("MI_CopyIP", QStringLiteral("Copy IP Address"),
+                                    &TMainForm::CopyIPAddressClick);
+    QAction* copyRow =
+        addMenuAction("MI_CopyRow", QStringLiteral("Copy Row"), &TMainForm::CopyRowClick);
+    QAction* exportList =
+        addMenuAction("MI_ExportList", QStringLiteral("Export List…"), &TMainForm::ExportListClick);
+    QAction* quit = addMenuAction("MI_Quit", QStringLiteral("Quit"), nullptr);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+    QAction* find = addMenuAction("MI_Find", QStringLiteral("Filter"), nullptr);
+    find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    connect(find, &QAction::triggered, this, [this] {
+        m_filter->setFocus(Qt::ShortcutFocusReason);
+        m_filter->selectAll();
+    });
+    QAction* selectAll = addMenuAction("MI_SelectAll", QStringLiteral("Select All Shown"), nullptr);
+    selectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+    connect(selectAll, &QAction::triggered, this, [this] {
+        if (m_core && !m_busy)
+            m_core->Devices().SelectAll();
+    });
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("MN_File"));
+    file->addAction(exportList);
+    file->addAction(backup);
+    file->addSeparator();
+    file->addAction(quit);
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    edit->setObjectName(QStringLiteral("MN_Edit"));
+    edit->addAction(find);
+    edit->addAction(selectAll);
+    edit->addSeparator();
+    edit->addAction(copyMac);
+    edit->addAction(copyIp);
+    edit->addAction(copyRow);
+
+    m_listMenu = new QMenu(this);
+    m_listMenu->setObjectName(QStringLiteral("PM_DeviceList"));
+    m_listMenu->addAction(configure);
+    m_listMenu->addAction(setIp);
+    m_listMenu->addAction(upgrade);
+    m_listMenu->addAction(backup);
+    m_listMenu->addSeparator();
+    m_listMenu->addAction(copyMac);
+    m_listMenu->addAction(copyIp);
+    m_listMenu->addAction(copyRow);
 }
 
 QAction* TMainForm::Action(const char* name) const
 {
     return findChild<QAction*>(QString::fromLatin1(name));
+}
+
+QList<DeviceRow*> TMainForm::ShownRows() const
+{
+    QList<DeviceRow*> rows;
+    if (!m_core)
+        return rows;
+    for (int r = 0; r < m_proxy->rowCount(); ++r)
+        rows.append(m_core->Devices().Row(m_proxy->mapToSource(m_proxy->index(r, 0)).row()));
+    return rows;
 }
 
 void TMainForm::LoadSettings()
@@ -256,11 +435,66 @@ void TMainForm::LoadSettings()
     const AppSettings& s = m_core->Settings();
     m_moduleName->setText(s.module);
     QHeaderView* header = m_deviceList->header();
+    m_sizingColumns = true;
     if (s.developerMode) {
         header->setSectionHidden(DeviceListModel::ColRetry, false);
         header->resizeSection(DeviceListModel::ColRetry, RetryColumnWidth);
     } else {
         header->setSectionHidden(DeviceListModel::ColRetry, true);
+    }
+    m_sizingColumns = false;
+    updateFilterColumns();
+}
+
+void TMainForm::updateFilterColumns()
+{
+    QSet<int> columns;
+    for (int c = 0; c < DeviceListModel::ColumnCount; ++c)
+        if (!m_deviceList->header()->isSectionHidden(c))
+            columns.insert(c);
+    m_proxy->SetFilterColumns(columns);
+}
+
+void TMainForm::updateCounts()
+{
+    if (!m_core)
+        return;
+    const DeviceListModel& devices = m_core->Devices();
+    const int selected = devices.SelectedCount();
+    m_counts->setText(SelectionCountsText(selected, m_proxy->rowCount(), devices.Count()));
+    for (const char* name : {"MI_CopyMac", "MI_CopyIP", "MI_CopyRow"})
+        Action(name)->setEnabled(selected > 0);
+}
+
+void TMainForm::autoSizeColumns()
+{
+    if (m_columnsUserSized)
+        return;
+    m_sizingColumns = true;
+    for (int c = 0; c < DeviceListModel::ColRetry; ++c)
+        m_deviceList->resizeColumnToContents(c);
+    m_sizingColumns = false;
+}
+
+void TMainForm::restoreWindowState()
+{
+    QSettings settings = windowSettings();
+    const QByteArray geometry = settings.value(GeometryKey).toByteArray();
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+}
+
+void TMainForm::saveWindowState()
+{
+    QSettings settings = windowSettings();
+    settings.setValue(GeometryKey, saveGeometry());
+    if (m_columnsUserSized) {
+        QStringList widths;
+        for (int c = 0; c < DeviceListModel::ColRetry; ++c)
+            widths.append(QString::number(m_deviceList->header()->sectionSize(c)));
+        settings.setValue(ColumnWidthsKey, widths);
+    } else {
+        settings.remove(ColumnWidthsKey);
     }
 }
 
@@ -269,6 +503,7 @@ void TMainForm::setBusy(bool busy)
     m_busy = busy;
     m_toolBar->setEnabled(!busy);
     m_deviceList->setEnabled(!busy);
+    m_filter->setEnabled(!busy);
 }
 
 void TMainForm::showError(const QString& message)
@@ -280,6 +515,12 @@ void TMainForm::runOperation(const std::function<void()>& operation)
 {
     if (m_busy || !m_core || m_core->Busy())
         return;
+    // The staged files of the data folder are this console's until the operation ends.
+    DataFolderLock folderLock(m_core->DataFolder());
+    if (QString error; !folderLock.TryLock(&error)) {
+        showError(error);
+        return;
+    }
     setBusy(true);
     try {
         operation();
@@ -288,45 +529,10 @@ void TMainForm::runOperation(const std::function<void()>& operation)
         showError(e.message());
     }
     setBusy(false);
+    autoSizeColumns();
+    updateCounts();
     if (m_closeRequested)
         close();
-}
-
-void TMainForm::syncSelectionFromView()
-{
-    if (m_syncingSelection)
-        return;
-    DeviceListModel& devices = m_core->Devices();
-    if (devices.SelectionLocked())
-        return;
-    m_syncingSelection = true;
-    QItemSelectionModel* sel = m_deviceList->selectionModel();
-    for (int i = 0; i < devices.Count(); ++i)
-        devices.SetSelected(devices.Row(i), sel->isRowSelected(i, QModelIndex()));
-    m_syncingSelection = false;
-}
-
-void TMainForm::syncSelectionToView()
-{
-    if (m_syncingSelection)
-        return;
-    m_syncingSelection = true;
-    DeviceListModel& devices = m_core->Devices();
-    QItemSelection selection;
-    const int last = devices.columnCount() - 1;
-    for (int i = 0; i < devices.Count();) {
-        if (!devices.Row(i)->selected) {
-            ++i;
-            continue;
-        }
-        int j = i;
-        while (j + 1 < devices.Count() && devices.Row(j + 1)->selected)
-            ++j;
-        selection.select(devices.index(i, 0), devices.index(j, last));
-        i = j + 1;
-    }
-    m_deviceList->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-    m_syncingSelection = false;
 }
 
 bool TMainForm::askAllDevices(const QString& text, const QString& caption)
@@ -338,6 +544,19 @@ bool TMainForm::askAllDevices(const QString& text, const QString& caption)
         return false;
     devices.SelectAll();
     return true;
+}
+
+void TMainForm::showListMenu(const QPoint& at)
+{
+    if (m_busy || !m_core)
+        return;
+    // A right-click on a row outside the selection makes that row the selection, as a
+    // left-click would.
+    const QModelIndex index = m_deviceList->indexAt(at);
+    if (index.isValid() && !m_deviceList->selectionModel()->isRowSelected(index.row(), {}))
+        m_deviceList->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                                   QItemSelectionModel::Rows);
+    m_listMenu->popup(m_deviceList->viewport()->mapToGlobal(at));
 }
 
 void TMainForm::TB_DiscoverClick()
@@ -355,7 +574,7 @@ void TMainForm::TB_SetIPClick()
     if (m_core->Devices().SelectedCount() == 1)
         dialog->SetSingleMode();
     else
-        dialog->SetMultipleMode();
+        dialog->SetMultipleMode(m_core->Devices().SelectedCount());
     if (execDialog(dialog.get()) != QDialog::Accepted)
         return;
     const QString ip = dialog->IPAddress();
@@ -379,16 +598,84 @@ void TMainForm::TB_FWUpdateClick()
 {
     if (m_busy || !m_core || m_core->Devices().Count() == 0)
         return;
-    if (!askAllDevices(UpgradeAllText, UpgradeAllCaption))
+    if (!askAllDevices(BatchText::UpgradeAllQuestion, BatchText::UpgradeAllCaption))
         return;
     QDir(m_core->FirmwareDirectory()).mkpath(QStringLiteral("."));
     const QString image = chooseFirmwareFile(m_core->FirmwareDirectory());
     if (image.isEmpty())
         return;
-    if (VxMessageBox(this, StartUpgradeText, StartUpgradeCaption, QMessageBox::Ok | QMessageBox::Cancel,
-                     QMessageBox::Question) != QMessageBox::Ok)
+    const QString details =
+        UpgradeConfirmationDetails(ReadFirmwareImageInfo(image), m_core->Devices().SelectedCount());
+    if (VxMessageBoxDetailed(this, BatchText::UpgradeStartQuestion, details,
+                             BatchText::UpgradeStartCaption, QMessageBox::Ok | QMessageBox::Cancel,
+                             QMessageBox::Question) != QMessageBox::Ok)
         return;
     runOperation([&] { UpgradeFirmware(*m_core, image); });
+}
+
+void TMainForm::BackUpConfigurationsClick()
+{
+    if (m_busy || !m_core || m_core->Devices().Count() == 0)
+        return;
+    if (!askAllDevices(BackupText::AllQuestion, BackupText::AllCaption))
+        return;
+    runOperation([this] {
+        BackUpConfigurations(*m_core, DefaultBackupFolder(*m_core, QDateTime::currentDateTime()));
+    });
+}
+
+void TMainForm::ExportListClick()
+{
+    if (!m_core)
+        return;
+    const QString path =
+        chooseExportFile(QDir(m_core->DataFolder()).filePath(QStringLiteral("devices.csv")));
+    if (path.isEmpty())
+        return;
+    const QList<DeviceRow*> rows = ShownRows();
+    const DeviceListModel& devices = m_core->Devices();
+    const QByteArray bytes = path.endsWith(QLatin1String(".json"), Qt::CaseInsensitive)
+                                 ? DeviceRowsToJson(devices, rows)
+                                 : DeviceRowsToCsv(devices, rows);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        showError(ExportFailText.arg(QDir::toNativeSeparators(path)));
+        return;
+    }
+    statusBar()->showMessage(ExportedText.arg(rows.size()).arg(QDir::toNativeSeparators(path)));
+}
+
+void TMainForm::copyColumn(int column)
+{
+    if (!m_core)
+        return;
+    const DeviceListModel& devices = m_core->Devices();
+    QStringList lines;
+    for (const DeviceRow* row : devices.SelectedRows()) {
+        QStringList cells;
+        for (int c = 0; c < DeviceListModel::ColumnCount; ++c)
+            if (column < 0 || c == column)
+                if (const std::optional<QString> cell = devices.Cell(row, c))
+                    cells.append(EscapeUntrusted(*cell));
+        lines.append(cells.join(QLatin1Char('\t')));
+    }
+    if (!lines.isEmpty())
+        QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
+}
+
+void TMainForm::CopyMacClick()
+{
+    copyColumn(DeviceListModel::ColMacAddress);
+}
+
+void TMainForm::CopyIPAddressClick()
+{
+    copyColumn(DeviceListModel::ColIpAddress);
+}
+
+void TMainForm::CopyRowClick()
+{
+    copyColumn(-1);
 }
 
 void TMainForm::TB_SystemClick()
@@ -421,8 +708,19 @@ void TMainForm::ShowProgress(const QString& caption, const QString& prompt, bool
     progress->setAttribute(Qt::WA_DeleteOnClose, false);
     progress->setWindowTitle(caption);
     progress->SetPrompt(prompt);
-    if (abortable)
+    if (abortable) {
         progress->SetCloseHook([this] { return m_core->Queue().OnProgressClose(); });
+        progress->SetDeviceCounter([this] {
+            const DeviceListModel& devices = m_core->Devices();
+            const QList<DeviceRow*> rows = devices.SelectedRows();
+            int finished = 0;
+            for (const DeviceRow* row : rows) {
+                const DeviceOutcome outcome = devices.Outcome(row);
+                finished += outcome == DeviceOutcome::Ok || outcome == DeviceOutcome::Failed;
+            }
+            return std::make_pair(finished, int(rows.size()));
+        });
+    }
     m_progress = progress;
     progress->show();
 }
@@ -439,8 +737,8 @@ void TMainForm::CloseProgress()
 
 bool TMainForm::AskYesNo(const QString& text, const QString& caption)
 {
-    return VxMessageBox(this, text, caption, QMessageBox::Yes | QMessageBox::No, QMessageBox::Warning) ==
-           QMessageBox::Yes;
+    return VxMessageBox(this, text, caption, QMessageBox::Yes | QMessageBox::No,
+                        QMessageBox::Warning) == QMessageBox::Yes;
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)
@@ -457,6 +755,7 @@ void TMainForm::closeEvent(QCloseEvent* event)
         return;
     }
     CloseProgress();
+    saveWindowState();
     if (m_core) {
         // The engine's last waits run the event loop: no operation may start meanwhile.
         setBusy(true);

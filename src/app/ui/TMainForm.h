@@ -5,14 +5,17 @@
 
 #include <QMainWindow>
 #include <QPointer>
-
 #include <functional>
 #include <memory>
 
 class AppCore;
+class DeviceListProxy;
+struct DeviceRow;
 class QAction;
 class QLabel;
+class QLineEdit;
 class QListWidget;
+class QMenu;
 class QTabWidget;
 class QToolBar;
 class QTreeView;
@@ -23,8 +26,11 @@ class TSystemForm;
 class VxImageList;
 
 // The console's main window: the logo panel with the managed module, the toolbar of the
-// operations, the device list, the Action Message log and the status bar. It is the face of
-// the engine (AppCore) and answers the engine's questions and progress display.
+// operations, the device table (sorted and filtered by the user, with a right-click menu),
+// the Action Message log and the status bar. It is the face of the engine (AppCore) and
+// answers the engine's questions and progress display. The table's view owns the selection
+// the engine works on (through the device list's selection accessors), so an operation acts
+// on exactly the rows the user sees selected.
 class TMainForm : public QMainWindow, public OperationUi
 {
     Q_OBJECT
@@ -32,13 +38,15 @@ class TMainForm : public QMainWindow, public OperationUi
 public:
     // Creates the controls and the engine over the data folder (FormCreate). When the engine
     // cannot start, the error has been shown and InitFailed() is true: the program ends.
+    // The window's size, position and column widths come back from the last run (the
+    // platform's per-user settings); layout keys of system.ini, where present, win.
     explicit TMainForm(const QString& dataFolder, QWidget* parent = nullptr);
     ~TMainForm() override;
 
     bool InitFailed() const { return m_initFailed; }
     AppCore& Core() { return *m_core; }
 
-    // Toolbar handlers. Each runs its operation to the end (event loop inside).
+    // Toolbar and menu handlers. Each runs its operation to the end (event loop inside).
     void TB_DiscoverClick();
     void TB_SetIPClick();
     void TB_ConfigUpdateClick();
@@ -46,6 +54,12 @@ public:
     void TB_FWUpdateClick();
     void TB_SystemClick();
     void TB_AboutClick();
+    void BackUpConfigurationsClick();
+    // Writes the shown rows, in the order shown, as CSV or (a .json file) JSON.
+    void ExportListClick();
+    void CopyMacClick();
+    void CopyIPAddressClick();
+    void CopyRowClick();
 
     // Reads system.ini again and shows what changed (module name, Retry column, times).
     void LoadSettings();
@@ -57,41 +71,62 @@ public:
 
     TProgressForm* ProgressForm() const { return m_progress; }
     QTreeView* DeviceListView() const { return m_deviceList; }
+    DeviceListProxy* DeviceListShown() const { return m_proxy; }
+    QLineEdit* FilterEdit() const { return m_filter; }
+    QLabel* SelectionCounts() const { return m_counts; }
+    QMenu* DeviceListMenu() const { return m_listMenu; }
     QListWidget* ActionMessages() const { return m_log; }
     QLabel* ModuleName() const { return m_moduleName; }
     QToolBar* ToolBar() const { return m_toolBar; }
+    // Toolbar buttons, menu items and shortcuts by object name (TB_..., MI_...).
     QAction* Action(const char* name) const;
     TConfig_KTR_4200* ConfigForm() const { return m_configForm; }
+    // The rows the table shows, in the order it shows them.
+    QList<DeviceRow*> ShownRows() const;
 
-    // How modal dialogs and the firmware file are asked for; tests replace them.
+    // How modal dialogs and files are asked for; tests replace them.
     std::function<int(QDialog*)> execDialog;
     std::function<QString(const QString& folder)> chooseFirmwareFile;
+    std::function<QString(const QString& suggested)> chooseExportFile;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildControls();
+    void buildMenus();
     QAction* addTool(const char* name, const char* hint, int image, void (TMainForm::*handler)());
+    QAction* addMenuAction(const char* name, const QString& text, void (TMainForm::*handler)());
     // Runs an operation with the toolbar and the list disabled, so no second operation can
     // start and the selection cannot change; errors are shown.
     void runOperation(const std::function<void()>& operation);
     void setBusy(bool busy);
-    void syncSelectionFromView();
-    void syncSelectionToView();
     bool askAllDevices(const QString& text, const QString& caption);
     void showError(const QString& message);
+    void showListMenu(const QPoint& at);
+    void updateCounts();
+    void updateFilterColumns();
+    // Sizes the columns to their contents until the user has sized one.
+    void autoSizeColumns();
+    void restoreWindowState();
+    void saveWindowState();
+    void copyColumn(int column);
 
     std::unique_ptr<AppCore> m_core;
     bool m_initFailed = false;
     bool m_busy = false;
     bool m_closeRequested = false;
-    bool m_syncingSelection = false;
+    bool m_columnsUserSized = false;
+    bool m_sizingColumns = false;
 
     QLabel* m_moduleName = nullptr;
     QToolBar* m_toolBar = nullptr;
     VxImageList* m_images = nullptr;
+    QLineEdit* m_filter = nullptr;
     QTreeView* m_deviceList = nullptr;
+    DeviceListProxy* m_proxy = nullptr;
+    QLabel* m_counts = nullptr;
+    QMenu* m_listMenu = nullptr;
     QTabWidget* m_pages = nullptr;
     QListWidget* m_log = nullptr;
     QPointer<TProgressForm> m_progress;
@@ -102,3 +137,11 @@ private:
 
 inline constexpr const char* MainFormCaption = "Varnix SkyRay Multiple Nodewarden ";
 inline constexpr const char* TftpInitErrorText = "[Tftp Server]Init Error:";
+
+// "3 selected, 5 shown of 8": the status bar's count of the table.
+QString SelectionCountsText(int selected, int shown, int total);
+
+// Where the window keeps its size, position and column widths: the platform's per-user
+// settings of the program.
+inline constexpr const char* WindowSettingsOrganization = "Nodewarden";
+inline constexpr const char* WindowSettingsApplication = "nodewarden";

@@ -1,13 +1,32 @@
 #include "app/ui/TProgressForm.h"
 
 #include <QCloseEvent>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 const QString ProgressCaption = QStringLiteral("Progress");
+const QString CancelCaption = QStringLiteral("Cancel");
+} // namespace
+
+QString DevicesFinishedText(int finished, int selected)
+{
+    return QStringLiteral("%1 of %2 devices finished").arg(finished).arg(selected);
+}
+
+QString ElapsedTimeText(qint64 elapsedMs)
+{
+    const qint64 s = std::max<qint64>(0, elapsedMs) / 1000;
+    if (s < 3600)
+        return QStringLiteral("Elapsed %1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("Elapsed %1:%2:%3")
+        .arg(s / 3600)
+        .arg(s % 3600 / 60, 2, 10, QLatin1Char('0'))
+        .arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
 TProgressForm::TProgressForm(QWidget* mainWindow) : QDialog(mainWindow)
@@ -15,7 +34,8 @@ TProgressForm::TProgressForm(QWidget* mainWindow) : QDialog(mainWindow)
     setObjectName(QStringLiteral("ProgressForm"));
     setWindowTitle(ProgressCaption);
     // A close box, so that the user can ask to abort; the operation decides whether it closes.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
     setModal(false);
 
     m_prompt = new QLabel(this);
@@ -28,16 +48,35 @@ TProgressForm::TProgressForm(QWidget* mainWindow) : QDialog(mainWindow)
     m_bar->setRange(0, BarMaximum);
     m_bar->setValue(0);
     m_bar->setTextVisible(false);
+    m_devices = new QLabel(this);
+    m_devices->setObjectName(QStringLiteral("LB_Devices"));
+    m_devices->hide();
+    m_elapsed = new QLabel(this);
+    m_elapsed->setObjectName(QStringLiteral("LB_Elapsed"));
+    m_cancel = new QPushButton(CancelCaption, this);
+    m_cancel->setObjectName(QStringLiteral("BtnCancel"));
+    m_cancel->setAutoDefault(false);
+    m_cancel->hide();
+    // The same path as the close box: the operation asks before it aborts.
+    connect(m_cancel, &QPushButton::clicked, this, &QWidget::close);
     m_timer = new QTimer(this);
     m_timer->setObjectName(QStringLiteral("ProgressTimer"));
     m_timer->setInterval(1000);
     connect(m_timer, &QTimer::timeout, this, &TProgressForm::ProgressTimerTimer);
 
+    auto* figures = new QHBoxLayout;
+    figures->addWidget(m_devices);
+    figures->addStretch(1);
+    figures->addWidget(m_elapsed);
+    figures->addWidget(m_cancel);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_prompt);
     layout->addWidget(m_bar);
-    setFixedSize(360, 90);
+    layout->addLayout(figures);
+    setFixedSize(380, 120);
 
+    m_clock.start();
+    refreshFigures();
     m_timer->start();
 }
 
@@ -63,10 +102,43 @@ bool TProgressForm::TimerActive() const
     return m_timer->isActive();
 }
 
+void TProgressForm::SetCloseHook(std::function<bool()> hook)
+{
+    m_closeHook = std::move(hook);
+    m_cancel->setVisible(bool(m_closeHook));
+}
+
+void TProgressForm::SetDeviceCounter(std::function<std::pair<int, int>()> counter)
+{
+    m_counter = std::move(counter);
+    m_devices->setVisible(bool(m_counter));
+    refreshFigures();
+}
+
+QString TProgressForm::DevicesText() const
+{
+    return m_devices->isVisibleTo(this) ? m_devices->text() : QString();
+}
+
+QString TProgressForm::ElapsedText() const
+{
+    return m_elapsed->text();
+}
+
+void TProgressForm::refreshFigures()
+{
+    m_elapsed->setText(ElapsedTimeText(m_clock.elapsed()));
+    if (m_counter) {
+        const auto [finished, selected] = m_counter();
+        m_devices->setText(DevicesFinishedText(finished, selected));
+    }
+}
+
 void TProgressForm::ProgressTimerTimer()
 {
     const int next = m_bar->value() + 1;
     m_bar->setValue(next >= BarMaximum ? 0 : next);
+    refreshFigures();
 }
 
 void TProgressForm::closeEvent(QCloseEvent* event)
@@ -92,6 +164,7 @@ void TProgressForm::reject()
 void TProgressForm::CloseQuietly()
 {
     m_closeHook = nullptr;
+    m_counter = nullptr;
     m_timer->stop();
     hide();
 }

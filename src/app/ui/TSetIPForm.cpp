@@ -1,5 +1,6 @@
 #include "app/ui/TSetIPForm.h"
 
+#include "common/AddressCheck.h"
 #include "common/ui/VxEditConstraint.h"
 #include "common/ui/VxIPAddressPanel.h"
 #include "common/ui/VxMessageBox.h"
@@ -10,6 +11,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace {
 const QString SingleCaption = QStringLiteral("IP Setting");
@@ -66,12 +69,14 @@ TSetIPForm::~TSetIPForm() = default;
 
 void TSetIPForm::SetSingleMode()
 {
+    m_deviceCount = 1;
     setWindowTitle(SingleCaption);
     m_labelIP->setText(SingleLabel);
 }
 
-void TSetIPForm::SetMultipleMode()
+void TSetIPForm::SetMultipleMode(int deviceCount)
 {
+    m_deviceCount = std::max(deviceCount, 1);
     setWindowTitle(MultipleCaption);
     m_labelIP->setText(MultipleLabel);
 }
@@ -116,6 +121,13 @@ void TSetIPForm::BtnOKClick()
     const QString mask = Netmask();
     if (ip.isEmpty() || mask.isEmpty() || ip == QLatin1String("0.0.0.0") || ip == QLatin1String("255.255.255.255")) {
         VxMessageBox(this, QString::fromLatin1(WrongIPText), QStringLiteral("Error"), QMessageBox::Ok,
+                     QMessageBox::Critical);
+        return;
+    }
+    // A netmask that is no netmask, or an address no device can use under it, would move
+    // the devices out of reach.
+    if (const QString problem = CheckAddressRun(ip, mask, m_deviceCount); !problem.isEmpty()) {
+        VxMessageBox(this, problem, QStringLiteral("Error"), QMessageBox::Ok,
                      QMessageBox::Critical);
         return;
     }

@@ -18,7 +18,9 @@ public:
     ~TSetIPForm() override;
 
     void SetSingleMode();
-    void SetMultipleMode();
+    // deviceCount: how many devices get the run of addresses; each address of the run is
+    // checked against the netmask on OK.
+    void SetMultipleMode(int deviceCount = 1);
 
     // The dotted texts, valid after the dialog closed with OK.
     QString IPAddress() const;
@@ -34,6 +36,7 @@ private:
     QLabel* m_labelIP;
     QFrame* m_panelIP;
     QFrame* m_panelMask;
+    int m_deviceCount = 1;
 };
 
 inline constexpr const char* WrongIPText = "Wrong IP address, or Net Mask!";

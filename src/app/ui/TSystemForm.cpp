@@ -152,9 +152,9 @@ TSystemForm::TSystemForm(AppCore& core, const QString& shownModule, QWidget* own
     connect(defaults, &QPushButton::clicked, this, &TSystemForm::BtnParamDefaultClick);
     connect(ok, &QPushButton::clicked, this, &TSystemForm::BtnParamOKClick);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    // The password takes effect at once, before and regardless of OK.
-    connect(m_password, &QLineEdit::textChanged, this,
-            [this](const QString& text) { m_core.MutableSettings().accessPassword = text; });
+    // Nothing typed here takes effect before OK: Cancel leaves the settings in use as they
+    // were, the access password included (a password typed by mistake would otherwise fail
+    // the next operation on every device).
 
     // The module list comes only from the saved layout ("CBoxModule.Captions").
     ApplyLayout(this, m_core.SettingsPath(), LayoutSection, QDir(m_core.DataFolder()).filePath(QStringLiteral("bmp")));
@@ -186,6 +186,8 @@ void TSystemForm::FormShow()
         Field(TimeFields[i].name)->setText(int(i) == DiscoveryRetryIndex ? QString::number(value) : general(value / 100.0));
     }
     m_password->setText(s.accessPassword);
+    // What was typed and cancelled last time is not offered again.
+    m_module->setEditText(s.module);
 }
 
 void TSystemForm::BtnParamDefaultClick()

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
@@ -225,25 +226,36 @@ void VxEditConstraint::SetExitHandler(QLineEdit* edit, std::function<bool(QLineE
         c->exitHandler = std::move(handler);
 }
 
-void VxEditConstraint::postNextControl()
+void VxEditConstraint::postNextControl(QLineEdit* from, bool byLength)
 {
-    QPointer<QWidget> form = m_form;
-    QTimer::singleShot(0, this, [form] {
-        if (!form)
-            return;
-        QWidget* window = form->window();
-        QWidget* current = window->focusWidget();
-        if (!current)
-            return;
-        // The next control that takes the focus by Tab, as the Tab key would find it.
-        QWidget* next = current->nextInFocusChain();
-        while (next && next != current &&
-               !(next->window() == window && next->isVisibleTo(window) && next->isEnabled() &&
-                 (next->focusPolicy() & Qt::TabFocus)))
-            next = next->nextInFocusChain();
-        if (next && next != current)
-            next->setFocus(Qt::TabFocusReason);
-    });
+    m_advanceFrom = from;
+    m_advanceByLength = byLength;
+    QTimer::singleShot(0, this, [this] { performAdvance(); });
+}
+
+QWidget* VxEditConstraint::performAdvance()
+{
+    QLineEdit* from = m_advanceFrom;
+    m_advanceFrom = nullptr;
+    if (!from || !m_form)
+        return nullptr;
+    QWidget* window = from->window();
+    // The user has gone elsewhere in the meantime: that is where they stay.
+    if (window->focusWidget() != from)
+        return nullptr;
+    // The next control that takes the focus by Tab, as the Tab key would find it.
+    QWidget* next = from->nextInFocusChain();
+    while (next && next != from &&
+           !(next->window() == window && next->isVisibleTo(window) && next->isEnabled() &&
+             (next->focusPolicy() & Qt::TabFocus)))
+        next = next->nextInFocusChain();
+    if (!next || next == from)
+        return nullptr;
+    next->setFocus(Qt::TabFocusReason);
+    if (auto* edit = qobject_cast<QLineEdit*>(next); edit && m_advanceByLength)
+        if (_EditConstraint_s* c = Find(edit))
+            c->enteredByAdvance = true;
+    return next;
 }
 
 void VxEditConstraint::OnEditChange(QLineEdit* edit)
@@ -257,7 +269,7 @@ void VxEditConstraint::OnEditChange(QLineEdit* edit)
     if (c->exitChar && text.contains(QChar(c->exitChar))) {
         text.remove(text.indexOf(QChar(c->exitChar)), 1);
         edit->setText(text);
-        postNextControl();
+        postNextControl(edit, false);
         return;
     }
     for (int k = 0; k < text.size(); ++k) {
@@ -275,7 +287,7 @@ void VxEditConstraint::OnEditChange(QLineEdit* edit)
             return;
     }
     if ((c->flags & _EditConstraint_s::AutoAdvance) && c->maxLength > 0 && text.size() == c->maxLength)
-        postNextControl();
+        postNextControl(edit, true);
 }
 
 void VxEditConstraint::refuse(_EditConstraint_s& c, const QString& message)
@@ -407,18 +419,41 @@ bool VxEditConstraint::RunPendingExits()
     return allAccepted;
 }
 
+void VxEditConstraint::QueueExit(QLineEdit* edit)
+{
+    if (!edit || !Find(edit) || m_pendingExits.contains(edit))
+        return;
+    m_pendingExits.append(edit);
+    QTimer::singleShot(0, this, [this] { RunPendingExits(); });
+}
+
 bool VxEditConstraint::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::FocusOut) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* edit = qobject_cast<QLineEdit*>(watched);
+        if (edit && edit == m_advanceFrom) {
+            // A key typed before the posted move happened belongs to the next control.
+            if (QWidget* next = performAdvance()) {
+                QCoreApplication::sendEvent(next, event);
+                return true;
+            }
+        }
+        if (_EditConstraint_s* c = edit ? Find(edit) : nullptr; c && c->enteredByAdvance) {
+            c->enteredByAdvance = false;
+            const QString typed = static_cast<QKeyEvent*>(event)->text();
+            if (c->exitChar && typed == QString(QChar(c->exitChar)))
+                return true;
+        }
+    } else if (event->type() == QEvent::FocusOut) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        auto* edit = qobject_cast<QLineEdit*>(watched);
         // Switching windows (our own message box included) or opening a menu is not leaving
         // the field.
-        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason && !m_checking) {
-            auto* edit = qobject_cast<QLineEdit*>(watched);
-            if (edit && Find(edit) && !m_pendingExits.contains(edit)) {
-                m_pendingExits.append(edit);
-                QTimer::singleShot(0, this, [this] { RunPendingExits(); });
-            }
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+            if (_EditConstraint_s* c = edit ? Find(edit) : nullptr)
+                c->enteredByAdvance = false;
+            if (!m_checking)
+                QueueExit(edit);
         }
     }
     return QObject::eventFilter(watched, event);

@@ -61,6 +61,10 @@ struct _EditConstraint_s
     char16_t exitChar = 0;
     int width = 0;
     QString lastAccepted;
+    // The focus came into the edit by the auto-advance of the edit before it and no key has
+    // been typed here since: the delimiter typed now only ends the number the advance has
+    // already ended, so it is swallowed instead of moving on once more.
+    bool enteredByAdvance = false;
     // The handlers the edit had before the constraint; they run after an accepted check.
     std::function<void(QLineEdit*)> previousChange;
     std::function<void(QLineEdit*)> previousExit;
@@ -102,6 +106,9 @@ public:
     void RememberText(QLineEdit* edit);
     // Runs the checks of edits that were left but not yet checked; false when one refused.
     bool RunPendingExits();
+    // Has the edit checked as if it had been left (after the current event, or by the next
+    // RunPendingExits): for a value put into it other than by typing.
+    void QueueExit(QLineEdit* edit);
 
     // Fills the panel from left to right with labels and constrained edits from a layout
     // text such as "IP %u{l3}.%u{l3}"; every edit created is appended to list when given.
@@ -114,7 +121,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void postNextControl();
+    // Moves the focus to the next control once the current notification has returned. Keys
+    // that reach the edit before the move has happened (typed faster than the event loop
+    // turns) go where the focus is moved to, as if the move had been made at once.
+    void postNextControl(QLineEdit* from, bool byLength);
+    QWidget* performAdvance();
     bool runExit(QLineEdit* edit);
     void refuse(_EditConstraint_s& c, const QString& message);
 
@@ -123,4 +134,7 @@ private:
     std::vector<std::unique_ptr<_EditConstraint_s>> m_constraints;
     QList<QPointer<QLineEdit>> m_pendingExits;
     bool m_checking = false;
+    // The edit whose posted focus move has not happened yet, and why it moves.
+    QPointer<QLineEdit> m_advanceFrom;
+    bool m_advanceByLength = false;
 };

@@ -2,9 +2,19 @@
 
 #include "common/ui/VxEditConstraint.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFrame>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QRegularExpression>
+
+#include <memory>
 
 namespace {
 
@@ -42,6 +52,86 @@ QString dottedAddress(QFrame* panel, bool fillEdits)
     return parts.join(QLatin1Char('.'));
 }
 
+// Pasting into an octet: a whole dotted address fills the four octets of the panel, whichever
+// octet it is pasted into; any other text goes in as typed text does. Every way of pasting
+// comes here (the keys, the context menu, the middle button), because the octet's own paste
+// would cut the text to its three characters before anyone could see it.
+class OctetPaste : public QObject
+{
+public:
+    OctetPaste(VxEditConstraint& manager, QFrame* panel) : QObject(panel), m_manager(manager) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* octet = qobject_cast<QLineEdit*>(watched);
+        if (!octet || octet->isReadOnly())
+            return false;
+        switch (event->type()) {
+        case QEvent::KeyPress:
+            if (static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste)) {
+                paste(octet, QClipboard::Clipboard);
+                return true;
+            }
+            return false;
+        case QEvent::MouseButtonRelease:
+            if (static_cast<QMouseEvent*>(event)->button() == Qt::MiddleButton &&
+                QGuiApplication::clipboard()->supportsSelection()) {
+                paste(octet, QClipboard::Selection);
+                return true;
+            }
+            return false;
+        case QEvent::ContextMenu: {
+            std::unique_ptr<QMenu> menu(octet->createStandardContextMenu());
+            if (auto* action = menu->findChild<QAction*>(QStringLiteral("edit-paste"))) {
+                action->disconnect(octet);
+                connect(action, &QAction::triggered, octet,
+                        [this, octet] { paste(octet, QClipboard::Clipboard); });
+            }
+            menu->exec(static_cast<QContextMenuEvent*>(event)->globalPos());
+            return true;
+        }
+        default:
+            return false;
+        }
+    }
+
+private:
+    void paste(QLineEdit* octet, QClipboard::Mode mode)
+    {
+        const QString text = QGuiApplication::clipboard()->text(mode).trimmed();
+        static const QRegularExpression dotted(
+            QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
+        const QRegularExpressionMatch m = dotted.match(text);
+        auto* panel = qobject_cast<QFrame*>(octet->parentWidget());
+        if (!m.hasMatch() || !panel) {
+            octet->insert(text);
+            return;
+        }
+        QLineEdit* last = nullptr;
+        for (int tag = 0; tag < 4; ++tag) {
+            QLineEdit* e = octetOf(panel, tag);
+            if (!e)
+                continue;
+            {
+                // Filled, not typed: no focus moves on the way.
+                const QSignalBlocker block(e);
+                e->setText(m.captured(tag + 1));
+            }
+            // Each octet is checked as if it had been left (a number above 255 is refused
+            // there), and the panel's value follows.
+            m_manager.QueueExit(e);
+            last = e;
+        }
+        if (last) {
+            last->setFocus(Qt::OtherFocusReason);
+            last->end(false);
+        }
+    }
+
+    VxEditConstraint& m_manager;
+};
+
 } // namespace
 
 QString PanelCaption(const QFrame* panel)
@@ -58,6 +148,7 @@ void SetupIPAddressPanel(VxEditConstraint& manager, QFrame* panel, QList<QLineEd
 {
     QList<QLineEdit*> octets;
     manager.BuildFields(panel, QString::fromLatin1(IPAddressLayout), &octets);
+    auto* paste = new OctetPaste(manager, panel);
     if (list)
         list->append(octets);
 
@@ -74,6 +165,8 @@ void SetupIPAddressPanel(VxEditConstraint& manager, QFrame* panel, QList<QLineEd
         e->setGeometry(2 + tag * OctetPitch, top, OctetWidth, OctetHeight);
         e->setProperty("tag", tag);
         manager.SetExitHandler(e, [&manager](QLineEdit* octet) { return IPOctetExit(manager, octet); });
+        e->setAcceptDrops(false);
+        e->installEventFilter(paste);
     }
     for (int k = 0; k < 3; ++k) {
         auto* dot = new QLabel(QStringLiteral("."), panel);

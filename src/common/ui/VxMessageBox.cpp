@@ -15,6 +15,17 @@ QMessageBox::StandardButton VxMessageBox(QWidget* owner, const QString& text, co
     return QMessageBox::StandardButton(box.exec());
 }
 
+QMessageBox::StandardButton VxMessageBoxDetailed(QWidget* owner, const QString& text, const QString& details,
+                                                 const QString& caption, QMessageBox::StandardButtons buttons,
+                                                 QMessageBox::Icon icon)
+{
+    if (g_handler)
+        return g_handler->ShowDetailed(owner, text, details, caption, buttons, icon);
+    QMessageBox box(icon, caption, text, buttons, owner);
+    box.setInformativeText(details);
+    return QMessageBox::StandardButton(box.exec());
+}
+
 void VxBeep()
 {
     if (g_handler)

@@ -14,6 +14,15 @@ public:
     // Returns the button that answers the box.
     virtual QMessageBox::StandardButton Show(QWidget* owner, const QString& text, const QString& caption,
                                              QMessageBox::StandardButtons buttons, QMessageBox::Icon icon) = 0;
+    // A box with lines of detail below its text; answered like the box without them unless
+    // the handler wants to see them.
+    virtual QMessageBox::StandardButton ShowDetailed(QWidget* owner, const QString& text, const QString& details,
+                                                     const QString& caption, QMessageBox::StandardButtons buttons,
+                                                     QMessageBox::Icon icon)
+    {
+        (void)details;
+        return Show(owner, text, caption, buttons, icon);
+    }
     virtual void Beep() {}
 };
 
@@ -21,6 +30,11 @@ public:
 QMessageBox::StandardButton VxMessageBox(QWidget* owner, const QString& text, const QString& caption,
                                          QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                          QMessageBox::Icon icon = QMessageBox::NoIcon);
+// The same with details shown below the text (the box's informative text).
+QMessageBox::StandardButton VxMessageBoxDetailed(QWidget* owner, const QString& text, const QString& details,
+                                                 const QString& caption,
+                                                 QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                                 QMessageBox::Icon icon = QMessageBox::NoIcon);
 void VxBeep();
 
 // Installs a handler (nullptr: real boxes again); returns the previous one.

@@ -1,7 +1,6 @@
 #include "config/ui/TConfigButtonsFrame.h"
 
-#include "app/AppCore.h"
-#include "app/CommandQueue.h"
+#include "common/ui/FileDialogFilter.h"
 #include "config/ui/TConfig_Form.h"
 
 #include <QFileDialog>
@@ -26,7 +25,7 @@ QFileDialog* MakeFileDialog(QWidget* parent, const char* name, const char* title
 {
     auto* dialog = new QFileDialog(parent, QString::fromLatin1(title));
     dialog->setObjectName(QString::fromLatin1(name));
-    dialog->setNameFilter(QStringLiteral("*.*"));
+    dialog->setNameFilter(QString::fromLatin1(AllFilesFilter));
     dialog->setAcceptMode(mode);
     dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                         : QFileDialog::AnyFile);
@@ -111,7 +110,7 @@ void TConfigButtonsFrame::BtnOpenConfigClick()
     m_openFile = chosen;
     m_saveDir = m_openDir;
     m_saveFile = chosen;
-    m_owner->LoadConfigFile(chosen);
+    m_owner->OpenConfigFile(chosen);
 }
 
 void TConfigButtonsFrame::BtnSaveConfigClick()
@@ -130,7 +129,6 @@ void TConfigButtonsFrame::BtnSaveConfigClick()
 
 void TConfigButtonsFrame::BtnExitClick()
 {
-    if (AppCore* core = m_owner->Core())
-        core->Queue().Clear();
+    // The window's cancel empties the command queue (Esc takes the same way).
     m_owner->reject();
 }

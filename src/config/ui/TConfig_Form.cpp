@@ -1,9 +1,12 @@
 #include "config/ui/TConfig_Form.h"
 
 #include "app/AppCore.h"
+#include "app/CommandQueue.h"
 #include "app/DeviceListModel.h"
 #include "common/VxError.h"
 #include "common/ui/VxIPAddressPanel.h"
+#include "common/ui/VxMessageBox.h"
+#include "config/UserConfigFile.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -114,6 +117,25 @@ QString TConfig_Form::DataFolder() const
 QString TConfig_Form::ConfigFolder() const
 {
     return QDir::cleanPath(QDir(DataFolder()).filePath(QStringLiteral("Config")));
+}
+
+bool TConfig_Form::OpenConfigFile(const QString& fileName)
+{
+    const UserConfigFile file = ReadUserConfigFile(fileName);
+    if (!file.error.isEmpty()) {
+        VxMessageBox(this, file.error + QLatin1Char('.'), QStringLiteral("Error"), QMessageBox::Ok,
+                     QMessageBox::Critical);
+        return false;
+    }
+    LoadConfigLines(file.lines);
+    return true;
+}
+
+void TConfig_Form::reject()
+{
+    if (m_core)
+        m_core->Queue().Clear();
+    QDialog::reject();
 }
 
 int TConfig_Form::ShowModal()

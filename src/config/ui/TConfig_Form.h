@@ -48,6 +48,11 @@ public:
     // Reads the selected device's configuration into the window (runs the event loop).
     virtual void RefreshFromDevice() = 0;
     // ConfigTarget: LoadConfigFile, SaveConfigFile (model name or none), VerifyConfigFiles.
+    // LoadConfigFile from lines already read; every setting gets a value, as from a file.
+    virtual void LoadConfigLines(const QStringList& lines) = 0;
+    // Open: loads a file the user chose once ReadUserConfigFile has accepted it. A file it
+    // refuses is named in an "Error" box and leaves the window as it was. False then.
+    bool OpenConfigFile(const QString& fileName);
     // The per-device file of a write: the row's model name on the first line.
     int SaveConfigFile(const DeviceRow* row, const QString& fileName);
     using ConfigTarget::SaveConfigFile;
@@ -72,6 +77,10 @@ public:
     // The data folder's "Config": where the Open and Save dialogs start.
     QString ConfigFolder() const;
     QString DataFolder() const;
+
+    // Exit, Esc and the window's close button alike: the commands still queued are dropped
+    // and the window closes with cancel.
+    void reject() override;
 
     // How the window is shown modally; tests replace it.
     std::function<int(QDialog*)> execModal;

@@ -3,11 +3,13 @@
 #include "app/AppCore.h"
 #include "app/CommandQueue.h"
 #include "app/DeviceListModel.h"
+#include "common/AddressCheck.h"
 #include "common/VxError.h"
 #include "common/ui/ApplyLayout.h"
 #include "common/ui/VxMessageBox.h"
 #include "config/ChannelPlans.h"
 #include "config/ConfigFile.h"
+#include "config/ConfigText.h"
 #include "config/ConfigVerify.h"
 #include "config/Ktr4200Settings.h"
 #include "config/ui/TConfigButtonsFrame.h"
@@ -49,6 +51,9 @@ const QStringList CountryItems = {
 const QString EmptyAclEntry = QStringLiteral("00:00:00:00:00:00");
 const QString IniFileName = QStringLiteral("system.ini");
 const QString FwVersionColumn = QStringLiteral("F/W Version");
+
+// The length a key length box has set its key field up for.
+const char* const AppliedKeyLength = "nwAppliedKeyLength";
 
 // The mask of an 802.11a key whose length is "NULL": five literals that show the word and take
 // no input.
@@ -300,6 +305,10 @@ void TConfig_KTR_4200::buildBandPage(QWidget* p, const QString& band)
     add->setObjectName(n("Btn", "AclMacAdd"));
     auto* del = new QPushButton(QStringLiteral("Del"), aclPanel);
     del->setObjectName(n("Btn", "AclMacDel"));
+    // Enter in a field of the page must not press them: a dialog makes its first button
+    // that presses on Enter its default one.
+    add->setAutoDefault(false);
+    del->setAutoDefault(false);
     pg->addWidget(add, 0, 1);
     pg->addWidget(del, 0, 2);
     auto* list = new QListWidget(aclPanel);
@@ -382,8 +391,11 @@ void TConfig_KTR_4200::formCreate()
     }
     for (int k = 1; k <= 4; ++k) {
         QComboBox* length = Control<QComboBox>(QStringLiteral("CBox11aWepKeyLen%1").arg(k));
-        connect(length, &QComboBox::textActivated, this,
-                [this, length] { CBox11aWepKeyLenChange(length); });
+        // Picking the length the key already has changes nothing: the key typed stays.
+        connect(length, &QComboBox::textActivated, this, [this, length](const QString& text) {
+            if (text != length->property(AppliedKeyLength).toString())
+                CBox11aWepKeyLenChange(length);
+        });
     }
     // The user's changes of a box: picking an item, or typing into it.
     const auto onUserChange = [this](const char* name, auto handler) {
@@ -566,6 +578,24 @@ void TConfig_KTR_4200::SetEditMode()
     enableIdentity();
 }
 
+void TConfig_KTR_4200::accept()
+{
+    // A selected address and netmask are sent to the device as they stand (and move a single
+    // device there first): a pair no device can use is refused while it can still be mended.
+    if (Control<QFrame>(QStringLiteral("PanelIP"))->isEnabledTo(this)) {
+        const QString address = StoredValue(QStringLiteral("ip"));
+        const QString mask = StoredValue(QStringLiteral("mask"));
+        if (!address.isEmpty() && !mask.isEmpty()) {
+            if (const QString problem = CheckAddressAndNetmask(address, mask); !problem.isEmpty()) {
+                VxMessageBox(this, problem, QStringLiteral("Error"), QMessageBox::Ok,
+                             QMessageBox::Critical);
+                return;
+            }
+        }
+    }
+    TConfig_Form::accept();
+}
+
 // ---- reading a device
 
 void TConfig_KTR_4200::RefreshFromDevice()
@@ -605,6 +635,14 @@ void TConfig_KTR_4200::RefreshFromDevice()
 
 int TConfig_KTR_4200::LoadConfigFile(const QString& fileName)
 {
+    QStringList lines;
+    const bool readOk = ReadConfigLines(fileName, lines);
+    LoadConfigLines(lines);
+    return readOk ? 0 : -1;
+}
+
+void TConfig_KTR_4200::LoadConfigLines(const QStringList& fileLines)
+{
     QListWidget* acl11a = Control<QListWidget>(QStringLiteral("LB11aAclMac"));
     QListWidget* acl11b = Control<QListWidget>(QStringLiteral("LB11bAclMac"));
     LBoxCfgFile->clear();
@@ -621,12 +659,11 @@ int TConfig_KTR_4200::LoadConfigFile(const QString& fileName)
         ShowBoundValue(BoundControl(key));
     };
     QStringList lines;
-    const int result = ConfigFile::Load(Settings(), fileName, &lines, observer);
+    ConfigFile::LoadLines(Settings(), fileLines, &lines, observer);
     LBoxCfgFile->addItems(lines);
     acl11a->addItems(Settings().acl11a.entries);
     acl11b->addItems(Settings().acl11b.entries);
     postLoadSteps();
-    return result;
 }
 
 int TConfig_KTR_4200::SaveConfigFile(const QString& modelName, const QString& fileName)
@@ -813,6 +850,7 @@ void TConfig_KTR_4200::CBox11aWepKeyLenChange(QComboBox* box)
     } else {
         ConstraintManager().SetupHexEdit(key, u' ', 0);
     }
+    box->setProperty(AppliedKeyLength, length);
     // A key starts from zeros after its length changes; the stored value follows at once.
     ExitControl(key);
 }

@@ -54,9 +54,14 @@ public:
     void RefreshFromDevice() override;
 
     int LoadConfigFile(const QString& fileName) override;
+    void LoadConfigLines(const QStringList& lines) override;
     int SaveConfigFile(const QString& modelName, const QString& fileName) override;
     using TConfig_Form::SaveConfigFile;
     int VerifyConfigFiles(const QString& fileA, const QString& fileB) override;
+
+    // Apply: refuses (with a message, the window staying open) a selected address and
+    // netmask that no device can use.
+    void accept() override;
 
     // Tests give the window a firmware region of its own instead of the process-wide one.
     void SetFirmwareRegion(FirmwareRegion* region);

@@ -1,0 +1,161 @@
+#include "app/Backup.h"
+
+#include "app/AppCore.h"
+#include "app/AppErrors.h"
+#include "app/CommandQueue.h"
+#include "app/DeviceListModel.h"
+#include "app/LogFile.h"
+#include "common/VxError.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+namespace {
+
+const QString Extension = QStringLiteral(".cfg");
+
+QString field(const DeviceListModel& devices, const DeviceRow* row, const char* column)
+{
+    return devices.GetField(row, QString::fromLatin1(column));
+}
+
+// The file of a row, or nothing when its MAC is not the twelve hex digits a file is named by.
+QString backupFile(const DeviceListModel& devices, const DeviceRow* row, const QString& folder)
+{
+    static const QRegularExpression macText(QStringLiteral("^[0-9A-F]{12}$"));
+    const QString mac = field(devices, row, "Mac Address");
+    if (!macText.match(mac).hasMatch())
+        return QString();
+    return QDir(folder).filePath(mac + Extension);
+}
+
+QString sha256Of(const QString& path)
+{
+    QFile f(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!f.open(QIODevice::ReadOnly) || !hash.addData(&f))
+        return QString();
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+bool writeIndex(const QString& path, const QJsonArray& devices, const QDateTime& created)
+{
+    QJsonObject index;
+    index.insert(QStringLiteral("created"), IsoLocalTime(created));
+    index.insert(QStringLiteral("devices"), devices);
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    f.write(QJsonDocument(index).toJson(QJsonDocument::Indented));
+    return f.commit();
+}
+
+} // namespace
+
+QString DefaultBackupFolder(const AppCore& core, const QDateTime& now)
+{
+    const QDir backups(QDir(core.DataFolder()).filePath(QStringLiteral("Backups")));
+    const QString stamp = now.toString(QStringLiteral("yyyy-MM-dd_HHmmss"));
+    QString folder = backups.filePath(stamp);
+    for (int n = 2; QFileInfo::exists(folder) && n < 1000; ++n)
+        folder = backups.filePath(QStringLiteral("%1-%2").arg(stamp).arg(n));
+    return folder;
+}
+
+std::vector<Command> CompileBackup(AppCore& core, const QString& folder)
+{
+    DeviceListModel& devices = core.Devices();
+    const AppSettings& s = core.Settings();
+    std::vector<Command> list;
+    const auto add = [&list](uint8_t type, DeviceRow* row, int32_t time, const QStringList& p) {
+        Command c;
+        c.type = type;
+        c.item = row;
+        c.time = time;
+        c.params = p;
+        list.push_back(std::move(c));
+    };
+    for (DeviceRow* row : devices.SelectedRows()) {
+        const QString file = backupFile(devices, row, folder);
+        if (file.isEmpty()) {
+            devices.SetStatus(row, QString::fromLatin1(DeviceStatus::Unsuccess));
+            continue;
+        }
+        devices.SetStatus(row, QString::fromLatin1(DeviceStatus::InRunning));
+        add(cmdSetRetry, row, 0, {QStringLiteral("1")});
+        add(cmdReadConfig, row, s.configUploadTime + s.timingTolerance, {s.accessPassword, file});
+    }
+    return list;
+}
+
+BackupOutcome BackUpConfigurations(AppCore& core, const QString& folder)
+{
+    if (core.Busy())
+        throw VxError(AppErrorBusy, QStringLiteral("An operation is already running."));
+    BackupOutcome outcome;
+    DeviceListModel& devices = core.Devices();
+    const QList<DeviceRow*> rows = devices.SelectedRows();
+    if (rows.isEmpty())
+        return outcome;
+    const QString absolute = QDir(folder).absolutePath();
+    if (!QDir().mkpath(absolute) || !QFileInfo(absolute).isDir())
+        throw VxError(AppErrorBackupFolder,
+                      QStringLiteral("Cannot create the backup folder %1; nothing was sent.")
+                          .arg(QDir::toNativeSeparators(absolute)));
+    outcome.folder = absolute;
+    outcome.indexFile = QDir(absolute).filePath(BackupText::IndexName);
+
+    for (Command& c : CompileBackup(core, absolute))
+        core.Queue().Append(std::make_unique<Command>(std::move(c)));
+
+    // The device's answer alone does not make a backup: its file must be there too.
+    const auto finish = [&] {
+        const QString inRunning = QString::fromLatin1(DeviceStatus::InRunning);
+        const QDateTime now = QDateTime::currentDateTime();
+        QJsonArray entries;
+        for (DeviceRow* row : rows) {
+            const QString file = backupFile(devices, row, absolute);
+            const QFileInfo info(file);
+            const bool arrived = !file.isEmpty() && info.isFile() && info.size() > 0;
+            if (devices.GetStatus(row) == inRunning) {
+                if (arrived) {
+                    devices.SetStatus(row, QString::fromLatin1(DeviceStatus::Ok));
+                } else {
+                    core.LogAction(field(devices, row, "Mac Address") + BackupText::FileMissing);
+                    devices.SetStatus(row, QString::fromLatin1(DeviceStatus::Unsuccess));
+                }
+            }
+            const QString status = devices.GetStatus(row);
+            const bool ok = status == QLatin1String(DeviceStatus::Ok);
+            (ok ? outcome.ok : outcome.failed) += 1;
+            QJsonObject entry;
+            entry.insert(QStringLiteral("model"), field(devices, row, "Model Name"));
+            entry.insert(QStringLiteral("mac"), field(devices, row, "Mac Address"));
+            entry.insert(QStringLiteral("ip"), field(devices, row, "IP Address"));
+            entry.insert(QStringLiteral("name"), field(devices, row, "Device Name"));
+            entry.insert(QStringLiteral("firmware"), field(devices, row, "F/W Version"));
+            entry.insert(QStringLiteral("status"), status);
+            if (ok) {
+                entry.insert(QStringLiteral("file"), info.fileName());
+                entry.insert(QStringLiteral("time"), IsoLocalTime(info.lastModified()));
+                entry.insert(QStringLiteral("sha256"), sha256Of(file));
+            } else {
+                entry.insert(QStringLiteral("time"), IsoLocalTime(now));
+            }
+            entries.append(entry);
+        }
+        outcome.indexWritten = writeIndex(outcome.indexFile, entries, now);
+        if (!outcome.indexWritten)
+            core.LogAction(BackupText::IndexFail + QDir::toNativeSeparators(outcome.indexFile));
+        core.LogAction(BackupText::FolderLine + QDir::toNativeSeparators(absolute));
+    };
+    core.RunWithProgress(BackupText::Caption, BackupText::Prompt, finish);
+    return outcome;
+}

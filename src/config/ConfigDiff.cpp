@@ -1,0 +1,143 @@
+#include "config/ConfigDiff.h"
+
+#include "config/ConfigText.h"
+
+#include <QHash>
+
+namespace {
+
+const QString None = QStringLiteral("(none)");
+const QString Empty = QStringLiteral("(empty)");
+
+struct Setting
+{
+    QString name;  // as the file spells it (keys with their position)
+    QString value; // as the file holds it, trimmed
+    QString key;   // what two files compare on
+};
+
+struct AclList
+{
+    QString name;
+    QStringList entries;
+};
+
+struct ParsedConfig
+{
+    QList<Setting> settings;
+    QHash<QString, qsizetype> byName; // lower-case name -> index in settings
+    AclList acl11a;
+    AclList acl11b;
+};
+
+bool is11aKey(const QString& upper)
+{
+    return upper == QLatin1String("80211A_WEP64_KEY") ||
+           upper == QLatin1String("80211A_WEP128_KEY") ||
+           upper == QLatin1String("80211A_WEP152_KEY");
+}
+
+bool is11bKey(const QString& upper)
+{
+    return upper == QLatin1String("80211B_WEP64_KEY") ||
+           upper == QLatin1String("80211B_WEP128_KEY") ||
+           upper == QLatin1String("80211B_WEP256_KEY");
+}
+
+ParsedConfig parse(const QStringList& lines)
+{
+    ParsedConfig out;
+    int keys11a = 0;
+    QHash<QString, int> keys11b;
+    for (const QString& line : lines) {
+        if (!line.contains(QLatin1Char('=')))
+            continue;
+        QString name = TrimConfigText(ConfigLineName(line));
+        const QString upper = name.toUpper();
+        const QString value = TrimConfigText(ConfigLineValue(line));
+        QString key = value;
+        if (upper == QLatin1String("80211A_ACL_MAC_ADD") ||
+            upper == QLatin1String("80211B_ACL_MAC_ADD")) {
+            AclList& acl = upper.startsWith(QLatin1String("80211A")) ? out.acl11a : out.acl11b;
+            if (acl.name.isEmpty())
+                acl.name = name;
+            acl.entries.append(value.toUpper());
+            continue;
+        }
+        if (upper == QLatin1String("80211A_ACL_CLR") || upper == QLatin1String("80211B_ACL_CLR"))
+            continue;
+        if (is11aKey(upper)) {
+            name = QStringLiteral("80211a_wep_key%1").arg(++keys11a);
+            key = NormalizeWepKey(value);
+        } else if (is11bKey(upper)) {
+            name += QString::number(++keys11b[upper]);
+            key = NormalizeWepKey(value);
+        }
+        const QString lower = name.toLower();
+        if (out.byName.contains(lower))
+            continue; // the first line of a name wins
+        out.byName.insert(lower, out.settings.size());
+        out.settings.append({name, value, key});
+    }
+    return out;
+}
+
+QString shown(const QString& value)
+{
+    return value.isEmpty() ? Empty : value;
+}
+
+void diffAcl(const AclList& a, const AclList& b, QStringList& out)
+{
+    const QString name = a.name.isEmpty() ? b.name : a.name;
+    QStringList unmatched = b.entries;
+    QStringList removed;
+    for (const QString& entry : a.entries) {
+        if (!unmatched.removeOne(entry))
+            removed.append(entry);
+    }
+    for (const QString& entry : removed)
+        out.append(name + QStringLiteral(": removed ") + entry);
+    for (const QString& entry : unmatched)
+        out.append(name + QStringLiteral(": added ") + entry);
+}
+
+} // namespace
+
+QStringList DiffConfigLines(const QStringList& a, const QStringList& b)
+{
+    const ParsedConfig pa = parse(a);
+    const ParsedConfig pb = parse(b);
+    QStringList out;
+    for (const Setting& s : pa.settings) {
+        const auto other = pb.byName.constFind(s.name.toLower());
+        if (other == pb.byName.constEnd()) {
+            out.append(s.name + QStringLiteral(": ") + shown(s.value) + QStringLiteral(" -> ") +
+                       None);
+            continue;
+        }
+        const Setting& t = pb.settings.at(*other);
+        if (s.key != t.key)
+            out.append(s.name + QStringLiteral(": ") + shown(s.value) + QStringLiteral(" -> ") +
+                       shown(t.value));
+    }
+    for (const Setting& t : pb.settings) {
+        if (!pa.byName.contains(t.name.toLower()))
+            out.append(t.name + QStringLiteral(": ") + None + QStringLiteral(" -> ") +
+                       shown(t.value));
+    }
+    diffAcl(pa.acl11a, pb.acl11a, out);
+    diffAcl(pa.acl11b, pb.acl11b, out);
+    return out;
+}
+
+bool DiffConfigFiles(const QString& fileA, const QString& fileB, QStringList& differences)
+{
+    differences.clear();
+    QStringList a;
+    QStringList b;
+    if (!ReadConfigLines(fileA, a) || !ReadConfigLines(fileB, b))
+        return false;
+    differences = DiffConfigLines(a, b);
+    return true;
+}

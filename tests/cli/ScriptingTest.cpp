@@ -1,0 +1,232 @@
+// The command line as an administrator scripts it: backups of a whole fleet, the difference
+// between two configurations, the lasting log of a run, and the device list as CSV.
+#include "LoopbackFleet.h"
+#include "TestHelpers.h"
+
+#include <QCryptographicHash>
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#ifdef NODEWARDEN_BIN
+
+namespace {
+
+struct CliRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs the program to its end (bounded); the fleet answers meanwhile, as the wait runs the
+// event loop.
+CliRun nodewarden(const QString& home, const QStringList& args)
+{
+    QProcess p;
+    p.setProgram(QStringLiteral(NODEWARDEN_BIN));
+    p.setArguments(QStringList{QStringLiteral("--home"), home} + args);
+    p.start();
+    CliRun run;
+    if (!p.waitForStarted(10000))
+        return run;
+    WaitUntil([&] { return p.state() == QProcess::NotRunning; }, 120000);
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished(5000);
+        return run;
+    }
+    run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.out = QString::fromUtf8(p.readAllStandardOutput());
+    run.err = QString::fromUtf8(p.readAllStandardError());
+    return run;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct CliBed
+{
+    explicit CliBed(int devices) : loopback(QuickFleetOptions(devices))
+    {
+        LoopbackFleet::WriteSystemIni(
+            home.path(),
+            loopback.SystemKeys({{QStringLiteral("ConfigUploadTime"), QStringLiteral("3")},
+                                 {QStringLiteral("RebootTime"), QStringLiteral("1")}},
+                                {}));
+    }
+    ~CliBed() { loopback.fleet->Stop(); }
+    SimDevice& device(int i) { return loopback.fleet->Device(i); }
+
+    QTemporaryDir home;
+    LoopbackFleet loopback;
+};
+
+} // namespace
+
+TEST(CommandLineScripts, BackupOfTheWholeFleetThenDiffAndTheRunsLogFile)
+{
+    constexpr int kDevices = 20;
+    CliBed bed(kDevices);
+    ASSERT_TRUE(bed.loopback.started);
+    for (int i = 0; i < kDevices; ++i)
+        bed.device(i).config.SetValue(QStringLiteral("device_name"),
+                                      QStringLiteral("Room %1").arg(i));
+    bed.device(0).config.Apply("80211b_acl_clr =\r\n80211b_acl_mac_add =00:05:5D:12:34:56\r\n"
+                               "80211b_acl_mac_add =00:05:5D:12:34:57\r\n");
+    ASSERT_EQ(bed.device(0).config.AclEntries(1).size(), 2);
+
+    const QString out = QDir(bed.home.path()).filePath(QStringLiteral("saved"));
+    const CliRun backup = nodewarden(bed.home.path(), {"backup", "--all", "--output", out});
+    ASSERT_EQ(backup.exitCode, 0) << backup.err.toStdString();
+
+    // Each file is what its device reports; the index lists every device with its file's digest.
+    const QJsonObject index =
+        QJsonDocument::fromJson(readAll(QDir(out).filePath("index.json"))).object();
+    const QJsonArray entries = index.value(QStringLiteral("devices")).toArray();
+    ASSERT_EQ(entries.size(), kDevices);
+    QSet<QString> seen;
+    for (const QJsonValue& v : entries) {
+        const QJsonObject e = v.toObject();
+        const QString mac = e.value(QStringLiteral("mac")).toString();
+        int i = 0;
+        while (i < kDevices && bed.device(i).MacText() != mac)
+            ++i;
+        ASSERT_LT(i, kDevices) << mac.toStdString();
+        seen.insert(mac);
+        const QByteArray file = readAll(QDir(out).filePath(mac + ".cfg"));
+        EXPECT_EQ(file, bed.device(i).config.Render(bed.device(i).model)) << i;
+        EXPECT_EQ(e.value(QStringLiteral("status")).toString(), QStringLiteral("OK"));
+        EXPECT_EQ(e.value(QStringLiteral("sha256")).toString(),
+                  QString::fromLatin1(
+                      QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex()));
+        EXPECT_EQ(e.value(QStringLiteral("name")).toString(), QStringLiteral("Room %1").arg(i));
+        EXPECT_EQ(e.value(QStringLiteral("ip")).toString(), bed.device(i).IpAddress());
+        EXPECT_EQ(e.value(QStringLiteral("firmware")).toString(), bed.device(i).version);
+        EXPECT_EQ(e.value(QStringLiteral("model")).toString(), bed.device(i).model);
+        EXPECT_FALSE(e.value(QStringLiteral("time")).toString().isEmpty());
+    }
+    EXPECT_EQ(seen.size(), kDevices);
+    EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), kDevices + 1);
+
+    // One setting and one access-list entry changed in a copy: diff names exactly those.
+    const QString a = QDir(out).filePath(bed.device(0).MacText() + ".cfg");
+    const QString b = QDir(bed.home.path()).filePath(QStringLiteral("edited.cfg"));
+    QByteArray edited = readAll(a);
+    ASSERT_TRUE(edited.contains("\"Room 0\"") && edited.contains("00:05:5D:12:34:57"));
+    edited.replace("\"Room 0\"", "\"Room X\"").replace("00:05:5D:12:34:57", "00:05:5D:12:34:58");
+    QFile copy(b);
+    ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+    copy.write(edited);
+    copy.close();
+    const CliRun diff = nodewarden(bed.home.path(), {"diff", a, b});
+    EXPECT_EQ(diff.exitCode, 1);
+    EXPECT_EQ(diff.out, QStringLiteral("device_name: \"Room 0\" -> \"Room X\"\n"
+                                       "80211b_acl_mac_add: removed 00:05:5D:12:34:57\n"
+                                       "80211b_acl_mac_add: added 00:05:5D:12:34:58\n"));
+    EXPECT_EQ(nodewarden(bed.home.path(), {"diff", a, a}).exitCode, 0);
+    EXPECT_EQ(nodewarden(bed.home.path(), {"diff", a, b + ".missing"}).exitCode, 2);
+
+    // The run's log lines are in the day file, each after its full date and time.
+    QStringList fileLines;
+    const QDir logs(QDir(bed.home.path()).filePath(QStringLiteral("Logs")));
+    for (const QString& name : logs.entryList({QStringLiteral("*.log")}, QDir::Files))
+        fileLines +=
+            QString::fromUtf8(readAll(logs.filePath(name))).split('\n', Qt::SkipEmptyParts);
+    const QRegularExpression dated(
+        QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d (.*)$)"));
+    QStringList undated;
+    for (const QString& line : fileLines) {
+        const QRegularExpressionMatch m = dated.match(line);
+        ASSERT_TRUE(m.hasMatch()) << line.toStdString();
+        undated.append(m.captured(1));
+    }
+    const QStringList logged = backup.err.split('\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(logged.isEmpty());
+    for (const QString& line : logged)
+        EXPECT_TRUE(undated.contains(line)) << line.toStdString();
+    EXPECT_TRUE(
+        logged.last().contains(QStringLiteral("Back Up Configurations: 20 OK, 0 failed in ")))
+        << logged.last().toStdString();
+}
+
+TEST(CommandLineScripts, DiscoverCsvIsReadByACsvReaderAndNoAnswerIsExitStatusOne)
+{
+    CliBed bed(3);
+    ASSERT_TRUE(bed.loopback.started);
+    const QStringList names = {QStringLiteral("@Ops"), QStringLiteral("Lobby \"East\", 2nd"),
+                               QStringLiteral("=1+2")};
+    for (int i = 0; i < names.size(); ++i)
+        bed.device(i).config.SetValue(QStringLiteral("device_name"), names[i]);
+
+    const CliRun discover = nodewarden(bed.home.path(), {"discover", "--csv"});
+    ASSERT_EQ(discover.exitCode, 0) << discover.err.toStdString();
+
+    QProcess reader;
+    reader.start(
+        QStringLiteral("python3"),
+        {"-c", "import csv, json, sys; json.dump(list(csv.reader(sys.stdin)), sys.stdout)"});
+    ASSERT_TRUE(reader.waitForStarted(10000));
+    reader.write(discover.out.toUtf8());
+    reader.closeWriteChannel();
+    ASSERT_TRUE(reader.waitForFinished(30000));
+    ASSERT_EQ(reader.exitCode(), 0) << reader.readAllStandardError().toStdString();
+    const QJsonArray rows = QJsonDocument::fromJson(reader.readAllStandardOutput()).array();
+    ASSERT_EQ(rows.size(), 4);
+    EXPECT_EQ(rows[0].toArray().toVariantList(),
+              QVariantList({"Model Name", "Mac Address", "IP Address", "Netmask", "F/W Version",
+                            "Device Name"}));
+    QMap<QString, QString> nameByMac;
+    for (int r = 1; r < rows.size(); ++r) {
+        const QJsonArray cells = rows[r].toArray();
+        ASSERT_EQ(cells.size(), 6);
+        nameByMac.insert(cells[1].toString(), cells[5].toString());
+    }
+    EXPECT_EQ(nameByMac.value(bed.device(0).MacText()), QStringLiteral("'@Ops"));
+    EXPECT_EQ(nameByMac.value(bed.device(1).MacText()), names[1]);
+    EXPECT_EQ(nameByMac.value(bed.device(2).MacText()), QStringLiteral("'=1+2"));
+
+    // Nobody answers on this port.
+    QTemporaryDir empty;
+    LoopbackFleet::WriteSystemIni(
+        empty.path(),
+        bed.loopback.SystemKeys(
+            {}, {{QStringLiteral("NimpPort"), QString::number(LoopbackFleet::FreeUdpPort())}}));
+    const CliRun none = nodewarden(empty.path(), {"discover"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_TRUE(none.err.contains(QStringLiteral("no device answered"))) << none.err.toStdString();
+}
+
+TEST(CommandLineScripts, WriteConfigOfABackupFileRestoresTheDevice)
+{
+    CliBed bed(2);
+    ASSERT_TRUE(bed.loopback.started);
+    SimDevice& device = bed.device(1);
+    device.config.SetValue(QStringLiteral("device_name"), QStringLiteral("Hall"));
+    device.config.SetValue(QStringLiteral("80211b_ssid"), QStringLiteral("guests"));
+    const QString out = QDir(bed.home.path()).filePath(QStringLiteral("saved"));
+    const CliRun backup =
+        nodewarden(bed.home.path(), {"backup", "--mac", device.MacText(), "--output", out});
+    ASSERT_EQ(backup.exitCode, 0) << backup.err.toStdString();
+    const QByteArray saved = device.config.Render(device.model);
+
+    device.config.SetValue(QStringLiteral("device_name"), QStringLiteral("Changed"));
+    device.config.SetValue(QStringLiteral("80211b_ssid"), QStringLiteral("changed"));
+    const CliRun restore =
+        nodewarden(bed.home.path(), {"write-config", "--mac", device.MacText(), "--file",
+                                     QDir(out).filePath(device.MacText() + ".cfg"), "--yes"});
+    EXPECT_EQ(restore.exitCode, 0) << restore.err.toStdString();
+    EXPECT_EQ(device.config.Render(device.model), saved);
+}
+
+#endif
