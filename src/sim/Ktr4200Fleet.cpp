@@ -524,6 +524,8 @@ void Ktr4200Fleet::FinishFlash(SimDevice& device, const ReplyTo& to)
     device.received.clear();
     device.haveReceived = false;
     if (IsFirmware(data)) {
+        device.flashedFirmwareSha256 =
+            QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
         const QString version = FirmwareVersion(data, device.lastReceived.name);
         if (!version.isEmpty())
             device.version = version;

@@ -69,6 +69,8 @@ struct SimDevice
     bool haveReceived = false;
     QByteArray received;
     SimReceivedFile lastReceived;
+    // The SHA-256 (lower-case hex) of the firmware image last written to flash.
+    QString flashedFirmwareSha256;
     SimDeviceConfig::ApplyResult lastApply;
 
     SimDeviceCounters counters;
