@@ -64,7 +64,41 @@ std::optional<Op> opFromName(const QString& name)
     return std::nullopt;
 }
 
-Result runOnce(Op op, const QString& simPath, int devices, int imageKib)
+// Options passed on to the run of each fleet size.
+struct RunOptions
+{
+    int parallel = 0; // 0: the default of the settings
+    int blockDelayMs = 0;
+    int blksize = 0;
+    int windowsize = 0;
+
+    QStringList arguments() const
+    {
+        QStringList out;
+        if (parallel > 0)
+            out << QStringLiteral("--parallel") << QString::number(parallel);
+        if (blockDelayMs > 0)
+            out << QStringLiteral("--block-delay") << QString::number(blockDelayMs);
+        if (blksize > 0)
+            out << QStringLiteral("--blksize") << QString::number(blksize);
+        if (windowsize > 0)
+            out << QStringLiteral("--windowsize") << QString::number(windowsize);
+        return out;
+    }
+};
+
+// Takes "--name N" out of args; fallback when it is not there.
+int takeNumber(QStringList& args, const char* name, int fallback)
+{
+    const int at = int(args.indexOf(QLatin1String(name)));
+    if (at < 0)
+        return fallback;
+    const int value = args.value(at + 1).toInt();
+    args.remove(at, std::min<qsizetype>(2, args.size() - at));
+    return value;
+}
+
+Result runOnce(Op op, const QString& simPath, int devices, int imageKib, const RunOptions& options)
 {
     Result r;
     r.devices = devices;
@@ -80,11 +114,15 @@ Result runOnce(Op op, const QString& simPath, int devices, int imageKib)
                              "TftpServerAddress=127.0.0.1\r\nDiscoveryTimeout=2\r\n"
                              "NimpSetTimeout=1\r\nRebootTime=1\r\nConfigUploadTime=1\r\n"
                              "ConfigDownloadTime=1\r\nConfigFlashUpdateTime=1\r\n"
-                             "FactoryResetTime=1\r\nFWDownloadTime=1\r\nFWFlashUpdateTime=1\r\n"
+                             "FactoryResetTime=1\r\nFWFlashUpdateTime=1\r\n"
                              "TimingTolerance=1\r\n")
                   .arg(nimpPort)
                   .arg(tftpPort)
                   .toLatin1());
+    // A time-out, not a wait: long enough for a paced image, paid by nobody.
+    ini.write("FWDownloadTime=120\r\n");
+    if (options.parallel > 0)
+        ini.write(QStringLiteral("ParallelTransfers=%1\r\n").arg(options.parallel).toLatin1());
     ini.close();
     QDir(home.path()).mkpath(QStringLiteral("Config/Temp"));
     QDir(home.path()).mkpath(QStringLiteral("firmware"));
@@ -99,8 +137,15 @@ Result runOnce(Op op, const QString& simPath, int devices, int imageKib)
 
     QProcess sim;
     sim.setProgram(simPath);
+    QStringList paced;
+    if (options.blockDelayMs > 0)
+        paced << QStringLiteral("--tftp-block-delay") << QString::number(options.blockDelayMs);
+    if (options.blksize > 0)
+        paced << QStringLiteral("--tftp-blksize") << QString::number(options.blksize);
+    if (options.windowsize > 0)
+        paced << QStringLiteral("--tftp-windowsize") << QString::number(options.windowsize);
     // The devices flash and reboot within the one-second waits.
-    sim.setArguments({QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
+    sim.setArguments(paced + QStringList{QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
                       QStringLiteral("--port"), QString::number(nimpPort),
                       QStringLiteral("--devices"), QString::number(devices),
                       QStringLiteral("--tftp-port"), QString::number(tftpPort),
@@ -199,6 +244,11 @@ int main(int argc, char** argv)
         op = *chosen;
         args.remove(opAt, std::min<qsizetype>(2, args.size() - opAt));
     }
+    RunOptions options;
+    options.parallel = takeNumber(args, "--parallel", 0);
+    options.blockDelayMs = takeNumber(args, "--block-delay", 0);
+    options.blksize = takeNumber(args, "--blksize", 0);
+    options.windowsize = takeNumber(args, "--windowsize", 0);
     const int imageKib = !args.isEmpty() ? args.at(0).toInt() : 64;
     const QString simPath = args.size() > 1
                                 ? args.at(1)
@@ -211,7 +261,8 @@ int main(int argc, char** argv)
         sizes = {1, 50, 250};
     if (imageKib <= 0 || !QFile::exists(simPath)) {
         std::fprintf(stderr,
-                     "usage: bench_batch [--op upgrade|config|setip|backup] [IMAGE-KIB] "
+                     "usage: bench_batch [--op upgrade|config|setip|backup] [--parallel N] "
+                     "[--block-delay MS] [--blksize N] [--windowsize N] [IMAGE-KIB] "
                      "[PATH-OF-ktr4200-sim] [FLEET-SIZE...] (not found: %s)\n",
                      qPrintable(simPath));
         return 2;
@@ -219,6 +270,15 @@ int main(int argc, char** argv)
 
     // One size per process: each run starts from a console as fresh as a real one.
     if (sizes.size() > 1) {
+        QString setup = QStringLiteral("ParallelTransfers %1; devices pace each TFTP packet by %2 ms")
+                            .arg(options.parallel > 0 ? QString::number(options.parallel)
+                                                      : QStringLiteral("8 (default)"))
+                            .arg(options.blockDelayMs);
+        if (options.blksize > 0)
+            setup += QStringLiteral(", blksize %1").arg(options.blksize);
+        if (options.windowsize > 0)
+            setup += QStringLiteral(", windowsize %1").arg(options.windowsize);
+        std::printf("%s\n", qPrintable(setup));
         if (op == Op::Upgrade)
             std::printf("firmware upgrade, every time setting 1 s, image %d KiB, loopback\n",
                         imageKib);
@@ -237,10 +297,12 @@ int main(int argc, char** argv)
             QProcess child;
             child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
             child.start(QCoreApplication::applicationFilePath(),
-                        {QStringLiteral("--op"), QLatin1String(opName(op)),
-                         QString::number(imageKib), simPath, QString::number(devices)});
-            // Bounded: the longest list with 1 s settings and every wait paid is far shorter.
-            if (!child.waitForFinished(600000)) {
+                        QStringList{QStringLiteral("--op"), QLatin1String(opName(op))}
+                            + options.arguments()
+                            + QStringList{QString::number(imageKib), simPath,
+                                          QString::number(devices)});
+            // Bounded: 250 paced images one after the other take about ten minutes.
+            if (!child.waitForFinished(1800000)) {
                 child.kill();
                 child.waitForFinished(5000);
             }
@@ -265,7 +327,7 @@ int main(int argc, char** argv)
     const int devices = sizes.first();
     if (devices <= 0 || devices > 1000)
         return 2;
-    const Result r = runOnce(op, simPath, devices, imageKib);
+    const Result r = runOnce(op, simPath, devices, imageKib, options);
     std::printf("%8d %8d %8d %12.2f %12.2f %13.1fms\n", r.devices, r.listed, r.ok, r.wall, r.cpu,
                 r.wall * 1000.0 / r.devices);
     std::fflush(stdout);

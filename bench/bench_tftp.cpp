@@ -1,32 +1,40 @@
-// TFTP throughput: the largest file the block numbers carry to one client, and 4 MiB to
-// twenty clients at once, from our server and, when installed, from tftpd-hpa on another
-// loopback port with the same client. Everything stays on 127.0.0.1.
+// TFTP throughput of the stand-alone server (`nodewarden tftpd`, a process of its own as an
+// administrator runs it) against tftpd-hpa in the same run, on two loopback ports, with the
+// same clients: plain RFC 1350 blocks, the blksize option, and blksize with windowsize.
+// Each case fetches a 32 MiB file to one client and a 4 MiB file to twenty clients at once.
+// Everything stays on 127.0.0.1, off port 69.
 //
-// usage: bench_tftp [--client curl|tftp] [--repeat N]
+// usage: bench_tftp [--repeat N] [--nodewarden PATH] [--only TEXT]   (cases whose name holds TEXT)
+//
+// curl fetches the plain and blksize cases; no installed client asks for a window, so the
+// windowsize case uses the simulated devices' TFTP client, in this process, for both
+// servers (tftpd-hpa does not take the option and answers with windows of one).
 
 #include "common/Wait.h"
-#include "tftp/VxTFTPServer.h"
+#include "sim/SimTftpClient.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
-#include <QTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUdpSocket>
-
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <vector>
 
 namespace {
 
-constexpr qint64 kLargest = 65534LL * 512 + 511;
+constexpr qint64 kLarge = 32 * 1024 * 1024;
 constexpr qint64 kSmall = 4 * 1024 * 1024;
 constexpr int kClients = 20;
 constexpr int kClientLimitMs = 600000;
+constexpr int kBlockSize = 1468;
+constexpr int kWindow = 16;
 
 struct Result
 {
@@ -34,6 +42,15 @@ struct Result
     double seconds = 0;
     qint64 bytes = 0;
     double mbps() const { return seconds > 0 ? double(bytes) / seconds / 1e6 : 0; }
+};
+
+// How a case fetches: curl with these arguments, or the in-process client with options.
+struct Client
+{
+    QString label;
+    QStringList curlArgs; // empty: the in-process client
+    int blockSize = 0;
+    int window = 0;
 };
 
 QByteArray MakeContent(qint64 size, int seed)
@@ -56,10 +73,25 @@ quint16 FreePort()
     return s.localPort();
 }
 
-// Runs `clients` copies of the client against port at once; the wall time runs from the
-// first start to the last exit. Every copy must end with the exact content.
-Result Fetch(const QString& client, quint16 port, const QString& name, const QByteArray& content, int clients,
-             const QString& outDir)
+// Sleeps in the event loop until done() holds or the limit passes; wake(loop) connects
+// whatever may make done() hold to the loop's quit.
+void WaitFor(const std::function<bool()>& done, const std::function<void(QEventLoop&)>& wake)
+{
+    QEventLoop loop;
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    wake(loop);
+    limit.start(kClientLimitMs);
+    while (!done() && limit.isActive())
+        loop.exec();
+}
+
+// `clients` copies of curl at once; the wall time runs from the first start to the last
+// exit. Every copy must end with the exact content.
+Result FetchWithCurl(const QString& curl, const QStringList& args, quint16 port,
+                     const QString& name, const QByteArray& content, int clients,
+                     const QString& outDir)
 {
     std::vector<std::unique_ptr<QProcess>> procs;
     const int64_t t0 = TickCount();
@@ -68,33 +100,23 @@ Result Fetch(const QString& client, quint16 port, const QString& name, const QBy
         QFile::remove(out);
         auto p = std::make_unique<QProcess>();
         p->setStandardOutputFile(QProcess::nullDevice());
-        if (client.endsWith(QLatin1String("curl"))) {
-            p->start(client, {"-s", "-S", "--tftp-no-options", "-o", out,
-                              QStringLiteral("tftp://127.0.0.1:%1/%2").arg(port).arg(name)});
-        } else {
-            p->start(client, {"127.0.0.1", QString::number(port), "-m", "binary", "-c", "get", name, out});
-        }
+        p->start(curl,
+                 QStringList{"-s", "-S"} + args +
+                     QStringList{"-o", out,
+                                 QStringLiteral("tftp://127.0.0.1:%1/%2").arg(port).arg(name)});
         procs.push_back(std::move(p));
     }
-    auto done = [&] {
-        for (auto& p : procs)
-            if (p->state() != QProcess::NotRunning)
-                return false;
-        return true;
-    };
-    // Sleeps in the event loop (which serves the transfers) until the last client exits.
-    QEventLoop loop;
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    for (auto& p : procs)
-        QObject::connect(p.get(), &QProcess::finished, &loop, [&] {
-            if (done())
-                loop.quit();
+    WaitFor(
+        [&] {
+            for (auto& p : procs)
+                if (p->state() != QProcess::NotRunning)
+                    return false;
+            return true;
+        },
+        [&](QEventLoop& loop) {
+            for (auto& p : procs)
+                QObject::connect(p.get(), &QProcess::finished, &loop, &QEventLoop::quit);
         });
-    limit.start(kClientLimitMs);
-    if (!done())
-        loop.exec();
     Result r;
     r.seconds = double(TickCount() - t0) / 1000.0;
     r.ok = true;
@@ -115,10 +137,60 @@ Result Fetch(const QString& client, quint16 port, const QString& name, const QBy
     return r;
 }
 
-void Print(const char* what, const char* server, const Result& r)
+// `clients` transfers of the in-process client at once.
+Result FetchInProcess(const Client& client, quint16 port, const QString& name,
+                      const QByteArray& content, int clients)
 {
-    std::printf("%-28s %-10s %s %8.3f s %8.2f MB/s\n", what, server, r.ok ? "ok    " : "FAILED", r.seconds, r.mbps());
+    int finished = 0;
+    Result r;
+    r.ok = true;
+    QObject owner;
+    QEventLoop* waiting = nullptr;
+    const int64_t t0 = TickCount();
+    for (int i = 0; i < clients; ++i) {
+        SimTftpClient::Params params;
+        params.server = QHostAddress::LocalHost;
+        params.serverPort = port;
+        params.fileName = name;
+        params.localAddress = QHostAddress::LocalHost;
+        params.timeoutMs = 1000;
+        params.retries = 5;
+        params.maxFetchSize = content.size();
+        params.blockSize = client.blockSize;
+        params.windowSize = client.window;
+        auto* c = new SimTftpClient(
+            SimTftpClient::Direction::Fetch, params, QByteArray(),
+            [&](bool ok, const QByteArray& data, const QString&) {
+                if (ok && data == content)
+                    r.bytes += data.size();
+                else
+                    r.ok = false;
+                if (++finished == clients && waiting)
+                    waiting->quit();
+            },
+            &owner);
+        c->Start();
+    }
+    WaitFor([&] { return finished == clients; }, [&](QEventLoop& loop) { waiting = &loop; });
+    r.seconds = double(TickCount() - t0) / 1000.0;
+    r.ok = r.ok && finished == clients;
+    return r;
+}
+
+void Print(const QString& what, const char* server, const Result& r)
+{
+    std::printf("%-44s %-10s %s %8.3f s %8.2f MB/s\n", qPrintable(what), server,
+                r.ok ? "ok    " : "FAILED", r.seconds, r.mbps());
     std::fflush(stdout);
+}
+
+void StopProcess(QProcess& p)
+{
+    p.terminate();
+    if (!p.waitForFinished(15000)) {
+        p.kill();
+        p.waitForFinished(3000);
+    }
 }
 
 } // namespace
@@ -126,17 +198,28 @@ void Print(const char* what, const char* server, const Result& r)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QString client = QStandardPaths::findExecutable(QStringLiteral("curl"));
     int repeat = 1;
+    QString only;
+#ifdef NODEWARDEN_BIN
+    QString nodewarden = QStringLiteral(NODEWARDEN_BIN);
+#else
+    QString nodewarden;
+#endif
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--client"))
-            client = QStandardPaths::findExecutable(args[i + 1]);
-        else if (args[i] == QLatin1String("--repeat"))
+        if (args[i] == QLatin1String("--repeat"))
             repeat = std::max(1, args[i + 1].toInt());
+        else if (args[i] == QLatin1String("--nodewarden"))
+            nodewarden = args[i + 1];
+        else if (args[i] == QLatin1String("--only"))
+            only = args[i + 1];
     }
-    if (client.isEmpty()) {
-        std::fputs("bench_tftp: no TFTP client (curl or tftp) found\n", stderr);
+    const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
+    const QString inTftpd = QStandardPaths::findExecutable(
+        QStringLiteral("in.tftpd"), {"/usr/sbin", "/sbin", "/usr/local/sbin"});
+    if (curl.isEmpty() || nodewarden.isEmpty() || !QFile::exists(nodewarden)) {
+        std::fputs("bench_tftp: needs curl and the nodewarden program (--nodewarden PATH)\n",
+                   stderr);
         return 1;
     }
 
@@ -146,79 +229,110 @@ int main(int argc, char** argv)
     QDir().mkpath(root);
     QDir().mkpath(out);
     // tftpd-hpa drops to its own user: the files must be readable by others.
-    const auto readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                          | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+    const auto readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                          QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
     QFile::setPermissions(dir.path(), readable);
     QFile::setPermissions(root, readable);
-    const QByteArray large = MakeContent(kLargest, 1);
+    const QByteArray large = MakeContent(kLarge, 1);
     const QByteArray small = MakeContent(kSmall, 2);
-    for (const auto& [name, content] : {std::pair{"large.bin", &large}, std::pair{"small.bin", &small}}) {
+    for (const auto& [name, content] :
+         {std::pair{"large.bin", &large}, std::pair{"small.bin", &small}}) {
         QFile f(QDir(root).filePath(QString::fromLatin1(name)));
         f.open(QIODevice::WriteOnly);
         f.write(*content);
         f.close();
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                         QFile::ReadOther);
     }
 
-    VxTFTPServer server;
-    server.SetTimeouts(500, 3);
-    server.SetCallback([](void*, const VxTFTPMsg&, bool*) {}, nullptr);
-    server.Start(root, FreePort(), QHostAddress::LocalHost);
-
+    // Ours as an administrator runs it: the default log (a line per transfer), no --verbose.
+    const quint16 oursPort = FreePort();
+    QProcess ours;
+    ours.setStandardOutputFile(dir.filePath(QStringLiteral("nodewarden-tftpd.log")));
+    ours.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    ours.start(nodewarden, {"tftpd", "--root", root, "--port", QString::number(oursPort),
+                            "--address", "127.0.0.1"});
+    if (!ours.waitForStarted(5000)) {
+        std::fputs("bench_tftp: nodewarden tftpd did not start\n", stderr);
+        return 1;
+    }
     std::unique_ptr<QProcess> reference;
     quint16 referencePort = 0;
-    const QString inTftpd = QStandardPaths::findExecutable(QStringLiteral("in.tftpd"),
-                                                           {"/usr/sbin", "/sbin", "/usr/local/sbin"});
     if (!inTftpd.isEmpty()) {
         referencePort = FreePort();
         reference = std::make_unique<QProcess>();
         reference->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        reference->start(inTftpd, {"-L", "-s", root, "-a", QStringLiteral("127.0.0.1:%1").arg(referencePort)});
-        if (!reference->waitForStarted(5000)) {
+        reference->start(
+            inTftpd, {"-L", "-s", root, "-a", QStringLiteral("127.0.0.1:%1").arg(referencePort)});
+        if (!reference->waitForStarted(5000))
             reference.reset();
-        } else {
-            WaitMilliseconds(500);
-        }
     }
+    WaitMilliseconds(500);
 
-    std::printf("client: %s; %lld bytes to 1 client, %lld bytes to %d clients at once; best of %d\n",
-                qPrintable(client), kLargest, kSmall, kClients, repeat);
-    auto best = [&](quint16 port, const QString& name, const QByteArray& content, int clients) {
-        Result b;
-        for (int i = 0; i < repeat; ++i) {
-            const Result r = Fetch(client, port, name, content, clients, out);
-            if (i == 0 || (r.ok && (!b.ok || r.seconds < b.seconds)))
-                b = r;
-        }
-        return b;
+    const std::vector<Client> clients = {
+        {QStringLiteral("plain"), {"--tftp-no-options"}},
+        {QStringLiteral("blksize %1").arg(kBlockSize),
+         {"--tftp-blksize", QString::number(kBlockSize)}},
+        {QStringLiteral("blksize %1 windowsize %2").arg(kBlockSize).arg(kWindow),
+         {},
+         kBlockSize,
+         kWindow},
     };
-    const Result oursOne = best(server.Port(), "large.bin", large, 1);
-    Print("1 client x 33553919 B", "nodewarden", oursOne);
-    Result refOne, refMany;
-    if (reference) {
-        refOne = best(referencePort, "large.bin", large, 1);
-        Print("1 client x 33553919 B", "tftpd-hpa", refOne);
-    }
-    const Result oursMany = best(server.Port(), "small.bin", small, kClients);
-    Print("20 clients x 4 MiB", "nodewarden", oursMany);
-    if (reference) {
-        refMany = best(referencePort, "small.bin", small, kClients);
-        Print("20 clients x 4 MiB", "tftpd-hpa", refMany);
-    }
-
-    if (reference) {
-        reference->terminate();
-        if (!reference->waitForFinished(3000)) {
-            reference->kill();
-            reference->waitForFinished(3000);
+    std::printf("%lld bytes to 1 client, %lld bytes to %d clients at once; best of %d\n", kLarge,
+                kSmall, kClients, repeat);
+    bool allOk = true;
+    double lowest = 0;
+    int compared = 0;
+    for (const Client& client : clients) {
+        for (const auto& [file, content, count] :
+             {std::tuple{"large.bin", &large, 1}, std::tuple{"small.bin", &small, kClients}}) {
+            auto once = [&](quint16 port) {
+                return client.curlArgs.isEmpty()
+                           ? FetchInProcess(client, port, QString::fromLatin1(file), *content,
+                                            count)
+                           : FetchWithCurl(curl, client.curlArgs, port, QString::fromLatin1(file),
+                                           *content, count, out);
+            };
+            auto keepBest = [](Result& b, const Result& r, int i) {
+                if (i == 0 || (r.ok && (!b.ok || r.seconds < b.seconds)))
+                    b = r;
+            };
+            const QString what = QStringLiteral("%1, %2 x %3 MiB")
+                                     .arg(client.label)
+                                     .arg(count)
+                                     .arg(content->size() / (1024 * 1024));
+            if (!what.contains(only))
+                continue;
+            // Turn about, so that a change in the machine's load meets both servers alike.
+            Result mine, theirs;
+            for (int i = 0; i < repeat; ++i) {
+                keepBest(mine, once(oursPort), i);
+                if (reference)
+                    keepBest(theirs, once(referencePort), i);
+            }
+            Print(what, "nodewarden", mine);
+            allOk = allOk && mine.ok;
+            if (reference) {
+                Print(what, "tftpd-hpa", theirs);
+                if (mine.ok && theirs.ok) {
+                    const double ratio = mine.mbps() / theirs.mbps();
+                    std::printf("%-44s ratio %.2f\n", qPrintable(what), ratio);
+                    lowest = compared == 0 ? ratio : std::min(lowest, ratio);
+                    ++compared;
+                }
+            }
         }
     }
-    server.Stop();
-    if (reference && refOne.ok && refMany.ok && oursOne.ok && oursMany.ok) {
-        std::printf("speed ratio nodewarden/tftpd-hpa: 1 client %.2f, 20 clients %.2f\n",
-                    oursOne.mbps() / refOne.mbps(), oursMany.mbps() / refMany.mbps());
-    } else if (!reference) {
+
+    StopProcess(ours);
+    if (reference)
+        StopProcess(*reference);
+    const qint64 logBytes = QFile(dir.filePath(QStringLiteral("nodewarden-tftpd.log"))).size();
+    std::printf("nodewarden tftpd log: %lld bytes\n", logBytes);
+    if (compared > 0)
+        std::printf("lowest speed ratio nodewarden/tftpd-hpa over %d cases: %.2f\n", compared,
+                    lowest);
+    else
         std::printf("tftpd-hpa (in.tftpd) not installed: no comparison\n");
-    }
-    return oursOne.ok && oursMany.ok ? 0 : 1;
+    return allOk ? 0 : 1;
 }

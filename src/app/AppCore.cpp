@@ -24,6 +24,8 @@
 #include <QTimer>
 
 namespace {
+// A put larger than this is not a device's configuration.
+constexpr qint64 MaxConfigurationBytes = 1024 * 1024;
 const QString DiscoverCaption = QStringLiteral("Discover the devices");
 const QString DiscoverPrompt = QStringLiteral("Discovering devices...");
 const QString DiscoveryListName = QStringLiteral("Discovery Table");
@@ -302,12 +304,17 @@ QString AppCore::TftpServerAddressFor(const DeviceRow* row) const
 QString AppCore::ServeFile(DeviceRow* row, ServeDirection direction, const QString& path,
                            const QString& serverAddress)
 {
-    Q_UNUSED(direction);
-    Q_UNUSED(serverAddress);
+    EndServing(row);
     const QFileInfo info(path);
+    // The server listens only while an operation needs it, and only where the devices are
+    // told to find it.
+    const QHostAddress listenAt(serverAddress);
+    if (!m_tftpListenAddresses.contains(listenAt))
+        m_tftpListenAddresses.append(listenAt);
     try {
-        m_tftp->Start(info.absolutePath(), m_settings.tftpPort);
+        m_tftp->Listen(m_tftpListenAddresses, m_settings.tftpPort);
     } catch (const VxError& e) {
+        m_tftpListenAddresses.removeAll(listenAt);
         // The server knows why its port could not be bound (port 69 needs privileges).
         const QString detail = m_tftp->StartErrorDetail();
         QString message = detail.isEmpty() ? e.message() : e.message() + QLatin1Char(' ') + detail;
@@ -318,16 +325,45 @@ QString AppCore::ServeFile(DeviceRow* row, ServeDirection direction, const QStri
     }
     if (m_settings.developerMode)
         LogAction(QStringLiteral("Tftp sever path:") + info.absolutePath());
-    row->tftpGrant = 1;
+
+    // Exactly this file, this way, for this device: from where its replies come, and from the
+    // address the list shows for it (a device may answer from one and fetch from the other
+    // right after its address was set).
+    QList<QHostAddress> peers;
+    if (!row->replyAddress.isNull())
+        peers.append(row->replyAddress);
+    const QHostAddress listed(m_devices.GetField(row, QStringLiteral("IP Address")));
+    if (listed.protocol() == QAbstractSocket::IPv4Protocol && listed != QHostAddress::AnyIPv4
+        && listed != QHostAddress::Broadcast && !peers.contains(listed))
+        peers.append(listed);
+    for (const QHostAddress& peer : std::as_const(peers)) {
+        VxTFTPGrant grant;
+        grant.operation = direction == ServeDirection::DeviceFetches ? TFTP_OP_READ : TFTP_OP_WRITE;
+        grant.peer = peer;
+        grant.name = info.fileName();
+        grant.path = info.absoluteFilePath();
+        // A device's configuration is a few kilobytes; nothing larger is taken from the LAN.
+        grant.maxBytes = direction == ServeDirection::DevicePuts ? MaxConfigurationBytes : 0;
+        row->tftpGrants.append(m_tftp->Grant(grant));
+    }
     return info.fileName();
 }
 
 void AppCore::EndServing(DeviceRow* row)
 {
-    row->tftpGrant = 0;
+    for (quint64 grant : std::as_const(row->tftpGrants))
+        m_tftp->Revoke(grant);
+    row->tftpGrants.clear();
 }
 
-void AppCore::EndAllServing() {}
+void AppCore::EndAllServing()
+{
+    m_tftp->RevokeAll();
+    for (int i = 0; i < m_devices.Count(); ++i)
+        m_devices.Row(i)->tftpGrants.clear();
+    m_tftp->StopListening();
+    m_tftpListenAddresses.clear();
+}
 
 void AppCore::NoteReportedVersion(DeviceRow* row, const QString& version)
 {

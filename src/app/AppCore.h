@@ -134,6 +134,8 @@ private:
     OperationUi* m_ui = nullptr;
     QString m_statusText;
     bool m_discovering = false;
+    // Where the TFTP server listens during the current operation.
+    QList<QHostAddress> m_tftpListenAddresses;
 };
 
 // Texts of the operations.

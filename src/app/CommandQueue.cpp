@@ -107,10 +107,15 @@ void CommandQueue::Run()
     ++m_generation;
     m_peakHeld = 0;
     m_pendingError.reset();
+    // However the run ends, nothing is served any more and the TFTP server stops listening.
     struct Ending
     {
         CommandQueue* q;
-        ~Ending() { q->m_running = false; }
+        ~Ending()
+        {
+            q->m_running = false;
+            q->m_core.EndAllServing();
+        }
     } ending{this};
 
     try {

@@ -69,8 +69,8 @@ struct DeviceRow
     int retries = 0;    // retries still allowed
 
     // Engine bookkeeping of the current operation.
-    quint64 tftpGrant = 0;            // what the TFTP server lets the device do now, if anything
-    quint64 tftpGrantRequest = 0;     // the request (requestsSent) that the grant belongs to
+    QList<quint64> tftpGrants;        // what the TFTP server lets the device do now, if anything
+    quint64 tftpGrantRequest = 0;     // the request (requestsSent) that the grants belong to
     bool factoryResetSent = false;    // a firmware upgrade has factory reset the device
     QString versionBeforeUpgrade;     // F/W Version when the upgrade began
 };

@@ -33,7 +33,7 @@ FirmwareImageInfo ReadFirmwareImageInfo(const QString& imageFile)
     return info;
 }
 
-QString UpgradeConfirmationDetails(const FirmwareImageInfo& image, int deviceCount)
+QString UpgradeConfirmationDetails(const FirmwareImageInfo& image, const QStringList& macs)
 {
     QString text = QStringLiteral("Image: ") + EscapeUntrusted(image.fileName) + QLatin1Char('\n');
     if (!image.problem.isEmpty()) {
@@ -43,8 +43,11 @@ QString UpgradeConfirmationDetails(const FirmwareImageInfo& image, int deviceCou
             QStringLiteral("Size: %1 bytes\n").arg(QLocale(QLocale::English).toString(image.size));
         text += QStringLiteral("SHA-256: %1\n").arg(image.sha256.left(ShownDigestDigits));
     }
-    text += QStringLiteral("Devices: %1\n").arg(deviceCount);
+    text += QStringLiteral("Devices: %1\n").arg(macs.size());
     text += QStringLiteral("Each device is factory reset and restarted twice; its configuration "
-                           "is read before and written back after.");
+                           "is read before and written back after.\n");
+    text += QStringLiteral("After the factory reset they keep the factory default password (the "
+                           "access password cannot be set over NIMP): ")
+            + macs.join(QStringLiteral(", "));
     return text;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // What the upgrade's confirmation tells about the image: its file name, size and digest.
 struct FirmwareImageInfo
@@ -16,5 +17,6 @@ struct FirmwareImageInfo
 FirmwareImageInfo ReadFirmwareImageInfo(const QString& imageFile);
 
 // The lines shown below "Start to upgrade firmware?": the image's name, size and the first 12
-// hex digits of its SHA-256, the number of devices, and what happens to each device.
-QString UpgradeConfirmationDetails(const FirmwareImageInfo& image, int deviceCount);
+// hex digits of its SHA-256, the number of devices, what happens to each device, and that the
+// devices named keep the factory default password afterwards.
+QString UpgradeConfirmationDetails(const FirmwareImageInfo& image, const QStringList& macs);

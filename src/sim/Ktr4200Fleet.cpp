@@ -477,6 +477,9 @@ void Ktr4200Fleet::StartTransfer(SimDevice& device, int action, const QHostAddre
     params.localAddress = m_options.bindAddress;
     params.timeoutMs = std::max(1, m_options.tftpTimeoutMs);
     params.retries = std::max(0, m_options.tftpRetries);
+    params.blockSize = m_options.tftpBlockSize;
+    params.windowSize = m_options.tftpWindowSize;
+    params.blockDelayMs = m_options.tftpBlockDelayMs;
     params.failOnPurpose = device.tftpFail;
     params.acceptLoopbackReplies = IsOwnAddress(server);
 
@@ -521,6 +524,8 @@ void Ktr4200Fleet::FinishFlash(SimDevice& device, const ReplyTo& to)
     device.received.clear();
     device.haveReceived = false;
     if (IsFirmware(data)) {
+        device.flashedFirmwareSha256 =
+            QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
         const QString version = FirmwareVersion(data, device.lastReceived.name);
         if (!version.isEmpty())
             device.version = version;

@@ -35,6 +35,9 @@ const OptionDoc Docs[] = {
     {"--tftp-port", "N", "port of the console's TFTP server (default 69)"},
     {"--tftp-timeout", "MS", "TFTP retransmission time-out (default 1000)"},
     {"--tftp-retries", "N", "TFTP retransmissions before a transfer fails (default 5)"},
+    {"--tftp-block-delay", "MS", "wait before each TFTP ACK or DATA a device sends (default 0)"},
+    {"--tftp-blksize", "N", "block size (8-65464) the devices ask the TFTP server for (default: none)"},
+    {"--tftp-windowsize", "N", "window (1-64) the devices ask the TFTP server for (default: none)"},
     {"--reply-delay", "MS", "delay of every NIMP reply (default 0)"},
     {"--flash-time", "MS", "time to write flash before the flash update is acknowledged (default 2000)"},
     {"--reboot-time", "MS", "silence after a reset (default 5000)"},
@@ -223,6 +226,15 @@ bool ParseFleetOptions(const QStringList& args, Ktr4200FleetOptions* options, QS
                 return bad();
         } else if (name == QLatin1String("--tftp-retries")) {
             if (!ToInt(value, 0, 100, &o.tftpRetries))
+                return bad();
+        } else if (name == QLatin1String("--tftp-block-delay")) {
+            if (!ToInt(value, 0, 60000, &o.tftpBlockDelayMs))
+                return bad();
+        } else if (name == QLatin1String("--tftp-blksize")) {
+            if (!ToInt(value, 8, 65464, &o.tftpBlockSize))
+                return bad();
+        } else if (name == QLatin1String("--tftp-windowsize")) {
+            if (!ToInt(value, 1, 64, &o.tftpWindowSize))
                 return bad();
         } else if (name == QLatin1String("--reply-delay") || name == QLatin1String("--flash-time") ||
                    name == QLatin1String("--reboot-time") || name == QLatin1String("--factory-reset-time")) {

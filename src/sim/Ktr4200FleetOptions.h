@@ -37,6 +37,11 @@ struct Ktr4200FleetOptions
     quint16 tftpPort = 69;
     int tftpTimeoutMs = 1000;
     int tftpRetries = 5;
+    // What the devices' TFTP client does: wait this long before each ACK or DATA it sends
+    // (a real LAN's pace), and ask for these options (0: not asked).
+    int tftpBlockDelayMs = 0;
+    int tftpBlockSize = 0;
+    int tftpWindowSize = 0;
 
     // Delays in milliseconds.
     int replyDelayMs = 0;

@@ -50,6 +50,9 @@ QJsonObject SimDevice::ToJson(int64_t now) const
     o[QStringLiteral("faults")] = faults;
     o[QStringLiteral("counters")] = c;
     o[QStringLiteral("config")] = QJsonArray::fromStringList(config.RenderLines());
+    // Which image (or configuration) the device got last, for tests that prove what it flashed.
+    o[QStringLiteral("lastFileSha256")] = lastReceived.sha256;
+    o[QStringLiteral("flashedFirmwareSha256")] = flashedFirmwareSha256;
     if (!lastReceived.name.isEmpty()) {
         QJsonObject file;
         file[QStringLiteral("name")] = lastReceived.name;

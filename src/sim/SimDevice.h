@@ -40,7 +40,7 @@ struct SimReceivedFile
     QString name;
     QString kind; // "config" or "firmware"
     qint64 size = 0;
-    QString sha256;
+    QString sha256; // lower-case hex; empty before the first file
 };
 
 // One simulated access point.
@@ -69,6 +69,8 @@ struct SimDevice
     bool haveReceived = false;
     QByteArray received;
     SimReceivedFile lastReceived;
+    // The SHA-256 (lower-case hex) of the firmware image last written to flash.
+    QString flashedFirmwareSha256;
     SimDeviceConfig::ApplyResult lastApply;
 
     SimDeviceCounters counters;

@@ -1,12 +1,13 @@
 #include "tftp/TftpDatagramSocket.h"
 
 #include <QSocketNotifier>
-
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 TftpDatagramSocket::TftpDatagramSocket() = default;
@@ -18,7 +19,7 @@ TftpDatagramSocket::~TftpDatagramSocket()
 
 sockaddr_in TftpDatagramSocket::Address(const QHostAddress& address, quint16 port)
 {
-    sockaddr_in a {};
+    sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(address.toIPv4Address());
@@ -33,9 +34,9 @@ bool TftpDatagramSocket::Bind(const QHostAddress& address, quint16 port)
         return false;
     const sockaddr_in local = Address(address, port);
     socklen_t len = sizeof local;
-    sockaddr_in bound {};
-    if (::bind(m_fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0
-        || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&bound), &len) != 0) {
+    sockaddr_in bound{};
+    if (::bind(m_fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&bound), &len) != 0) {
         Close();
         return false;
     }
@@ -45,29 +46,48 @@ bool TftpDatagramSocket::Bind(const QHostAddress& address, quint16 port)
     return true;
 }
 
-qint64 TftpDatagramSocket::Receive(char* buffer, qint64 size, sockaddr_in* from)
+qint64 TftpDatagramSocket::Receive(char* buffer, qint64 size, sockaddr_in* from, qint64* fullSize)
 {
     if (m_fd < 0)
         return -1;
     socklen_t len = sizeof *from;
     ssize_t n;
+    // MSG_TRUNC: the real length of a datagram longer than the buffer, which is cut.
     do {
-        n = ::recvfrom(m_fd, buffer, size_t(size), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(from), &len);
+        n = ::recvfrom(m_fd, buffer, size_t(size), MSG_DONTWAIT | MSG_TRUNC,
+                       reinterpret_cast<sockaddr*>(from), &len);
     } while (n < 0 && errno == EINTR);
-    return n;
+    if (n < 0)
+        return -1;
+    if (fullSize)
+        *fullSize = n;
+    return std::min<qint64>(n, size);
 }
 
 bool TftpDatagramSocket::Send(const char* data, qint64 size, const sockaddr_in& to, bool* temporary)
+{
+    return Send(data, size, nullptr, 0, to, temporary);
+}
+
+bool TftpDatagramSocket::Send(const char* head, qint64 headSize, const char* body, qint64 bodySize,
+                              const sockaddr_in& to, bool* temporary)
 {
     if (temporary)
         *temporary = false;
     if (m_fd < 0)
         return false;
+    iovec parts[2] = {{const_cast<char*>(head), size_t(headSize)},
+                      {const_cast<char*>(body), size_t(bodySize)}};
+    msghdr message{};
+    message.msg_name = const_cast<sockaddr_in*>(&to);
+    message.msg_namelen = sizeof to;
+    message.msg_iov = parts;
+    message.msg_iovlen = bodySize > 0 ? 2 : 1;
     ssize_t n;
     do {
-        n = ::sendto(m_fd, data, size_t(size), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        n = ::sendmsg(m_fd, &message, 0);
     } while (n < 0 && errno == EINTR);
-    if (n == size)
+    if (n == headSize + bodySize)
         return true;
     if (temporary)
         *temporary = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS);

@@ -2,15 +2,18 @@
 
 #include "common/VxError.h"
 #include "common/Wait.h"
+#include "tftp/TftpFileAccess.h"
+#include "tftp/TftpOptions.h"
 #include "tftp/VxTFTPSession.h"
 
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostInfo>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QUdpSocket>
-
 #include <cstring>
 #include <sys/epoll.h>
 #include <unistd.h>
@@ -19,8 +22,19 @@ namespace {
 
 constexpr int kTickMs = 20;
 constexpr int kStopWaitMs = 10000;
-constexpr int kReceiveBuffer = 2048;
+constexpr int kRequestBuffer = 2048;
 constexpr int kDrainLimit = 64;
+// Bounds of what a flood can make the server keep: the refusals remembered so that each
+// is reported once, and the sockets of completed puts kept for their final ACK.
+constexpr int kReportMemory = 1024;
+constexpr size_t kMaxDallies = 128;
+
+// RFC 1350 error codes of a refusal.
+constexpr int kErrorNotDefined = 0;
+constexpr int kErrorFileNotFound = 1;
+constexpr int kErrorAccessViolation = 2;
+// The text of the ERROR 0 sent when the server is over a session limit.
+constexpr char kBusyText[] = "busy";
 
 // The PC's address as the owner shows it: the first IPv4 address of the host's own name.
 QString hostAddressText()
@@ -47,7 +61,28 @@ QByteArray zeroTerminated(const char* data, qint64 size, qint64 from, qint64* ne
     return QByteArray(data + from, int(len));
 }
 
+bool isSpecificIPv4(const QHostAddress& a)
+{
+    return a.protocol() == QAbstractSocket::IPv4Protocol &&
+           a != QHostAddress(QHostAddress::AnyIPv4);
+}
+
 } // namespace
+
+struct VxTFTPServer::Listener
+{
+    std::unique_ptr<QUdpSocket> socket;
+    QHostAddress address;
+};
+
+struct VxTFTPServer::GrantEntry
+{
+    quint64 id = 0;
+    VxTFTPGrant grant;
+    quint32 peer = 0;
+    QString folder;
+    QByteArray file;
+};
 
 struct VxTFTPServer::Dally
 {
@@ -82,6 +117,14 @@ QString VxTFTPStatusMessage(int status)
         return QStringLiteral("(VxTFTP) Timeout!");
     case TFTP_CANCELED:
         return QStringLiteral("(VxTFTP) Transfer has been canceled.");
+    case TFTP_REFUSED:
+        return QStringLiteral("(VxTFTP) Request refused!");
+    case TFTP_BUSY:
+        return QStringLiteral("(VxTFTP) Too many sessions!");
+    case TFTP_PEER_ERROR:
+        return QStringLiteral("(VxTFTP) The peer ended the transfer!");
+    case TFTP_ILLEGAL_PACKET:
+        return QStringLiteral("(VxTFTP) Illegal packet from the peer!");
     default:
         return QString();
     }
@@ -96,7 +139,7 @@ VxTFTPServer::VxTFTPServer(QObject* parent)
 
 VxTFTPServer::~VxTFTPServer()
 {
-    m_socket.reset();
+    m_listeners.clear();
     m_dallies.clear();
     m_dallyNotifier.reset();
     if (m_dallyPoll >= 0)
@@ -105,6 +148,9 @@ VxTFTPServer::~VxTFTPServer()
     for (auto& s : m_sessions)
         s->Close(false);
     m_sessions.clear();
+    m_sessionNotifier.reset();
+    if (m_sessionPoll >= 0)
+        ::close(m_sessionPoll);
 }
 
 void VxTFTPServer::SetTimeouts(int timeoutCs, int transmissions)
@@ -119,43 +165,133 @@ void VxTFTPServer::SetCallback(VxTFTPCallback callback, void* arg)
     m_callbackArg = arg;
 }
 
+void VxTFTPServer::SetSessionLimits(int total, int perPeer, bool loopbackExempt)
+{
+    m_maxSessions = std::max(1, total);
+    m_maxPerPeer = std::max(1, perPeer);
+    m_loopbackExempt = loopbackExempt;
+}
+
+quint64 VxTFTPServer::Grant(const VxTFTPGrant& grant)
+{
+    auto entry = std::make_unique<GrantEntry>();
+    entry->id = m_nextGrant++;
+    entry->grant = grant;
+    entry->peer = grant.peer.toIPv4Address();
+    const QFileInfo info(grant.path);
+    entry->folder = info.absolutePath();
+    entry->file = QFile::encodeName(info.fileName());
+    const quint64 id = entry->id;
+    m_grants.push_back(std::move(entry));
+    return id;
+}
+
+void VxTFTPServer::Revoke(quint64 id)
+{
+    std::erase_if(m_grants, [id](const std::unique_ptr<GrantEntry>& g) { return g->id == id; });
+}
+
+void VxTFTPServer::RevokeAll()
+{
+    m_grants.clear();
+}
+
+void VxTFTPServer::Listen(const QList<QHostAddress>& addresses, quint16 port)
+{
+    if (!m_listeners.empty() && addresses == m_listenAddresses && port == m_listenPort)
+        return;
+    m_listeners.clear();
+    m_listenAddresses.clear();
+    m_startError.clear();
+    if (addresses.isEmpty()) {
+        m_startError = QStringLiteral("no address to listen on");
+        throw VxError(TFTP_SOCKET_ERROR, VxTFTPStatusMessage(TFTP_SOCKET_ERROR));
+    }
+    quint16 bound = port;
+    for (const QHostAddress& address : addresses) {
+        auto listener = std::make_unique<Listener>();
+        listener->address = address;
+        listener->socket = std::make_unique<QUdpSocket>();
+        // No address sharing: on Linux a shared UDP port would split the requests between
+        // two servers without either noticing.
+        if (address.protocol() != QAbstractSocket::IPv4Protocol ||
+            !listener->socket->bind(address, bound, QAbstractSocket::DontShareAddress)) {
+            const QString where =
+                QStringLiteral("UDP port %1 on %2").arg(bound).arg(address.toString());
+            switch (listener->socket->error()) {
+            case QAbstractSocket::SocketAccessError:
+                m_startError =
+                    where + QStringLiteral(" needs root or the CAP_NET_BIND_SERVICE capability "
+                                           "(ports below 1024 are privileged)");
+                break;
+            case QAbstractSocket::AddressInUseError:
+                m_startError = where + QStringLiteral(" is already in use by another program");
+                break;
+            default:
+                m_startError = address.protocol() != QAbstractSocket::IPv4Protocol
+                                   ? where + QStringLiteral(": not an IPv4 address")
+                                   : where + QStringLiteral(": ") + listener->socket->errorString();
+                break;
+            }
+            StopListening();
+            throw VxError(TFTP_SOCKET_ERROR, VxTFTPStatusMessage(TFTP_SOCKET_ERROR));
+        }
+        // Port 0 picks one; the other addresses take the same.
+        bound = listener->socket->localPort();
+        QUdpSocket* socket = listener->socket.get();
+        connect(socket, &QUdpSocket::readyRead, this, [this, socket] {
+            for (auto& l : m_listeners) {
+                if (l->socket.get() == socket) {
+                    readRequests(*l);
+                    return;
+                }
+            }
+        });
+        m_listeners.push_back(std::move(listener));
+    }
+    m_listenAddresses = addresses;
+    m_listenPort = port;
+    m_port = bound;
+}
+
+void VxTFTPServer::StopListening()
+{
+    m_listeners.clear();
+    m_listenAddresses.clear();
+    m_folderMode = false;
+    m_refusalsReported.clear();
+    m_busyReported.clear();
+}
+
 void VxTFTPServer::Start(const QString& rootDirectory, quint16 port, const QHostAddress& address)
 {
     m_root = rootDirectory;
-    if (m_socket)
+    if (IsListening()) {
+        m_folderMode = true;
         return;
-    m_port = port;
-    m_address = address;
-    m_startError.clear();
-
-    auto socket = std::make_unique<QUdpSocket>();
-    // No address sharing: on Linux a shared UDP port would split the requests between
-    // two servers without either noticing.
-    if (!socket->bind(address, port, QAbstractSocket::DontShareAddress)) {
-        const QString where = QStringLiteral("UDP port %1 on %2").arg(port).arg(address.toString());
-        switch (socket->error()) {
-        case QAbstractSocket::SocketAccessError:
-            m_startError = where + QStringLiteral(" needs root or the CAP_NET_BIND_SERVICE capability "
-                                                  "(ports below 1024 are privileged)");
-            break;
-        case QAbstractSocket::AddressInUseError:
-            m_startError = where + QStringLiteral(" is already in use by another program");
-            break;
-        default:
-            m_startError = where + QStringLiteral(": ") + socket->errorString();
-            break;
-        }
-        Stop();
-        throw VxError(TFTP_SOCKET_ERROR, VxTFTPStatusMessage(TFTP_SOCKET_ERROR));
     }
-    m_port = socket->localPort();
-    connect(socket.get(), &QUdpSocket::readyRead, this, &VxTFTPServer::readRequests);
-    m_socket = std::move(socket);
+    Listen({address}, port);
+    m_folderMode = true;
+}
+
+void VxTFTPServer::SetAllowedNetworks(const QList<QPair<QHostAddress, int>>& networks)
+{
+    m_allowed = networks;
+}
+
+void VxTFTPServer::SetReadOnly(bool readOnly)
+{
+    m_readOnly = readOnly;
+}
+
+void VxTFTPServer::SetMaxFileSize(qint64 bytes)
+{
+    m_maxFileSize = std::max<qint64>(0, bytes);
 }
 
 void VxTFTPServer::Stop()
 {
-    m_socket.reset();
+    StopListening();
     if (!m_sessions.empty()) {
         // Runs the event loop: the sessions' packets and the timer go on meanwhile.
         QEventLoop loop;
@@ -183,11 +319,6 @@ void VxTFTPServer::Stop()
         m_timer->stop();
 }
 
-bool VxTFTPServer::IsListening() const
-{
-    return m_socket != nullptr;
-}
-
 quint16 VxTFTPServer::Port() const
 {
     return m_port;
@@ -196,30 +327,60 @@ quint16 VxTFTPServer::Port() const
 QString VxTFTPServer::LocalAddress() const
 {
     // A server bound to one address is reached there; otherwise the host's address.
-    if (m_socket && m_address.protocol() == QAbstractSocket::IPv4Protocol
-        && m_address != QHostAddress(QHostAddress::AnyIPv4))
-        return m_address.toString();
+    if (m_listeners.size() == 1 && isSpecificIPv4(m_listeners.front()->address))
+        return m_listeners.front()->address.toString();
     return m_hostAddress;
 }
 
-QString VxTFTPServer::RootDirectory() const
+char* VxTFTPServer::receiveBuffer()
 {
-    return m_root;
+    if (!m_receiveBuffer)
+        m_receiveBuffer = std::make_unique<char[]>(size_t(ReceiveBufferSize));
+    return m_receiveBuffer.get();
 }
 
-void VxTFTPServer::readRequests()
+void VxTFTPServer::readRequests(Listener& listener)
 {
-    char buffer[kReceiveBuffer];
-    for (int i = 0; i < kDrainLimit && m_socket && m_socket->hasPendingDatagrams(); ++i) {
+    // A callback may stop the server meanwhile, which closes this socket.
+    QPointer<QUdpSocket> socket = listener.socket.get();
+    char buffer[kRequestBuffer];
+    for (int i = 0; i < kDrainLimit && socket && socket->hasPendingDatagrams(); ++i) {
         QHostAddress from;
         quint16 fromPort = 0;
-        const qint64 size = m_socket->readDatagram(buffer, sizeof buffer, &from, &fromPort);
+        const qint64 size = socket->readDatagram(buffer, sizeof buffer, &from, &fromPort);
         if (size >= 4)
-            handleRequest(buffer, size, from, fromPort);
+            handleRequest(listener, buffer, size, from, fromPort);
     }
 }
 
-void VxTFTPServer::handleRequest(const char* data, qint64 size, const QHostAddress& from, quint16 fromPort)
+const VxTFTPServer::GrantEntry* VxTFTPServer::findGrant(int operation, const QHostAddress& peer,
+                                                        const QString& name) const
+{
+    const quint32 address = peer.toIPv4Address();
+    // The most recent grant wins.
+    for (auto it = m_grants.rbegin(); it != m_grants.rend(); ++it) {
+        const GrantEntry& g = **it;
+        if (g.grant.operation == operation && g.peer == address && g.grant.name == name)
+            return &g;
+    }
+    return nullptr;
+}
+
+bool VxTFTPServer::folderAllows(int operation, const QHostAddress& peer) const
+{
+    if (operation == TFTP_OP_WRITE && m_readOnly)
+        return false;
+    if (m_allowed.isEmpty())
+        return true;
+    for (const auto& network : m_allowed) {
+        if (peer.isInSubnet(network))
+            return true;
+    }
+    return false;
+}
+
+void VxTFTPServer::handleRequest(Listener& listener, const char* data, qint64 size,
+                                 const QHostAddress& from, quint16 fromPort)
 {
     const int opcode = (quint8(data[0]) << 8) | quint8(data[1]);
     if (opcode != TFTP_OP_READ && opcode != TFTP_OP_WRITE)
@@ -229,7 +390,8 @@ void VxTFTPServer::handleRequest(const char* data, qint64 size, const QHostAddre
     if (name.isNull())
         return;
     QByteArray mode = zeroTerminated(data, size, next, &next);
-    if (mode.isNull())
+    const bool modeTerminated = !mode.isNull();
+    if (!modeTerminated)
         mode = QByteArray(data + next, int(size - next));
 
     // A peer's address arrives as IPv4-mapped IPv6 when the socket listens on both.
@@ -238,6 +400,8 @@ void VxTFTPServer::handleRequest(const char* data, qint64 size, const QHostAddre
     const quint32 v4 = from.toIPv4Address(&isV4);
     if (isV4)
         peer = QHostAddress(v4);
+    const QHostAddress local =
+        isSpecificIPv4(listener.address) ? listener.address : QHostAddress(QHostAddress::AnyIPv4);
 
     VxTFTPMsg request;
     request.status = TFTP_CONNECTED;
@@ -246,7 +410,8 @@ void VxTFTPServer::handleRequest(const char* data, qint64 size, const QHostAddre
     request.mode = QString::fromLatin1(mode);
     request.peerAddress = peer.toString();
     request.peerPort = fromPort;
-    request.localAddress = LocalAddress();
+    request.localAddress =
+        isSpecificIPv4(listener.address) ? listener.address.toString() : m_hostAddress;
     request.port = m_port;
     request.timeout = m_timeout;
     request.transmissions = 0;
@@ -257,12 +422,95 @@ void VxTFTPServer::handleRequest(const char* data, qint64 size, const QHostAddre
             return;
         }
     }
+
+    VxTFTPSession::Target target;
+    if (const GrantEntry* grant = findGrant(opcode, peer, request.fileName)) {
+        target.folder = grant->folder;
+        target.name = grant->file;
+        target.maxBytes = m_maxFileSize;
+        if (opcode == TFTP_OP_WRITE && grant->grant.maxBytes > 0)
+            target.maxBytes = m_maxFileSize > 0 ? std::min(m_maxFileSize, grant->grant.maxBytes)
+                                                : grant->grant.maxBytes;
+    } else if (m_folderMode && folderAllows(opcode, peer)) {
+        QStringList steps;
+        target.folder = m_root;
+        target.maxBytes = m_maxFileSize;
+        if (TftpSplitSafeName(request.fileName, &steps)) {
+            target.name = QFile::encodeName(steps.takeLast());
+            target.steps = steps;
+        } else {
+            target.unsafe = true;
+        }
+    } else {
+        refuse(listener, request,
+               opcode == TFTP_OP_READ ? kErrorFileNotFound : kErrorAccessViolation, TFTP_REFUSED);
+        return;
+    }
+
+    // Every session holds a socket and maybe a file: a flood of requests must not take
+    // every descriptor (and the memory) of the process. Sessions that have ended and wait
+    // for the next tick to go do not count: a device's next transfer follows at once.
+    int live = 0;
+    int fromPeer = 0;
+    for (const auto& s : m_sessions) {
+        if (s->state() != VxTFTPSession::State::Active)
+            continue;
+        ++live;
+        if (s->Peer() == peer)
+            ++fromPeer;
+    }
+    const bool exempt = m_loopbackExempt && peer.isLoopback();
+    if (live >= m_maxSessions || (!exempt && fromPeer >= m_maxPerPeer)) {
+        refuse(listener, request, kErrorNotDefined, TFTP_BUSY);
+        return;
+    }
+
+    const TftpOptions options = modeTerminated
+                                    ? TftpOptions::Negotiate(data, size, next, peer.isLoopback())
+                                    : TftpOptions();
     request.sessionNumber = ++m_sessionNumber;
-    m_sessions.push_back(std::make_unique<VxTFTPSession>(*this, request, peer));
+    m_sessions.push_back(
+        std::make_unique<VxTFTPSession>(*this, request, peer, local, std::move(target), options));
     VxTFTPSession* session = m_sessions.back().get();
     if (!m_timer->isActive())
         m_timer->start();
     session->Begin();
+}
+
+void VxTFTPServer::refuse(Listener& listener, const VxTFTPMsg& request, int errorCode, int status)
+{
+    // From the listening socket: a refusal makes no session and opens no socket.
+    QByteArray packet("\x00\x05\x00", 3);
+    packet.append(char(errorCode));
+    if (status == TFTP_BUSY)
+        packet.append(kBusyText);
+    packet.append('\0');
+    listener.socket->writeDatagram(packet, QHostAddress(request.peerAddress),
+                                   quint16(request.peerPort));
+
+    if (status == TFTP_BUSY) {
+        const quint32 peer = QHostAddress(request.peerAddress).toIPv4Address();
+        if (m_busyReported.contains(peer))
+            return;
+        if (m_busyReported.size() >= kReportMemory)
+            m_busyReported.clear();
+        m_busyReported.insert(peer);
+    } else {
+        const QString key = QString::number(request.operation) + QLatin1Char(' ') +
+                            request.peerAddress + QLatin1Char(' ') + request.fileName;
+        if (m_refusalsReported.contains(key))
+            return;
+        if (m_refusalsReported.size() >= kReportMemory)
+            m_refusalsReported.clear();
+        m_refusalsReported.insert(key);
+    }
+    VxTFTPMsg msg = request;
+    msg.status = status;
+    msg.message = VxTFTPStatusMessage(status);
+    msg.sessionNumber = -1;
+    bool cancel = false;
+    if (m_callback)
+        m_callback(m_callbackArg, msg, &cancel);
 }
 
 void VxTFTPServer::removeSession(size_t index, int finalStatus)
@@ -271,8 +519,7 @@ void VxTFTPServer::removeSession(size_t index, int finalStatus)
     m_sessions.erase(m_sessions.begin() + std::ptrdiff_t(index));
     if (finalStatus != TFTP_DISCONNECTED)
         owned->Report(finalStatus);
-    if (m_socket)
-        dally(*owned);
+    dally(*owned);
     owned->Close(true);
 }
 
@@ -288,15 +535,19 @@ void VxTFTPServer::dally(VxTFTPSession& session)
         if (m_dallyPoll < 0)
             return; // no dally then: the peer's retransmission of its last block goes unanswered
         m_dallyNotifier = std::make_unique<QSocketNotifier>(m_dallyPoll, QSocketNotifier::Read);
-        connect(m_dallyNotifier.get(), &QSocketNotifier::activated, this, &VxTFTPServer::readDallies);
+        connect(m_dallyNotifier.get(), &QSocketNotifier::activated, this,
+                &VxTFTPServer::readDallies);
     }
     final->socket->SetNotifying(false);
-    epoll_event event {};
+    epoll_event event{};
     event.events = EPOLLIN;
     event.data.ptr = final.get();
     if (::epoll_ctl(m_dallyPoll, EPOLL_CTL_ADD, final->socket->Descriptor(), &event) != 0)
         return;
     d->final = std::move(final);
+    // Closing a socket takes it out of the epoll set.
+    if (m_dallies.size() >= kMaxDallies)
+        m_dallies.erase(m_dallies.begin());
     m_dallies.push_back(std::move(d));
 }
 
@@ -308,16 +559,56 @@ void VxTFTPServer::readDallies()
     for (int i = 0; i < ready; ++i) {
         const auto* f = static_cast<const VxTFTPSession::FinalAck*>(events[i].data.ptr);
         for (int n = 0; n < kDrainLimit; ++n) {
-            char buffer[kReceiveBuffer];
-            sockaddr_in from {};
+            char buffer[kRequestBuffer];
+            sockaddr_in from{};
             const qint64 size = f->socket->Receive(buffer, sizeof buffer, &from);
             if (size < 0)
                 break;
             // Only the final DATA from the peer is answered; the transfer itself is over.
-            if (size >= 4 && TftpDatagramSocket::SameAddress(from, f->peer) && buffer[0] == 0
-                && buffer[1] == 3 && buffer[2] == f->ack[2] && buffer[3] == f->ack[3])
+            if (size >= 4 && TftpDatagramSocket::SameAddress(from, f->peer) && buffer[0] == 0 &&
+                buffer[1] == 3 && buffer[2] == f->ack[2] && buffer[3] == f->ack[3])
                 f->socket->Send(f->ack, sizeof f->ack, f->peer);
         }
+    }
+}
+
+uint64_t VxTFTPServer::watch(VxTFTPSession& session, int descriptor)
+{
+    if (m_sessionPoll < 0) {
+        m_sessionPoll = ::epoll_create1(EPOLL_CLOEXEC);
+        if (m_sessionPoll < 0)
+            return 0;
+        m_sessionNotifier = std::make_unique<QSocketNotifier>(m_sessionPoll, QSocketNotifier::Read);
+        connect(m_sessionNotifier.get(), &QSocketNotifier::activated, this,
+                &VxTFTPServer::readSessions);
+    }
+    const uint64_t key = m_nextWatchKey++;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = key;
+    if (::epoll_ctl(m_sessionPoll, EPOLL_CTL_ADD, descriptor, &event) != 0)
+        return 0;
+    m_watched.emplace(key, &session);
+    return key;
+}
+
+void VxTFTPServer::unwatch(uint64_t key, int descriptor)
+{
+    // Explicitly: a socket that lives on (a dallying one) must leave this set.
+    if (m_watched.erase(key) && descriptor >= 0)
+        ::epoll_ctl(m_sessionPoll, EPOLL_CTL_DEL, descriptor, nullptr);
+}
+
+void VxTFTPServer::readSessions()
+{
+    epoll_event events[64];
+    // Bounded: what is ready now; anything left makes the descriptor readable again.
+    const int ready = ::epoll_wait(m_sessionPoll, events, 64, 0);
+    for (int i = 0; i < ready; ++i) {
+        // A callback may have run the event loop meanwhile and a session may be gone.
+        const auto it = m_watched.find(events[i].data.u64);
+        if (it != m_watched.end())
+            it->second->ReadPackets();
     }
 }
 

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
+#include <QPair>
+#include <QSet>
 #include <QString>
-
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 class QSocketNotifier;
@@ -15,32 +18,36 @@ class QUdpSocket;
 class VxTFTPSession;
 
 // Status codes of a session, as reported to the owner's callback.
-enum VxTFTPStatus : int {
-    TFTP_DISCONNECTED = 0,        // the session is destroyed
-    TFTP_CONNECTED = 1,           // a session is made
-    TFTP_TRANSFERRING = 2,        // a DATA or ACK was sent (first sends and resends alike)
-    TFTP_SUCCESS = 3,             // the transfer is complete
-    TFTP_FILE_NOT_FOUND = -1102,  // a read request names a file that cannot be opened
-    TFTP_ACCESS_VIOLATION = -1103, // a file that cannot be created, or a name outside the root
-    TFTP_SOCKET_ERROR = -1109,    // a socket cannot be set up
-    TFTP_SEND_ERROR = -1110,      // a packet cannot be sent
-    TFTP_FILE_IO_ERROR = -1111,   // reading or writing the file failed during the transfer
-    TFTP_FILE_TOO_LARGE = -1112,  // the file needs more blocks than the 16-bit block number carries
-    TFTP_TIMEOUT = -1113,         // the peer stayed silent
-    TFTP_CANCELED = -1114,        // the owner set the cancel flag
+enum VxTFTPStatus : int
+{
+    TFTP_DISCONNECTED = 0,       // the session is destroyed
+    TFTP_CONNECTED = 1,          // a session is made
+    TFTP_TRANSFERRING = 2,       // a DATA, ACK or OACK was sent (first sends and resends alike)
+    TFTP_SUCCESS = 3,            // the transfer is complete
+    TFTP_FILE_NOT_FOUND = -1102, // a read request names a file that cannot be opened
+    TFTP_ACCESS_VIOLATION =
+        -1103,                  // a file that cannot be created, a link, or a name outside the root
+    TFTP_SOCKET_ERROR = -1109,  // a socket cannot be set up
+    TFTP_SEND_ERROR = -1110,    // a packet cannot be sent
+    TFTP_FILE_IO_ERROR = -1111, // reading or writing the file failed during the transfer
+    TFTP_FILE_TOO_LARGE = -1112, // the file is larger than the server or the grant allows
+    TFTP_TIMEOUT = -1113,        // the peer stayed silent
+    TFTP_CANCELED = -1114,       // the owner set the cancel flag
+    // Outside any session (no 1 before it, no 0 after it), once per peer, name and kind:
+    TFTP_REFUSED = -1115,        // no grant (or rule of the served folder) lets this peer do this
+    TFTP_BUSY = -1116,           // over the session limits; once per peer
+    TFTP_PEER_ERROR = -1117,     // the peer ended the transfer with an ERROR packet
+    TFTP_ILLEGAL_PACKET = -1118, // the peer broke the protocol (a DATA block over the agreed size)
 };
 
 // The message of a status code ("" for a code that has none).
 QString VxTFTPStatusMessage(int status);
 
-enum VxTFTPOperation : int {
+enum VxTFTPOperation : int
+{
     TFTP_OP_READ = 1,  // the peer reads a file from this server
     TFTP_OP_WRITE = 2, // the peer writes a file to this server
 };
-
-// The largest file whose blocks fit the 16-bit block numbers: 65534 full blocks and a
-// final short one.
-inline constexpr qint64 TFTP_MAX_FILE_SIZE = 65534LL * 512 + 511;
 
 // The status record of one session; valid only during the callback that receives it.
 struct VxTFTPMsg
@@ -50,15 +57,18 @@ struct VxTFTPMsg
     int operation = 0;
     QString mode;         // as requested; every transfer copies the file byte for byte
     QString peerAddress;  // dotted decimal
-    QString localAddress; // copied from the server
+    QString localAddress; // the address the request came in at
     int port = 0;         // the server's listening port
-    QString fileName;     // as requested, without the root directory
+    QString fileName;     // as requested (untrusted: escape it before showing it)
     qint64 bytes = 0;     // read and sent, or received and written, so far
     int blockSize = -1;   // bytes in the last DATA block; -1 before the first
     int peerPort = 0;
-    int sessionNumber = 0;
-    int timeout = 0;       // 10 ms units, copied from the server
-    int transmissions = 0; // sends of the current DATA block (read requests)
+    int sessionNumber = 0;     // -1 for a refusal, which makes no session
+    int timeout = 0;           // 10 ms units: the server's, or the one the peer asked for
+    int transmissions = 0;     // sends of the current DATA block or window (read requests)
+    int agreedBlockSize = 512; // blksize option, 512 without it
+    int windowSize = 1;        // windowsize option, 1 without it
+    qint64 blocksResent = 0;   // DATA blocks sent again (reads), ACKs sent again (writes)
 };
 
 // Called on every status change of every session. Setting *cancel to true ends the
@@ -66,9 +76,26 @@ struct VxTFTPMsg
 // destroy the server.
 using VxTFTPCallback = std::function<void(void* arg, const VxTFTPMsg& msg, bool* cancel)>;
 
-// The TFTP server (RFC 1350, octet transfers in 512-byte blocks) from which the devices
-// fetch files and to which they store them. Every transfer is a session with a UDP
+// What one device may do: read `path` under `name`, or write `name` (stored at `path`).
+struct VxTFTPGrant
+{
+    int operation = TFTP_OP_READ; // TFTP_OP_READ or TFTP_OP_WRITE, seen from the peer
+    QHostAddress peer;            // requests only from this IPv4 address
+    QString name;                 // the name the device was told, matched exactly
+    QString path;                 // absolute path of the file read or written
+    qint64 maxBytes = 0;          // writes: more than this fails the put (0: no limit)
+};
+
+// The TFTP server (RFC 1350 with the options of RFC 2347-2349 and 7440) from which the
+// devices fetch files and to which they store them. Every transfer is a session with a UDP
 // socket of its own on an ephemeral port. Runs entirely on the thread's event loop.
+//
+// Two ways to serve:
+// - Console: Listen() while an operation needs the server, and Grant() each transfer
+//   exactly: one peer, one name, one kind, one file. Everything else is refused.
+// - Folder (the stand-alone server): Start() serves every file below one folder to the
+//   allowed networks, writes included unless read-only.
+// Either way no file is opened through a symbolic link.
 class VxTFTPServer : public QObject
 {
     Q_OBJECT
@@ -80,20 +107,45 @@ public:
     // block is sent at most. Defaults 1000 and 3.
     void SetTimeouts(int timeoutCs, int transmissions);
     void SetCallback(VxTFTPCallback callback, void* arg);
+    // At most `total` sessions at once and `perPeer` from one address (defaults 256 and 8);
+    // a request over a limit gets ERROR 0 "busy" and no socket. Peers on 127.0.0.0/8 count
+    // toward the total only, since every simulated device shares one loopback address;
+    // loopbackExempt = false lets a test apply the per-peer limit on loopback.
+    void SetSessionLimits(int total, int perPeer, bool loopbackExempt = true);
 
-    // Serves rootDirectory (empty: the current directory). When already listening only
-    // the root changes. Throws VxError -1109 when the socket cannot be bound; then
+    quint64 Grant(const VxTFTPGrant& grant); // returns an id > 0
+    void Revoke(quint64 id);                 // later requests are refused; running sessions finish
+    void RevokeAll();
+    int GrantCount() const { return int(m_grants.size()); }
+
+    // Console mode: one listening socket per address (usually one), requests served only
+    // through grants. Throws VxError -1109 when a socket cannot be bound; then
     // StartErrorDetail() says why (e.g. the port needs root or CAP_NET_BIND_SERVICE).
+    // Listening again with the same addresses and port is a no-op.
+    void Listen(const QList<QHostAddress>& addresses, quint16 port);
+    // Closes the listening sockets at once (no event loop); running sessions finish on
+    // their own. Ends the folder mode too.
+    void StopListening();
+
+    // Folder mode: serves rootDirectory (empty: the current directory) on address and
+    // port, besides any grants. When already listening only the root changes. Throws
+    // like Listen.
     void Start(const QString& rootDirectory, quint16 port = 69,
                const QHostAddress& address = QHostAddress::AnyIPv4);
-    // Closes the listening socket, then runs the event loop while sessions remain, for
-    // at most 10 s; sessions still open after that are cancelled.
+    // Folder mode rules. Networks as (address, prefix length); empty: every peer.
+    void SetAllowedNetworks(const QList<QPair<QHostAddress, int>>& networks);
+    void SetReadOnly(bool readOnly);
+    // The largest file read or written, in bytes (0: no limit). Grants' maxBytes add to it.
+    void SetMaxFileSize(qint64 bytes);
+
+    // Stops listening, then runs the event loop while sessions remain, for at most 10 s;
+    // sessions still open after that are cancelled.
     void Stop();
 
-    bool IsListening() const;
+    bool IsListening() const { return !m_listeners.empty(); }
     quint16 Port() const;
     QString LocalAddress() const;
-    QString RootDirectory() const;
+    QString RootDirectory() const { return m_root; }
     QString StartErrorDetail() const { return m_startError; }
     int SessionCount() const { return int(m_sessions.size()); }
     int Timeout() const { return m_timeout; }
@@ -105,17 +157,36 @@ signals:
 
 private:
     friend class VxTFTPSession;
+    struct Listener;
+    struct GrantEntry;
+    struct Dally;
 
-    void readRequests();
-    void handleRequest(const char* data, qint64 size, const QHostAddress& from, quint16 fromPort);
+    void readRequests(Listener& listener);
+    void handleRequest(Listener& listener, const char* data, qint64 size, const QHostAddress& from,
+                       quint16 fromPort);
+    const GrantEntry* findGrant(int operation, const QHostAddress& peer, const QString& name) const;
+    bool folderAllows(int operation, const QHostAddress& peer) const;
+    void refuse(Listener& listener, const VxTFTPMsg& request, int errorCode, int status);
     void tick();
     void removeSession(size_t index, int finalStatus);
+    void dally(VxTFTPSession& session);
+    void readDallies();
+    // The sessions' sockets, watched through one epoll descriptor: the event loop polls
+    // every descriptor it watches on every turn, and a batch may run hundreds of sessions.
+    // watch() returns the session's key, 0 when it cannot be watched this way.
+    uint64_t watch(VxTFTPSession& session, int descriptor);
+    void unwatch(uint64_t key, int descriptor);
+    void readSessions();
+    // A receive buffer large enough for the largest block, shared by every session (they
+    // all run on this thread and none keeps a packet after handling it).
+    char* receiveBuffer();
+    static constexpr qint64 ReceiveBufferSize = 65536 + 4;
 
-    std::unique_ptr<QUdpSocket> m_socket;
+    std::vector<std::unique_ptr<Listener>> m_listeners;
+    QList<QHostAddress> m_listenAddresses;
+    quint16 m_listenPort = 0; // as asked (0: any)
+    quint16 m_port = 69;      // as bound
     QTimer* m_timer = nullptr;
-    QString m_root;
-    quint16 m_port = 69;
-    QHostAddress m_address = QHostAddress(QHostAddress::AnyIPv4);
     QString m_hostAddress;
     QString m_startError;
     int m_timeout = 1000;
@@ -124,16 +195,38 @@ private:
     void* m_callbackArg = nullptr;
     int m_sessionNumber = -1;
     std::vector<std::unique_ptr<VxTFTPSession>> m_sessions;
+    std::unique_ptr<char[]> m_receiveBuffer;
+
+    std::vector<std::unique_ptr<GrantEntry>> m_grants;
+    quint64 m_nextGrant = 1;
+
+    bool m_folderMode = false;
+    QString m_root;
+    QList<QPair<QHostAddress, int>> m_allowed;
+    bool m_readOnly = false;
+    qint64 m_maxFileSize = 0;
+
+    int m_maxSessions = 256;
+    int m_maxPerPeer = 8;
+    bool m_loopbackExempt = true;
+
+    // Refusals and "busy" already reported, so a flood makes one line per peer and name.
+    // Bounded: when full it starts over.
+    QSet<QString> m_refusalsReported;
+    QSet<quint32> m_busyReported;
+
     // Sockets of completed puts, kept for one time-out to acknowledge the final block
-    // again when the peer did not get its ACK (RFC 1350's dally).
-    struct Dally;
+    // again when the peer did not get its ACK (RFC 1350's dally). Bounded: the oldest goes
+    // first when a flood of puts would hold too many descriptors.
     std::vector<std::unique_ptr<Dally>> m_dallies;
-    void dally(VxTFTPSession& session);
-    void readDallies();
     // The dallying sockets are watched through one epoll descriptor: after a batch of puts
     // hundreds of them may wait at once, and the event loop polls every descriptor it
     // watches on every turn.
     int m_dallyPoll = -1;
     std::unique_ptr<QSocketNotifier> m_dallyNotifier;
+    int m_sessionPoll = -1;
+    std::unique_ptr<QSocketNotifier> m_sessionNotifier;
+    std::unordered_map<uint64_t, VxTFTPSession*> m_watched;
+    uint64_t m_nextWatchKey = 1;
     bool m_inTick = false;
 };

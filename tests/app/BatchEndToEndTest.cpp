@@ -5,6 +5,7 @@
 #include "common/VxError.h"
 #include "common/Wait.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -435,4 +436,35 @@ TEST(BatchUpgrade, AnAbortAfterTheFactoryResetNamesTheSavedConfigurationsAndGuar
     }
     bed.devices().SelectAll();
     EXPECT_TRUE(InterruptedUpgrades(*bed.core, bed.devices().SelectedRows()).isEmpty());
+}
+
+TEST(BatchParallel, SixteenDevicesFetchOneImageNameWhileOthersPutTheirOwnConfiguration)
+{
+    Ktr4200FleetOptions o = QuickFleetOptions(16);
+    // Paced transfers of a 64 KiB image overlap the saves of the devices after them.
+    o.tftpBlockDelayMs = 1;
+    AppTestBed bed(o, kOneSecondWaits);
+    for (int i = 0; i < 16; ++i)
+        bed.fleet->Device(i).config.SetValue(QStringLiteral("80211a_ssid"),
+                                             QStringLiteral("Floor %1").arg(i));
+    discoverAll(bed, 16);
+    const QByteArray data = "FW_VERSION=2.00.01u\n" + QByteArray(64 * 1024, 'x');
+    const QString image = writeFile(QDir(bed.core->FirmwareDirectory()).filePath("ktr.bin"), data);
+
+    UpgradeFirmware(*bed.core, image);
+    SCOPED_TRACE(trace(bed));
+
+    const QString sha =
+        QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(bed.status(i), QStringLiteral("OK")) << i;
+        EXPECT_EQ(bed.fleet->Device(i).flashedFirmwareSha256, sha) << i;
+        // Each device's own configuration landed in its own file.
+        EXPECT_TRUE(readFile(bed.core->SavedFile(bed.rowOf(i)))
+                        .contains(QStringLiteral("80211a_ssid =\"Floor %1\"").arg(i).toLatin1()))
+            << i;
+        EXPECT_EQ(bed.fleet->Device(i).config.Value(QStringLiteral("80211a_ssid")),
+                  QStringLiteral("Floor %1").arg(i));
+    }
+    EXPECT_EQ(bed.queue().PeakHeldCount() > 1, bed.core->Settings().parallelTransfers > 1);
 }

@@ -234,8 +234,12 @@ TEST_F(SystemDialog, DefaultThenOkSavesInOrderAndReloads)
     form.show();
     EXPECT_EQ(form.Field("EdNimpSetTimeout")->text(), QStringLiteral("1"));
     EXPECT_EQ(form.Field("EdTimingTolerance")->text(), QStringLiteral("0"));
+    EXPECT_EQ(form.Field("EdParallelTransfers")->text(),
+              QString::number(bed.core().Settings().parallelTransfers));
     form.BtnParamDefaultClick();
+    EXPECT_EQ(form.Field("EdParallelTransfers")->text(), QStringLiteral("8"));
     form.Field("EdRebootTime")->setText(QStringLiteral("25"));
+    form.Field("EdParallelTransfers")->setText(QStringLiteral("16"));
     form.BtnParamOKClick();
     EXPECT_EQ(form.result(), QDialog::Accepted);
     EXPECT_TRUE(boxes.texts.isEmpty());
@@ -245,7 +249,8 @@ TEST_F(SystemDialog, DefaultThenOkSavesInOrderAndReloads)
                                  QStringLiteral("ConfigDownloadTime"), QStringLiteral("ConfigFlashUpdateTime"),
                                  QStringLiteral("NimpWirelessAP"),   QStringLiteral("FactoryResetTime"),
                                  QStringLiteral("FWDownloadTime"),   QStringLiteral("FWFlashUpdateTime"),
-                                 QStringLiteral("DiscoveryRetry"),   QStringLiteral("Module")};
+                                 QStringLiteral("DiscoveryRetry"),   QStringLiteral("ParallelTransfers"),
+                                 QStringLiteral("Module")};
     // Keys that were not in the file are added in the order they are saved.
     EXPECT_EQ(order.mid(order.size() - written.size()), written);
     EXPECT_EQ(stored("NimpSetTimeout"), QStringLiteral("5"));
@@ -255,6 +260,8 @@ TEST_F(SystemDialog, DefaultThenOkSavesInOrderAndReloads)
     EXPECT_EQ(stored("NimpWirelessAP"), EncryptText(QString()));
     EXPECT_EQ(stored("NimpWirelessAP"), QStringLiteral("00000000"));
     EXPECT_EQ(bed.core().Settings().rebootTime, 2500);
+    EXPECT_EQ(stored("ParallelTransfers"), QStringLiteral("16"));
+    EXPECT_EQ(bed.core().Settings().parallelTransfers, 16);
 }
 
 TEST_F(SystemDialog, PasswordTakesEffectOnOkAndAClearedModuleIsKept)

@@ -243,7 +243,12 @@ TEST(MainWindow, FirmwareUpgradeAsksItsQuestionsBeforeSendingAnything)
     ASSERT_EQ(boxes.details.size(), 1);
     EXPECT_EQ(boxes.details[0], QStringLiteral("Image: ktr-2.00.bin\nSize: 12,365 bytes\nSHA-256: ") + sha.left(12) +
                                     QStringLiteral("\nDevices: 2\nEach device is factory reset and restarted twice; "
-                                                   "its configuration is read before and written back after."));
+                                                   "its configuration is read before and written back after.\n"
+                                                   "After the factory reset they keep the factory default "
+                                                   "password (the access password cannot be set over NIMP): ")
+                                    + bed.devices().GetField(bed.devices().Row(0), QStringLiteral("Mac Address"))
+                                    + QStringLiteral(", ")
+                                    + bed.devices().GetField(bed.devices().Row(1), QStringLiteral("Mac Address")));
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(bed.devices().GetField(bed.devices().Row(i), QStringLiteral("Status")), QString::fromLatin1(UnknownFieldText));
 }

@@ -1,9 +1,16 @@
 // Devices fetching and putting files over TFTP against a small server inside the test.
 
 #include "SimFleetFixture.h"
+#include "tftp/VxTFTPServer.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMap>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -41,7 +48,7 @@ public:
     int ignoreRequests = 0;           // the first n requests are lost
     int loseDataBlock = -1;           // first arrival of this DATA block is lost (WRQ)
     int dataArrivals = 0;
-    QList<quint16> errorCodes;        // ERROR packets the client sent
+    QList<quint16> errorCodes; // ERROR packets the client sent
     QStringList requests;
 
 private:
@@ -138,30 +145,39 @@ protected:
                Record(5, QByteArray(1, char(action)));
     }
 
-    uint8_t Status(const QByteArray& reply) { return reply.size() >= 36 ? uint8_t(reply[10]) & 0x0F : 0xFF; }
+    uint8_t Status(const QByteArray& reply)
+    {
+        return reply.size() >= 36 ? uint8_t(reply[10]) & 0x0F : 0xFF;
+    }
 
     MiniTftpServer server;
 };
 
 TEST_F(SimTftpTest, WriteConfigFetchesTheFileAndTheFlashUpdateAppliesIt)
 {
-    QByteArray file = "KTR-4200\r\ndevice_name =\"Lobby 2\"\r\n80211a_dtim =3\r\n80211a_acl_clr =\r\n";
+    QByteArray file =
+        "KTR-4200\r\ndevice_name =\"Lobby 2\"\r\n80211a_dtim =3\r\n80211a_acl_clr =\r\n";
     for (int i = 0; i < 40; ++i)
-        file += QStringLiteral("80211a_acl_mac_add =00:05:5D:00:00:%1\r\n").arg(i, 2, 16, QLatin1Char('0')).toLatin1();
+        file += QStringLiteral("80211a_acl_mac_add =00:05:5D:00:00:%1\r\n")
+                    .arg(i, 2, 16, QLatin1Char('0'))
+                    .toLatin1();
     ASSERT_GT(file.size(), 1024);
     server.files[QStringLiteral("0011223344F1.WR")] = file;
     server.ignoreRequests = 1; // the first RRQ is lost: the device must ask again
     StartWithServer();
 
-    const QByteArray reply = Exchange(Request(NIMP_CMD_SET, 1, Mac(1), Transfer(10, "0011223344F1.WR")), 3000);
+    const QByteArray reply =
+        Exchange(Request(NIMP_CMD_SET, 1, Mac(1), Transfer(10, "0011223344F1.WR")), 3000);
     EXPECT_EQ(reply, ExpectedReply(NIMP_CMD_SET, 1, 0, Mac(1)));
     EXPECT_EQ(server.requests.size(), 2);
     const SimDevice& device = fleet->Device(1);
     EXPECT_EQ(device.lastReceived.size, file.size());
     EXPECT_EQ(device.lastReceived.kind, QStringLiteral("config"));
-    EXPECT_EQ(device.lastReceived.sha256,
-              QString::fromLatin1(QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex()));
-    EXPECT_EQ(device.DeviceName(), QStringLiteral("AP-3344F1")) << "nothing applied before the flash update";
+    EXPECT_EQ(
+        device.lastReceived.sha256,
+        QString::fromLatin1(QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex()));
+    EXPECT_EQ(device.DeviceName(), QStringLiteral("AP-3344F1"))
+        << "nothing applied before the flash update";
 
     EXPECT_EQ(Exchange(Request(NIMP_CMD_SET, 2, Mac(1), Record(5, Bytes("04")))),
               ExpectedReply(NIMP_CMD_SET, 2, 0, Mac(1)));
@@ -192,7 +208,9 @@ TEST_F(SimTftpTest, ReadConfigPutsTheDeviceFileAndResendsALostBlock)
     SimDevice& device = fleet->Device(0);
     QByteArray acl = "80211b_acl_clr =\r\n";
     for (int i = 0; i < 30; ++i)
-        acl += QStringLiteral("80211b_acl_mac_add =00:05:5D:00:01:%1\r\n").arg(i, 2, 16, QLatin1Char('0')).toLatin1();
+        acl += QStringLiteral("80211b_acl_mac_add =00:05:5D:00:01:%1\r\n")
+                   .arg(i, 2, 16, QLatin1Char('0'))
+                   .toLatin1();
     ASSERT_TRUE(device.config.Apply(acl).refused.isEmpty());
     const QByteArray expected = device.config.Render(QStringLiteral("KTR-4200AP"));
     ASSERT_GT(expected.size(), 1024);
@@ -264,4 +282,82 @@ TEST_F(SimTftpTest, AResetDuringATransferAbandonsIt)
     // The transfer's failure would have been answered after 400 ms.
     EXPECT_EQ(Receive(700), QByteArray());
     EXPECT_EQ(server.requests.size(), 1);
+}
+
+TEST_F(SimTftpTest, DevicesAskForTheirOptionsAndPaceTheirPacketsAgainstTheConsolesServer)
+{
+    // The options as the program reads them from its command line.
+    Ktr4200FleetOptions parsed;
+    QString error;
+    bool help = false;
+    ASSERT_TRUE(ParseFleetOptions(
+        {"--tftp-blksize", "1024", "--tftp-windowsize", "4", "--tftp-block-delay", "30"}, &parsed,
+        nullptr, &error, &help))
+        << error.toStdString();
+    for (const QStringList& bad :
+         {QStringList{"--tftp-blksize", "7"}, QStringList{"--tftp-windowsize", "65"},
+          QStringList{"--tftp-block-delay", "-1"}})
+        EXPECT_FALSE(ParseFleetOptions(bad, &parsed, nullptr, &error, &help))
+            << bad.join(' ').toStdString();
+    ASSERT_TRUE(ParseFleetOptions(
+        {"--tftp-blksize", "1024", "--tftp-windowsize", "4", "--tftp-block-delay", "30"}, &parsed,
+        nullptr, &error, &help));
+
+    QTemporaryDir dir;
+    std::vector<VxTFTPMsg> done;
+    VxTFTPServer console;
+    console.SetTimeouts(100, 3);
+    console.SetCallback(
+        [&done](void*, const VxTFTPMsg& m, bool*) {
+            if (m.status == TFTP_SUCCESS)
+                done.push_back(m);
+        },
+        nullptr);
+    console.Listen({QHostAddress(QHostAddress::LocalHost)}, 0);
+    QByteArray image(20 * 1024, char(0x5A)); // 20 full blocks of 1024, then an empty one
+    image.replace(64, 20, "FW_VERSION=2.00.01e\n");
+    QFile f(dir.filePath("fw.bin"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(image);
+    f.close();
+    console.Grant(
+        {TFTP_OP_READ, QHostAddress(QHostAddress::LocalHost), "fw.bin", dir.filePath("fw.bin"), 0});
+    console.Grant({TFTP_OP_WRITE, QHostAddress(QHostAddress::LocalHost), "0011223344F1.RD",
+                   dir.filePath("0011223344F1.RD"), 0});
+
+    auto options = LoopbackOptions(2);
+    options.tftpBlockSize = parsed.tftpBlockSize;
+    options.tftpWindowSize = parsed.tftpWindowSize;
+    options.tftpBlockDelayMs = parsed.tftpBlockDelayMs;
+    options.tftpTimeoutMs = 1000;
+    options.tftpPort = console.Port();
+    StartFleet(options);
+
+    const int64_t start = TickCount();
+    ASSERT_EQ(Status(Exchange(Request(NIMP_CMD_SET, 1, Mac(0), Transfer(10, "fw.bin")), 5000)), 0);
+    // ACK 0 and one ACK per window of 4 go out before the last block arrives: 6 ACKs,
+    // each 30 ms late at least (the final ACK follows the device's answer).
+    EXPECT_GE(TickCount() - start, 6 * 30);
+    const QString sha =
+        QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
+    EXPECT_EQ(fleet->Device(0).lastReceived.sha256, sha);
+    const auto devices =
+        QJsonDocument::fromJson(fleet->DumpJson()).object()[QStringLiteral("devices")].toArray();
+    EXPECT_EQ(devices[0].toObject()[QStringLiteral("lastFileSha256")].toString(), sha);
+    EXPECT_EQ(devices[1].toObject()[QStringLiteral("lastFileSha256")].toString(), QString());
+
+    ASSERT_EQ(
+        Status(Exchange(Request(NIMP_CMD_SET, 2, Mac(1), Transfer(13, "0011223344F1.RD")), 5000)),
+        0);
+    QFile stored(dir.filePath("0011223344F1.RD"));
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_EQ(stored.readAll(), fleet->Device(1).config.Render(fleet->Device(1).model));
+
+    ASSERT_TRUE(WaitUntil([&] { return done.size() == 2; }, 2000));
+    for (const VxTFTPMsg& m : done) {
+        EXPECT_EQ(m.agreedBlockSize, 1024);
+        EXPECT_EQ(m.windowSize, 4);
+    }
+    EXPECT_EQ(done[0].bytes, image.size());
+    console.Stop();
 }

@@ -1,8 +1,8 @@
-#include "common/LogFormat.h"
 #include "tftp/TftpLogLine.h"
 
-#include <QRegularExpression>
+#include "common/LogFormat.h"
 
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 namespace {
@@ -23,19 +23,52 @@ VxTFTPMsg Event(int status, int operation)
 
 TEST(TftpLogLine, EachStatusHasItsLineAndOnlyErrorsShowOutsideDeveloperMode)
 {
-    EXPECT_EQ(TftpEventLogLine(Event(1, 1), true), QStringLiteral("[Tftp] 192.168.1.20 Connected."));
-    EXPECT_EQ(TftpEventLogLine(Event(0, 1), true), QStringLiteral("[Tftp] 192.168.1.20 Disconnected."));
+    EXPECT_EQ(TftpEventLogLine(Event(1, 1), true),
+              QStringLiteral("[Tftp] 192.168.1.20 Connected."));
+    EXPECT_EQ(TftpEventLogLine(Event(0, 1), true),
+              QStringLiteral("[Tftp] 192.168.1.20 Disconnected."));
     EXPECT_EQ(TftpEventLogLine(Event(2, 1), true), QStringLiteral("[Tftp] Retry=2,1700 bytes."));
-    EXPECT_EQ(TftpEventLogLine(Event(3, 1), true),
-              QStringLiteral("[Tftp] 192.168.1.2/00A0C5112233.WR put to AP[192.168.1.20](1700 bytes transferred)."));
+    EXPECT_EQ(
+        TftpEventLogLine(Event(3, 1), true),
+        QStringLiteral(
+            "[Tftp] 192.168.1.2/00A0C5112233.WR put to AP[192.168.1.20](1700 bytes transferred)."));
     EXPECT_EQ(TftpEventLogLine(Event(3, 2), true),
-              QStringLiteral("[Tftp] 192.168.1.2/00A0C5112233.WR get from AP[192.168.1.20](1700 bytes transferred)."));
-    EXPECT_EQ(TftpEventLogLine(Event(-1113, 1), false),
-              QStringLiteral("[Tftp] Error:(VxTFTP) Timeout! 192.168.1.2/00A0C5112233.WR Download to 192.168.1.20"));
+              QStringLiteral("[Tftp] 192.168.1.2/00A0C5112233.WR get from AP[192.168.1.20](1700 "
+                             "bytes transferred)."));
+    EXPECT_EQ(
+        TftpEventLogLine(Event(-1113, 1), false),
+        QStringLiteral(
+            "[Tftp] Error:(VxTFTP) Timeout! 192.168.1.2/00A0C5112233.WR Download to 192.168.1.20"));
     EXPECT_EQ(TftpEventLogLine(Event(-1103, 2), false),
-              QStringLiteral("[Tftp] Error:(VxTFTP) Access violation! 192.168.1.2/00A0C5112233.WR Upload from 192.168.1.20"));
+              QStringLiteral("[Tftp] Error:(VxTFTP) Access violation! 192.168.1.2/00A0C5112233.WR "
+                             "Upload from 192.168.1.20"));
     for (int status : {0, 1, 2, 3})
         EXPECT_TRUE(TftpEventLogLine(Event(status, 1), false).isEmpty()) << status;
+}
+
+TEST(TftpLogLine, ARequestedNameComesOutEscapedInEveryLine)
+{
+    VxTFTPMsg m = Event(-1115, 1);
+    m.message = VxTFTPStatusMessage(-1115);
+    m.fileName = QStringLiteral("a\x1b[2J\r\n12:00 00'00 [Tftp] forged %2");
+    m.peerPort = 1234;
+    const QString escaped = QStringLiteral("a\\x1B[2J\\r\\n12:00 00'00 [Tftp] forged %2");
+    EXPECT_EQ(TftpEventLogLine(m, false),
+              QStringLiteral("[Tftp] Error:(VxTFTP) Request refused! 192.168.1.2/") + escaped +
+                  QStringLiteral(" Download to 192.168.1.20"));
+    m.status = TFTP_SUCCESS;
+    EXPECT_TRUE(TftpEventLogLine(m, true).contains(escaped));
+    m.status = TFTP_CONNECTED;
+    EXPECT_EQ(TftpTransferStartLine(m),
+              QStringLiteral("[Tftp] Start: ") + escaped +
+                  QStringLiteral(" to 192.168.1.20:1234 (blksize 512, windowsize 1)"));
+    m.status = TFTP_TIMEOUT;
+    m.message = VxTFTPStatusMessage(TFTP_TIMEOUT);
+    m.blocksResent = 4;
+    EXPECT_EQ(TftpTransferEndLine(m, 15020),
+              QStringLiteral("[Tftp] Failed: ") + escaped +
+                  QStringLiteral(" to 192.168.1.20:1234, (VxTFTP) Timeout! 1700 bytes in 15.020 s, "
+                                 "4 blocks resent"));
 }
 
 TEST(LogFormat, PrefixShowsHundredthsOrMillisecondsInDeveloperMode)

@@ -5,11 +5,14 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QTimer>
 #include <QUdpSocket>
-
+#include <map>
+#include <utility>
 #include <vector>
 
 // A TFTP peer made of raw packets on 127.0.0.1, to drive the server step by step.
@@ -22,18 +25,46 @@ public:
         quint16 fromPort = 0;
         int64_t at = 0; // TickCount() when it was read
         bool valid() const { return !data.isNull(); }
-        int opcode() const { return data.size() >= 2 ? (quint8(data[0]) << 8) | quint8(data[1]) : -1; }
-        int block() const { return data.size() >= 4 ? (quint8(data[2]) << 8) | quint8(data[3]) : -1; }
+        int opcode() const
+        {
+            return data.size() >= 2 ? (quint8(data[0]) << 8) | quint8(data[1]) : -1;
+        }
+        int block() const
+        {
+            return data.size() >= 4 ? (quint8(data[2]) << 8) | quint8(data[3]) : -1;
+        }
         QByteArray payload() const { return data.mid(4); }
     };
 
-    TftpTestPeer() { socket.bind(QHostAddress::LocalHost, 0); }
+    // On 127.0.0.1, or another address of the loopback network (127.0.0.2 is a second host).
+    explicit TftpTestPeer(const QHostAddress& address = QHostAddress::LocalHost)
+    {
+        socket.bind(address, 0);
+    }
 
-    static QByteArray Request(int opcode, const QByteArray& name, const QByteArray& mode = "octet")
+    // A request, with options as name and value pairs (RFC 2347).
+    static QByteArray Request(int opcode, const QByteArray& name, const QByteArray& mode = "octet",
+                              const std::vector<std::pair<QByteArray, QByteArray>>& options = {})
     {
         QByteArray p;
-        p.append(char(0)).append(char(opcode)).append(name).append(char(0)).append(mode).append(char(0));
+        p.append(char(0))
+            .append(char(opcode))
+            .append(name)
+            .append(char(0))
+            .append(mode)
+            .append(char(0));
+        for (const auto& [option, value] : options)
+            p.append(option).append(char(0)).append(value).append(char(0));
         return p;
+    }
+    // The options of an OACK as a map (names lower case).
+    static std::map<QByteArray, QByteArray> OptionAck(const QByteArray& packet)
+    {
+        std::map<QByteArray, QByteArray> options;
+        const QList<QByteArray> parts = packet.mid(2).split('\0');
+        for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
+            options[parts[i].toLower()] = parts[i + 1];
+        return options;
     }
     static QByteArray Ack(int block) { return QByteArray("\x00\x04", 2) + Block(block); }
     static QByteArray Data(int block, const QByteArray& payload)
@@ -48,9 +79,10 @@ public:
         return b;
     }
 
-    void SendTo(quint16 port, const QByteArray& packet)
+    void SendTo(quint16 port, const QByteArray& packet,
+                const QHostAddress& to = QHostAddress::LocalHost)
     {
-        socket.writeDatagram(packet, QHostAddress::LocalHost, port);
+        socket.writeDatagram(packet, to, port);
     }
     // To the session's port (the source of the last packet received).
     void Send(const QByteArray& packet) { SendTo(sessionPort, packet); }
@@ -59,8 +91,17 @@ public:
     Packet Receive(int ms = 3000)
     {
         Packet p;
-        if (!WaitUntil([&] { return socket.hasPendingDatagrams(); }, ms))
-            return p;
+        if (!socket.hasPendingDatagrams()) {
+            QEventLoop loop;
+            QTimer limit;
+            limit.setSingleShot(true);
+            QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+            QObject::connect(&socket, &QUdpSocket::readyRead, &loop, &QEventLoop::quit);
+            limit.start(ms);
+            loop.exec();
+            if (!socket.hasPendingDatagrams())
+                return p;
+        }
         p.data.resize(int(socket.pendingDatagramSize()));
         QHostAddress from;
         socket.readDatagram(p.data.data(), p.data.size(), &from, &p.fromPort);
@@ -71,9 +112,10 @@ public:
 
     // Reads a whole file: sends the request, acknowledges every block, returns the data
     // (a null array when the transfer did not complete with a short block).
-    QByteArray Fetch(quint16 serverPort, const QByteArray& name)
+    QByteArray Fetch(quint16 serverPort, const QByteArray& name,
+                     const std::vector<std::pair<QByteArray, QByteArray>>& options = {})
     {
-        SendTo(serverPort, Request(1, name));
+        SendTo(serverPort, Request(1, name, "octet", options));
         QByteArray content("");
         for (int expected = 1; expected <= 65535; ++expected) {
             const Packet p = Receive();

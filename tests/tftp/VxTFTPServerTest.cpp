@@ -1,13 +1,13 @@
 #include "TftpTestPeer.h"
-
 #include "common/VxError.h"
+#include "tftp/TftpDatagramSocket.h"
 
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <csignal>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -63,8 +63,13 @@ TEST_F(TftpServerTest, ReadOfAMissingFileSendsErrorOneAndReportsNotFound)
 
 TEST_F(TftpServerTest, ReadsSplitIntoBlocksWithAnEmptyLastBlockAfterAFullOne)
 {
-    struct Case { int size; std::vector<int> blockSizes; };
-    const std::vector<Case> cases = {{700, {512, 188}}, {1024, {512, 512, 0}}, {0, {0}}, {512 * 3 + 1, {512, 512, 512, 1}}};
+    struct Case
+    {
+        int size;
+        std::vector<int> blockSizes;
+    };
+    const std::vector<Case> cases = {
+        {700, {512, 188}}, {1024, {512, 512, 0}}, {0, {0}}, {512 * 3 + 1, {512, 512, 512, 1}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.size);
         events.msgs.clear();
@@ -233,7 +238,8 @@ TEST_F(TftpServerTest, EveryCompletedPutOfABatchStillAcknowledgesItsFinalBlock)
     std::vector<std::unique_ptr<TftpTestPeer>> peers;
     for (int i = 0; i < kPuts; ++i) {
         peers.push_back(std::make_unique<TftpTestPeer>());
-        ASSERT_TRUE(peers.back()->Put(port, QStringLiteral("dev%1.cfg").arg(i).toLatin1(), Pattern(600, i)));
+        ASSERT_TRUE(peers.back()->Put(port, QStringLiteral("dev%1.cfg").arg(i).toLatin1(),
+                                      Pattern(600, i)));
     }
     ASSERT_TRUE(Drained());
     for (int i : {0, kPuts / 2, kPuts - 1}) {
@@ -274,17 +280,57 @@ TEST_F(TftpServerTest, CancelEndsTheSessionAtTheNextPacketWithoutTellingThePeer)
     EXPECT_EQ(ReadFile(Path("old.cfg")), QByteArray("OLD"));
 }
 
-TEST_F(TftpServerTest, ErrorFromThePeerIsIgnored)
+TEST_F(TftpServerTest, ErrorFromThePeerEndsTheTransferAtOnce)
 {
     WriteFile(Path("e.bin"), Pattern(1000));
     peer.SendTo(port, TftpTestPeer::Request(1, "e.bin"));
     ASSERT_EQ(peer.Receive().block(), 1);
     peer.Send(Bytes("00 05 00 00 61 62 00"));
-    peer.Send(Bytes("00 03 00 02")); // a DATA is no packet of a read session either
-    peer.Send(TftpTestPeer::Ack(1));
-    const auto p = peer.Receive();
-    EXPECT_EQ(p.block(), 2);
-    EXPECT_EQ(p.payload().size(), 1000 - 512);
+    peer.Send(TftpTestPeer::Ack(1)); // too late: the session is over
+    EXPECT_FALSE(peer.Receive(300).valid());
+    ASSERT_TRUE(Drained());
+    EXPECT_EQ(events.Statuses(), (Statuses{1, 2, -1117, 0}));
+    EXPECT_EQ(events.msgs[2].message, QStringLiteral("(VxTFTP) The peer ended the transfer!"));
+
+    // A put ended by its peer keeps the old file.
+    events.msgs.clear();
+    WriteFile(Path("e.cfg"), "OLD");
+    TftpTestPeer writer;
+    writer.SendTo(port, TftpTestPeer::Request(2, "e.cfg"));
+    ASSERT_EQ(writer.Receive().block(), 0);
+    writer.Send(TftpTestPeer::Data(1, Pattern(512)));
+    ASSERT_EQ(writer.Receive().block(), 1);
+    writer.Send(Bytes("00 05 00 03 00"));
+    ASSERT_TRUE(Drained());
+    EXPECT_EQ(events.Milestones(), (Statuses{1, -1117, 0}));
+    EXPECT_EQ(ReadFile(Path("e.cfg")), QByteArray("OLD"));
+    EXPECT_EQ(QDir(root).entryList(QDir::Files), (QStringList{"e.bin", "e.cfg"}));
+}
+
+TEST_F(TftpServerTest, ADataBlockOverTheAgreedSizeFailsThePutWithErrorFourAndKeepsTheOldFile)
+{
+    struct Case
+    {
+        int blockSize;
+        std::vector<std::pair<QByteArray, QByteArray>> options;
+    };
+    for (const Case& c : {Case{512, {}}, Case{1024, {{"blksize", "1024"}}}}) {
+        SCOPED_TRACE(c.blockSize);
+        events.msgs.clear();
+        WriteFile(Path("long.cfg"), "OLD");
+        TftpTestPeer writer;
+        writer.SendTo(port, TftpTestPeer::Request(2, "long.cfg", "octet", c.options));
+        ASSERT_TRUE(writer.Receive().valid()); // ACK 0 or OACK
+        writer.Send(TftpTestPeer::Data(1, Pattern(c.blockSize)));
+        ASSERT_EQ(writer.Receive().data, Bytes("00 04 00 01"));
+        writer.Send(TftpTestPeer::Data(2, Pattern(c.blockSize + 88)));
+        EXPECT_EQ(writer.Receive().data, Bytes("00 05 00 04 00"));
+        ASSERT_TRUE(Drained());
+        EXPECT_EQ(events.Milestones(), (Statuses{1, -1118, 0}));
+        EXPECT_FALSE(events.Has(TFTP_SUCCESS));
+        EXPECT_EQ(ReadFile(Path("long.cfg")), QByteArray("OLD"));
+        EXPECT_EQ(QDir(root).entryList(QDir::Files), QStringList{"long.cfg"});
+    }
 }
 
 TEST_F(TftpServerTest, PacketsFromAStrangerGetErrorFiveAndLeaveTheTransferAlone)
@@ -306,10 +352,20 @@ TEST_F(TftpServerTest, PacketsFromAStrangerGetErrorFiveAndLeaveTheTransferAlone)
 TEST_F(TftpServerTest, NamesLeavingTheRootAreRefusedAndTouchNothingOutside)
 {
     WriteFile(outer.filePath("secret.txt"), "SECRET");
-    const std::vector<QByteArray> names = {
-        "../secret.txt", "sub/../../secret.txt", "..", (outer.filePath("secret.txt")).toUtf8(),
-        "/etc/hostname", "C:secret.txt", "c:/secret.txt", "..\\secret.txt", "a\\b", "",
-        QByteArray("a\x01" "b"), QByteArray("line\nbreak"), "x/\x7f"};
+    const std::vector<QByteArray> names = {"../secret.txt",
+                                           "sub/../../secret.txt",
+                                           "..",
+                                           (outer.filePath("secret.txt")).toUtf8(),
+                                           "/etc/hostname",
+                                           "C:secret.txt",
+                                           "c:/secret.txt",
+                                           "..\\secret.txt",
+                                           "a\\b",
+                                           "",
+                                           QByteArray("a\x01"
+                                                      "b"),
+                                           QByteArray("line\nbreak"),
+                                           "x/\x7f"};
     for (const QByteArray& name : names) {
         SCOPED_TRACE(name.toStdString());
         for (int op : {1, 2}) {
@@ -329,28 +385,125 @@ TEST_F(TftpServerTest, NamesLeavingTheRootAreRefusedAndTouchNothingOutside)
     EXPECT_EQ(peer.Fetch(port, "fw..v2.bin"), QByteArray("ok"));
 }
 
-TEST_F(TftpServerTest, FilesTooLargeForTheBlockNumbersAreRefusedAtOnce)
+TEST_F(TftpServerTest, SymbolicLinksInsideTheFolderAreNeverFollowed)
 {
-    for (qint64 size : {TFTP_MAX_FILE_SIZE + 1, TFTP_MAX_FILE_SIZE}) {
-        SCOPED_TRACE(size);
-        events.msgs.clear();
-        QFile f(Path("big.bin"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ASSERT_TRUE(f.resize(size)); // sparse: no disk space needed
-        f.close();
-        TftpTestPeer client;
-        client.SendTo(port, TftpTestPeer::Request(1, "big.bin"));
-        const auto p = client.Receive();
-        if (size > TFTP_MAX_FILE_SIZE) {
-            EXPECT_EQ(p.opcode(), 5);
+    WriteFile(outer.filePath("secret.txt"), "SECRET");
+    QDir().mkpath(outer.filePath("elsewhere"));
+    ASSERT_TRUE(QFile::link(outer.filePath("secret.txt"), Path("link.txt")));
+    ASSERT_TRUE(QFile::link(outer.filePath("elsewhere"), Path("linkdir")));
+    ASSERT_TRUE(
+        QFile::link(outer.filePath("gone.txt"), Path("dangling.txt"))); // a put would create it
+    for (const QByteArray name : {"link.txt", "linkdir/x.txt", "dangling.txt"}) {
+        for (int op : {1, 2}) {
+            SCOPED_TRACE(name.toStdString() + (op == 1 ? " read" : " write"));
+            events.msgs.clear();
+            WriteFile(outer.filePath("elsewhere/x.txt"), "ELSEWHERE");
+            TftpTestPeer client;
+            client.SendTo(port, TftpTestPeer::Request(op, name));
+            EXPECT_EQ(client.Receive().data, Bytes("00 05 00 02 00"));
             ASSERT_TRUE(Drained());
-            EXPECT_EQ(events.Statuses(), (Statuses{1, -1112, 0}));
-            EXPECT_EQ(events.msgs[1].message, QStringLiteral("(VxTFTP) File is too large to transfer!"));
-        } else {
-            EXPECT_EQ(p.opcode(), 3); // the largest file that fits is served
-            EXPECT_EQ(p.block(), 1);
+            EXPECT_EQ(events.Milestones(), (Statuses{1, -1103, 0}));
         }
     }
+    EXPECT_EQ(ReadFile(outer.filePath("secret.txt")), QByteArray("SECRET"));
+    EXPECT_EQ(ReadFile(outer.filePath("elsewhere/x.txt")), QByteArray("ELSEWHERE"));
+    EXPECT_FALSE(QFileInfo::exists(outer.filePath("gone.txt")));
+    EXPECT_EQ(QDir(outer.filePath("elsewhere")).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"x.txt"});
+    EXPECT_EQ(QDir(root).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              (QStringList{"dangling.txt", "link.txt"})); // no temporary file left either
+    // The served folder itself may be reached through a link.
+    const QString alias = outer.filePath("alias");
+    ASSERT_TRUE(QFile::link(root, alias));
+    WriteFile(Path("real.txt"), "REAL");
+    server.Start(alias, 0, QHostAddress::LocalHost);
+    EXPECT_EQ(peer.Fetch(port, "real.txt"), QByteArray("REAL"));
+}
+
+TEST_F(TftpServerTest, TheFileSizeLimitRefusesLargerReadsAndFailsLargerPuts)
+{
+    server.SetMaxFileSize(1000);
+    WriteFile(Path("big.bin"), Pattern(1001));
+    WriteFile(Path("fits.bin"), Pattern(1000));
+    peer.SendTo(port, TftpTestPeer::Request(1, "big.bin"));
+    EXPECT_EQ(peer.Receive().opcode(), 5);
+    ASSERT_TRUE(Drained());
+    EXPECT_EQ(events.Statuses(), (Statuses{1, -1112, 0}));
+    EXPECT_EQ(events.msgs[1].message, QStringLiteral("(VxTFTP) File is too large to transfer!"));
+    TftpTestPeer reader;
+    EXPECT_EQ(reader.Fetch(port, "fits.bin"), Pattern(1000));
+    ASSERT_TRUE(Drained());
+
+    events.msgs.clear();
+    WriteFile(Path("up.bin"), "OLD");
+    TftpTestPeer writer;
+    EXPECT_FALSE(writer.Put(port, "up.bin", Pattern(1200)));
+    ASSERT_TRUE(Drained());
+    EXPECT_EQ(events.Milestones(), (Statuses{1, -1112, 0}));
+    EXPECT_EQ(ReadFile(Path("up.bin")), QByteArray("OLD"));
+    // A put that announces its size (RFC 2349) is refused before it starts.
+    TftpTestPeer announcing;
+    announcing.SendTo(port, TftpTestPeer::Request(2, "up.bin", "octet", {{"tsize", "1200"}}));
+    EXPECT_EQ(announcing.Receive().data.left(4), Bytes("00 05 00 03"));
+}
+
+// Reads a file with a window, acknowledging the last block of each; returns the wire
+// block numbers in the order received.
+std::vector<int> FetchWindowed(TftpTestPeer& client, quint16 port, const QByteArray& name,
+                               int blockSize, int window, QByteArray* content)
+{
+    std::vector<int> numbers;
+    client.SendTo(port, TftpTestPeer::Request(1, name, "octet",
+                                              {{"blksize", QByteArray::number(blockSize)},
+                                               {"windowsize", QByteArray::number(window)}}));
+    if (client.Receive().opcode() != 6)
+        return numbers;
+    client.Send(TftpTestPeer::Ack(0));
+    for (int n = 0; n < 200000; ++n) {
+        const auto p = client.Receive();
+        if (!p.valid() || p.opcode() != 3)
+            return numbers;
+        numbers.push_back(p.block());
+        *content += p.payload();
+        const bool last = p.payload().size() < blockSize;
+        if (last || numbers.size() % size_t(window) == 0)
+            client.Send(TftpTestPeer::Ack(p.block()));
+        if (last)
+            break;
+    }
+    return numbers;
+}
+
+TEST_F(TftpServerTest, BlockNumbersRollOverToZeroForMoreThan65535Blocks)
+{
+    server.SetTimeouts(500, 3);
+    const QByteArray content = Pattern(65537 * 8 + 3, 4); // 65,538 blocks of 8 bytes
+    WriteFile(Path("roll.bin"), content);
+    QByteArray received;
+    const std::vector<int> numbers = FetchWindowed(peer, port, "roll.bin", 8, 64, &received);
+    ASSERT_EQ(numbers.size(), 65538u);
+    EXPECT_EQ(numbers[65534], 65535);
+    EXPECT_EQ(numbers[65535], 0);
+    EXPECT_EQ(numbers[65537], 2);
+    EXPECT_EQ(received, content);
+    ASSERT_TRUE(Drained());
+    EXPECT_EQ(events.Last(3)->bytes, content.size());
+
+    // And a put of as many blocks.
+    TftpTestPeer writer;
+    writer.SendTo(port, TftpTestPeer::Request(2, "rolled.bin", "octet",
+                                              {{"blksize", "8"}, {"windowsize", "64"}}));
+    ASSERT_EQ(writer.Receive().opcode(), 6);
+    for (int64_t block = 1; block <= 65538; ++block) {
+        writer.Send(TftpTestPeer::Data(int(block & 0xFFFF), content.mid(int((block - 1) * 8), 8)));
+        if (block % 64 == 0 || block == 65538) {
+            ASSERT_EQ(writer.Receive().data,
+                      Bytes("00 04") + TftpTestPeer::Block(int(block & 0xFFFF)))
+                << block;
+        }
+    }
+    ASSERT_TRUE(Drained());
+    EXPECT_EQ(ReadFile(Path("rolled.bin")), content);
 }
 
 TEST_F(TftpServerTest, AFileThatShrinksWhileReadEndsInFailureNotAShortSuccess)
@@ -379,7 +532,7 @@ TEST_F(TftpServerTest, AWriteThatFailsSendsErrorThreeAndKeepsTheOldFile)
     WriteFile(Path("full.cfg"), "OLD");
     // The file size limit makes the third block's write fail like a full disk.
     std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old {};
+    rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
     rlimit small = old;
     small.rlim_cur = 1024;
@@ -402,13 +555,89 @@ TEST_F(TftpServerTest, AWriteThatFailsSendsErrorThreeAndKeepsTheOldFile)
 TEST_F(TftpServerTest, MalformedRequestsAreIgnored)
 {
     WriteFile(Path("m.bin"), "m");
-    for (const QByteArray& junk : {Bytes("00 01 6d"), Bytes("00 03 00 01 41"), Bytes("00 04 00 00"),
-                                   Bytes("00 01 6d 2e 62 69 6e"), QByteArray("\x00\x09m.bin\x00octet\x00", 13)})
+    for (const QByteArray& junk :
+         {Bytes("00 01 6d"), Bytes("00 03 00 01 41"), Bytes("00 04 00 00"),
+          Bytes("00 01 6d 2e 62 69 6e"), QByteArray("\x00\x09m.bin\x00octet\x00", 13)})
         peer.SendTo(port, junk);
     EXPECT_FALSE(peer.Receive(300).valid());
     EXPECT_TRUE(events.msgs.empty());
     // Then a good one is served.
     EXPECT_EQ(peer.Fetch(port, "m.bin"), QByteArray("m"));
+}
+
+// Resident memory of this process, in bytes.
+long ResidentBytes()
+{
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    return f.readAll().split(' ').value(1).toLong() * ::sysconf(_SC_PAGESIZE);
+}
+
+TEST_F(TftpServerTest, AFloodOfUnansweredReadsIsBoundedAndADeviceIsStillServed)
+{
+    // The per-peer limit on loopback: 127.0.0.2 is the hostile neighbour, 127.0.0.1 the device.
+    server.SetSessionLimits(256, 8, false);
+    server.SetTimeouts(200, 1); // 2 s: the flood's sessions live through the test
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit usual = old;
+    usual.rlim_cur = std::min<rlim_t>(1024, old.rlim_max);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &usual), 0);
+    const QByteArray image = Pattern(1 << 20, 6);
+    WriteFile(Path("fw.bin"), image);
+
+    // 2,000 requests, each from a port of its own, none ever acknowledged.
+    sockaddr_in to = TftpDatagramSocket::Address(QHostAddress::LocalHost, port);
+    const QByteArray rrq = TftpTestPeer::Request(1, "fw.bin");
+    TftpTestPeer probe(QHostAddress(QStringLiteral("127.0.0.2")));
+    QByteArray busyReply;
+    for (int i = 0; i < 2000; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_in me = TftpDatagramSocket::Address(QHostAddress(QStringLiteral("127.0.0.2")), 0);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&me), sizeof me);
+        ::sendto(fd, rrq.constData(), size_t(rrq.size()), 0, reinterpret_cast<sockaddr*>(&to),
+                 sizeof to);
+        ::close(fd);
+        if (i % 50 == 49)
+            WaitMilliseconds(2); // lets the server take them in, as a LAN paces them
+    }
+    probe.SendTo(port, rrq);
+    const auto busy = probe.Receive();
+    WaitMilliseconds(100);
+    EXPECT_EQ(busy.data, Bytes("00 05 00 00 62 75 73 79 00")); // ERROR 0 "busy"
+    EXPECT_EQ(busy.fromPort, port);                            // from the listening socket
+    EXPECT_LE(server.SessionCount(), 8);
+    EXPECT_LT(ResidentBytes(), 100L << 20) << ResidentBytes();
+    int busyReports = 0;
+    for (const VxTFTPMsg& m : events.msgs) {
+        if (m.status == TFTP_BUSY) {
+            ++busyReports;
+            EXPECT_EQ(m.peerAddress, QStringLiteral("127.0.0.2"));
+            EXPECT_EQ(m.message, QStringLiteral("(VxTFTP) Too many sessions!"));
+        }
+    }
+    EXPECT_EQ(busyReports, 1);
+
+    TftpTestPeer device;
+    EXPECT_EQ(device.Fetch(port, "fw.bin"), image);
+    setrlimit(RLIMIT_NOFILE, &old);
+}
+
+TEST_F(TftpServerTest, TheTotalLimitHoldsOnLoopbackWhereThePerPeerLimitDoesNot)
+{
+    server.SetSessionLimits(3, 1);
+    server.SetTimeouts(200, 1);
+    WriteFile(Path("a.bin"), Pattern(2000));
+    std::vector<std::unique_ptr<TftpTestPeer>> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.push_back(std::make_unique<TftpTestPeer>());
+        clients.back()->SendTo(port, TftpTestPeer::Request(1, "a.bin"));
+        const auto p = clients.back()->Receive();
+        EXPECT_EQ(p.opcode(), i < 3 ? 3 : 5) << i;
+    }
+    EXPECT_EQ(server.SessionCount(), 3);
 }
 
 TEST_F(TftpServerTest, StartWhileListeningOnlyChangesTheRoot)
@@ -429,7 +658,9 @@ TEST_F(TftpServerTest, StartOnATakenPortRaisesWithTheReason)
         FAIL() << "bound a port in use";
     } catch (const VxError& e) {
         EXPECT_EQ(e.code(), -1109);
-        EXPECT_EQ(e.message(), QStringLiteral("(VxTFTP) Fail to open socket!Please check if the network is ready."));
+        EXPECT_EQ(
+            e.message(),
+            QStringLiteral("(VxTFTP) Fail to open socket!Please check if the network is ready."));
     }
     EXPECT_FALSE(second.IsListening());
     EXPECT_TRUE(second.StartErrorDetail().contains(QStringLiteral("already in use")));

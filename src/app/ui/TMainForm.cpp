@@ -604,8 +604,10 @@ void TMainForm::TB_FWUpdateClick()
     const QString image = chooseFirmwareFile(m_core->FirmwareDirectory());
     if (image.isEmpty())
         return;
-    const QString details =
-        UpgradeConfirmationDetails(ReadFirmwareImageInfo(image), m_core->Devices().SelectedCount());
+    QStringList macs;
+    for (const DeviceRow* row : m_core->Devices().SelectedRows())
+        macs.append(m_core->Devices().GetField(row, QStringLiteral("Mac Address")));
+    const QString details = UpgradeConfirmationDetails(ReadFirmwareImageInfo(image), macs);
     if (VxMessageBoxDetailed(this, BatchText::UpgradeStartQuestion, details,
                              BatchText::UpgradeStartCaption, QMessageBox::Ok | QMessageBox::Cancel,
                              QMessageBox::Question) != QMessageBox::Ok)

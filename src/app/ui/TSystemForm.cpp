@@ -30,7 +30,7 @@ struct TimeField
     const char* constraint;
     int defaultValue;
     const char* key;
-    int AppSettings::*value; // centiseconds, or the packet count for DiscoveryRetry
+    int AppSettings::*value; // centiseconds, or a count (DiscoveryRetry, ParallelTransfers)
 };
 
 const TimeField TimeFields[] = {
@@ -55,8 +55,17 @@ const TimeField TimeFields[] = {
      "DiscoveryTimeout", &AppSettings::discoveryTimeout},
     {"EdDiscoveryRetry", "Discovery Packets Number", "Nodewarden internal timing tolerance", "%i{n1x3}", 1,
      "DiscoveryRetry", &AppSettings::discoveryRetry},
+    {"EdParallelTransfers", "Parallel Transfers", "Devices that transfer files at the same time", "%i{n1x64}", 8,
+     "ParallelTransfers", &AppSettings::parallelTransfers},
 };
 constexpr int DiscoveryRetryIndex = 10;
+constexpr int ParallelTransfersIndex = 11;
+
+// The fields that hold a count rather than seconds.
+bool isCount(size_t index)
+{
+    return int(index) == DiscoveryRetryIndex || int(index) == ParallelTransfersIndex;
+}
 constexpr int FirstDiscoveryIndex = 9;
 
 QString general(double value)
@@ -144,7 +153,8 @@ TSystemForm::TSystemForm(AppCore& core, const QString& shownModule, QWidget* own
     }
     for (QWidget* w : {static_cast<QWidget*>(defaults), static_cast<QWidget*>(ok), static_cast<QWidget*>(cancel),
                        static_cast<QWidget*>(m_module), static_cast<QWidget*>(fields[FirstDiscoveryIndex]),
-                       static_cast<QWidget*>(fields[DiscoveryRetryIndex])}) {
+                       static_cast<QWidget*>(fields[DiscoveryRetryIndex]),
+                       static_cast<QWidget*>(fields[ParallelTransfersIndex])}) {
         setTabOrder(previous, w);
         previous = w;
     }
@@ -183,7 +193,7 @@ void TSystemForm::FormShow()
     const AppSettings& s = m_core.Settings();
     for (size_t i = 0; i < std::size(TimeFields); ++i) {
         const int value = s.*(TimeFields[i].value);
-        Field(TimeFields[i].name)->setText(int(i) == DiscoveryRetryIndex ? QString::number(value) : general(value / 100.0));
+        Field(TimeFields[i].name)->setText(isCount(i) ? QString::number(value) : general(value / 100.0));
     }
     m_password->setText(s.accessPassword);
     // What was typed and cancelled last time is not offered again.
