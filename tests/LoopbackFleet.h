@@ -20,6 +20,17 @@ inline Ktr4200FleetOptions QuickFleetOptions(int count)
     return o;
 }
 
+// Every wait of an operation at its smallest that the quick devices fit in.
+inline const QMap<QString, QString> kOneSecondWaits = {
+    {QStringLiteral("RebootTime"), QStringLiteral("1")},
+    {QStringLiteral("ConfigDownloadTime"), QStringLiteral("2")},
+    {QStringLiteral("ConfigUploadTime"), QStringLiteral("2")},
+    {QStringLiteral("ConfigFlashUpdateTime"), QStringLiteral("1")},
+    {QStringLiteral("FactoryResetTime"), QStringLiteral("1")},
+    {QStringLiteral("FWDownloadTime"), QStringLiteral("2")},
+    {QStringLiteral("FWFlashUpdateTime"), QStringLiteral("1")},
+};
+
 // A simulated fleet on 127.0.0.1 and the [System] keys that point a console's data folder at
 // it with short timings, so nothing an end-to-end test does leaves the machine.
 struct LoopbackFleet

@@ -8,6 +8,7 @@
 #include "app/VxNIMPRequest2EditsRepeat.h"
 #include "common/VxNetInterface.h"
 #include "common/VxError.h"
+#include "common/AddressCheck.h"
 #include "common/TextHelpers.h"
 #include "common/Wait.h"
 #include "config/ConfigText.h"
@@ -252,16 +253,13 @@ void AppCore::SetIP(const QString& firstAddress, const QString& netmask)
     const QList<DeviceRow*> rows = m_devices.SelectedRows();
     if (rows.isEmpty())
         return;
-    const int dot = firstAddress.lastIndexOf(QLatin1Char('.'));
-    const QString prefix = firstAddress.left(dot + 1);
-    QString last = firstAddress.mid(dot + 1);
     CommandQueue& q = *m_queue;
+    QString address = firstAddress;
     for (DeviceRow* row : rows) {
         m_devices.SetStatus(row, QString::fromLatin1(DeviceStatus::InRunning));
         q.AddCommand(cmdSetRetry, row, 0, {QStringLiteral("2")});
-        q.AddCommand(cmdSetIP, row, 0, {m_settings.accessPassword, prefix + last, netmask});
-        const int n = last.toInt();
-        last = n < 254 ? QString::number(n + 1) : QStringLiteral("1");
+        q.AddCommand(cmdSetIP, row, 0, {m_settings.accessPassword, address, netmask});
+        address = NextRunAddress(address);
     }
     q.AddCommand(cmdWaitAll, nullptr, m_settings.nimpSetTimeout + m_settings.timingTolerance,
                  {QString::fromLatin1(DeviceStatus::Pending)});

@@ -75,12 +75,7 @@ std::vector<Command> CompileBackup(AppCore& core, const QString& folder)
     const AppSettings& s = core.Settings();
     std::vector<Command> list;
     const auto add = [&list](uint8_t type, DeviceRow* row, int32_t time, const QStringList& p) {
-        Command c;
-        c.type = type;
-        c.item = row;
-        c.time = time;
-        c.params = p;
-        list.push_back(std::move(c));
+        list.push_back(Command::Make(type, row, time, p));
     };
     for (DeviceRow* row : devices.SelectedRows()) {
         const QString file = backupFile(devices, row, folder);

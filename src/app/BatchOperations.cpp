@@ -47,12 +47,7 @@ class ListBuilder
 public:
     void add(uint8_t type, DeviceRow* row, int32_t time, const QStringList& params = {})
     {
-        Command c;
-        c.type = type;
-        c.item = row;
-        c.time = time;
-        c.params = params;
-        list.push_back(std::move(c));
+        list.push_back(Command::Make(type, row, time, params));
     }
     void wait(int32_t time) { add(cmdWait, nullptr, time); }
     void waitAll(int32_t time, const char* status)

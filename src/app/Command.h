@@ -34,6 +34,16 @@ struct Command
     DeviceRow* item = nullptr;
     int32_t time = 0;
     QStringList params;
+
+    static Command Make(uint8_t type, DeviceRow* item, int32_t time, const QStringList& params = {})
+    {
+        Command c;
+        c.type = type;
+        c.item = item;
+        c.time = time;
+        c.params = params;
+        return c;
+    }
 };
 
 // The Status texts of a row during and after an operation.

@@ -42,12 +42,7 @@ CommandQueue::~CommandQueue()
 void CommandQueue::AddCommand(uint8_t type, DeviceRow* item, int32_t time,
                               const QStringList& params)
 {
-    auto c = std::make_unique<Command>();
-    c->type = type;
-    c->item = item;
-    c->time = time;
-    c->params = params;
-    Append(std::move(c));
+    Append(std::make_unique<Command>(Command::Make(type, item, time, params)));
 }
 
 void CommandQueue::Append(std::unique_ptr<Command> command)
@@ -336,11 +331,7 @@ void CommandQueue::Execute(Command& c)
 
 void CommandQueue::retryNow(uint8_t type, DeviceRow* row, int32_t time, const QStringList& params)
 {
-    Command retry;
-    retry.type = type;
-    retry.item = row;
-    retry.time = time;
-    retry.params = params;
+    Command retry = Command::Make(type, row, time, params);
     Execute(retry);
 }
 

@@ -1,5 +1,6 @@
 #include "app/DeviceListModel.h"
 
+#include "common/AddressCheck.h"
 #include "common/TextHelpers.h"
 
 #include <QAbstractProxyModel>
@@ -45,27 +46,6 @@ int retryCount(const QString& text)
     bool ok = false;
     const int n = text.trimmed().toInt(&ok);
     return ok ? n : 0;
-}
-
-// A dotted quad as a number, or nothing when the text is not exactly one.
-std::optional<qulonglong> ipv4Number(const QString& text)
-{
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return std::nullopt;
-    qulonglong value = 0;
-    for (const QString& part : parts) {
-        if (part.isEmpty() || part.size() > 3)
-            return std::nullopt;
-        for (const QChar c : part)
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return std::nullopt;
-        const uint octet = part.toUInt();
-        if (octet > 255)
-            return std::nullopt;
-        value = value << 8 | octet;
-    }
-    return value;
 }
 
 std::optional<qulonglong> macNumber(const QString& text)
@@ -140,10 +120,12 @@ QVariant DeviceListModel::data(const QModelIndex& index, int role) const
         return {};
     if (role == SortKeyRole) {
         std::optional<qulonglong> number;
-        if (index.column() == ColIpAddress || index.column() == ColNetmask)
-            number = ipv4Number(*cell);
-        else if (index.column() == ColMacAddress)
+        if (index.column() == ColIpAddress || index.column() == ColNetmask) {
+            if (const std::optional<quint32> address = ParseDottedIPv4(*cell))
+                number = *address;
+        } else if (index.column() == ColMacAddress) {
             number = macNumber(*cell);
+        }
         if (number)
             return *number;
     }

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 
 // Records what an operation shows and answers its questions as the test says.
@@ -101,3 +102,12 @@ public:
     ConfigFileTarget config;
     std::unique_ptr<AppCore> core;
 };
+
+// Discovers the bed's fleet and selects every row; fails the test unless expected rows came.
+inline void discoverAll(AppTestBed& bed, int expected)
+{
+    ASSERT_TRUE(bed.started);
+    bed.core->Discover();
+    ASSERT_EQ(bed.devices().Count(), expected);
+    bed.devices().SelectAll();
+}

@@ -14,15 +14,6 @@
 
 namespace {
 
-const QMap<QString, QString> kOneSecondWaits = {
-    {QStringLiteral("RebootTime"), QStringLiteral("1")},
-    {QStringLiteral("ConfigDownloadTime"), QStringLiteral("2")},
-    {QStringLiteral("ConfigUploadTime"), QStringLiteral("2")},
-    {QStringLiteral("ConfigFlashUpdateTime"), QStringLiteral("1")},
-    {QStringLiteral("FactoryResetTime"), QStringLiteral("1")},
-    {QStringLiteral("FWDownloadTime"), QStringLiteral("2")},
-    {QStringLiteral("FWFlashUpdateTime"), QStringLiteral("1")},
-};
 
 QString writeFile(const QString& path, const QByteArray& data)
 {
@@ -52,13 +43,6 @@ QString savedConfiguration(AppTestBed& bed, const QByteArray& extraLines = QByte
     return writeFile(QDir(bed.dir.path()).filePath(QStringLiteral("saved.cfg")), text);
 }
 
-void discoverAll(AppTestBed& bed, int expected)
-{
-    ASSERT_TRUE(bed.started);
-    bed.core->Discover();
-    ASSERT_EQ(bed.devices().Count(), expected);
-    bed.devices().SelectAll();
-}
 
 std::string trace(AppTestBed& bed)
 {

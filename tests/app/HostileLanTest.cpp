@@ -13,15 +13,6 @@
 
 namespace {
 
-const QMap<QString, QString> kShortWaits = {
-    {QStringLiteral("RebootTime"), QStringLiteral("1")},
-    {QStringLiteral("ConfigDownloadTime"), QStringLiteral("2")},
-    {QStringLiteral("ConfigUploadTime"), QStringLiteral("2")},
-    {QStringLiteral("ConfigFlashUpdateTime"), QStringLiteral("1")},
-    {QStringLiteral("FactoryResetTime"), QStringLiteral("1")},
-    {QStringLiteral("FWDownloadTime"), QStringLiteral("2")},
-    {QStringLiteral("FWFlashUpdateTime"), QStringLiteral("1")},
-};
 
 // Another host (127.0.0.2) that keeps asking the console's TFTP port for the names it sees
 // go by, and records every answer.
@@ -76,13 +67,6 @@ private:
     QList<QByteArray> m_writes;
 };
 
-void discoverAll(AppTestBed& bed, int expected)
-{
-    ASSERT_TRUE(bed.started);
-    bed.core->Discover();
-    ASSERT_EQ(bed.devices().Count(), expected);
-    bed.devices().SelectAll();
-}
 
 QByteArray sha256(const QByteArray& data)
 {
@@ -93,7 +77,7 @@ QByteArray sha256(const QByteArray& data)
 
 TEST(HostileLan, AnUpgradeServesTheImageOnlyToTheDevicesAndNothingElseToAnyone)
 {
-    AppTestBed bed(QuickFleetOptions(4), kShortWaits);
+    AppTestBed bed(QuickFleetOptions(4), kOneSecondWaits);
     discoverAll(bed, 4);
     QDir().mkpath(bed.core->FirmwareDirectory());
     const QString imagePath = QDir(bed.core->FirmwareDirectory()).filePath("ktr.bin");
@@ -138,7 +122,7 @@ TEST(HostileLan, AnUpgradeServesTheImageOnlyToTheDevicesAndNothingElseToAnyone)
 
 TEST(HostileLan, AConfigurationWriteCannotBeReadOrReplacedByAnotherHost)
 {
-    AppTestBed bed(QuickFleetOptions(2), kShortWaits);
+    AppTestBed bed(QuickFleetOptions(2), kOneSecondWaits);
     discoverAll(bed, 2);
     QList<QPair<int, QString>> requests;
     for (int i = 0; i < 2; ++i)

@@ -1,5 +1,6 @@
 // The command line as an administrator runs it, against a simulated fleet on 127.0.0.1.
 #include "LoopbackFleet.h"
+#include "ProgramRun.h"
 #include "TestHelpers.h"
 #include "app/DataFolderLock.h"
 #include "common/AddressCheck.h"
@@ -13,13 +14,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-struct ProgramRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
 
 class CommandLine : public ::testing::Test
 {
@@ -47,26 +41,10 @@ protected:
         return env;
     }
 
-    // Runs a command to its end (bounded) with the event loop turning, so that the fleet in
-    // this process answers.
     ProgramRun Nodewarden(const QStringList& args)
     {
-        QProcess p;
-        p.setProcessEnvironment(Environment());
-        p.start(QStringLiteral(NODEWARDEN_BIN),
-                QStringList{QStringLiteral("--home"), home.path()} + args);
-        ProgramRun run;
-        if (!p.waitForStarted(5000))
-            return run;
-        if (!WaitUntil([&] { return p.state() == QProcess::NotRunning; }, 60000)) {
-            p.kill();
-            p.waitForFinished(5000);
-            return run;
-        }
-        run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        run.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        run.err = QString::fromLocal8Bit(p.readAllStandardError());
-        return run;
+        return RunNodewarden(QStringList{QStringLiteral("--home"), home.path()} + args, 60000,
+                             Environment());
     }
 
     QString WriteFile(const QString& name, const QByteArray& data)

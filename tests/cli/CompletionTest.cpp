@@ -20,9 +20,9 @@ QStringList complete(const QStringList& words, const QProcessEnvironment& env)
     QStringList args = {QStringLiteral("-c"), script,
                         QStringLiteral(PACKAGING_DIR "/bash-completion/nodewarden")};
     args += words;
-    const ProgramRun run = RunProgram(QStringLiteral("bash"), args, env);
-    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
-    QStringList offered = QString::fromUtf8(run.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const ProgramRun run = RunProgram(QStringLiteral("bash"), args, 20000, env);
+    EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    QStringList offered = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     offered.sort();
     return offered;
 }
@@ -52,9 +52,8 @@ TEST(Completion, OffersCommandsTheirOptionsAndTheMacsOfTheLastDiscover)
     EXPECT_TRUE(
         complete({"nodewarden", "--home", home.path(), "upgrade", "--mac", ""}, env).isEmpty());
 
-    const ProgramRun discover =
-        RunProgram(QStringLiteral(NODEWARDEN_BIN), {"--home", home.path(), "discover"}, env);
-    ASSERT_EQ(discover.exitCode, 0) << discover.err.constData();
+    const ProgramRun discover = RunNodewarden({"--home", home.path(), "discover"}, 20000, env);
+    ASSERT_EQ(discover.exitCode, 0) << qPrintable(discover.err);
     const QStringList fleet = {"00055D000001", "00055D000002", "00055D000003"};
     EXPECT_EQ(complete({"nodewarden", "--home", home.path(), "upgrade", "--mac", ""}, env), fleet);
     // A second MAC after the first, typed in lower case; the folder named by the environment.
@@ -67,7 +66,7 @@ TEST(Completion, OffersCommandsTheirOptionsAndTheMacsOfTheLastDiscover)
 
     // The next Discover replaces the list: no device answers any more.
     loopback.fleet.reset();
-    RunProgram(QStringLiteral(NODEWARDEN_BIN), {"--home", home.path(), "discover"}, env);
+    RunNodewarden({"--home", home.path(), "discover"}, 20000, env);
     EXPECT_TRUE(
         complete({"nodewarden", "--home", home.path(), "upgrade", "--mac", ""}, env).isEmpty());
 

@@ -1,6 +1,7 @@
 // What `nodewarden discover` prints for devices whose names hold line breaks and escape
 // sequences: the table shows them escaped, one line per device; the JSON keeps the bytes.
 #include "LoopbackFleet.h"
+#include "ProgramRun.h"
 #include "TestHelpers.h"
 
 #include <QJsonArray>
@@ -11,33 +12,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-struct RunResult
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-// Runs the program to its end with the event loop going, so that the fleet in this process
-// answers meanwhile (bounded: 20 s).
-RunResult runProgram(const QStringList& args)
-{
-    QProcess p;
-    p.start(QStringLiteral(NODEWARDEN_BIN), args);
-    RunResult r;
-    if (!p.waitForStarted(5000))
-        return r;
-    if (!WaitUntil([&] { return p.state() == QProcess::NotRunning; }, 20000)) {
-        p.kill();
-        p.waitForFinished(2000);
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
 
 bool hasControlBytes(const QByteArray& text)
 {
@@ -64,19 +38,19 @@ TEST(CliDiscover, NamesWithLineBreaksAndEscapesPrintOneEscapedRowEachAndExactJso
     QTemporaryDir home;
     LoopbackFleet::WriteSystemIni(home.path(), loopback.SystemKeys({}, {}));
 
-    const RunResult table = runProgram({QStringLiteral("--home"), home.path(), "discover"});
-    ASSERT_EQ(table.exitCode, 0) << table.err.constData();
-    EXPECT_FALSE(hasControlBytes(table.out));
-    EXPECT_FALSE(hasControlBytes(table.err));
-    const QList<QByteArray> lines = table.out.trimmed().split('\n');
+    const ProgramRun table = RunNodewarden({QStringLiteral("--home"), home.path(), "discover"});
+    ASSERT_EQ(table.exitCode, 0) << table.rawErr.constData();
+    EXPECT_FALSE(hasControlBytes(table.rawOut));
+    EXPECT_FALSE(hasControlBytes(table.rawErr));
+    const QList<QByteArray> lines = table.rawOut.trimmed().split('\n');
     ASSERT_EQ(lines.size(), 3); // the header and one row per device
     EXPECT_TRUE(lines[1].contains("lobby\\r\\n00055D0000FF  KTR-4200  6.6.6.6  forged"));
     EXPECT_TRUE(lines[2].endsWith("1B5B324A1B5B48"));
 
-    const RunResult json =
-        runProgram({QStringLiteral("--home"), home.path(), "discover", "--json"});
-    ASSERT_EQ(json.exitCode, 0) << json.err.constData();
-    const QJsonArray rows = QJsonDocument::fromJson(json.out).array();
+    const ProgramRun json =
+        RunNodewarden({QStringLiteral("--home"), home.path(), "discover", "--json"});
+    ASSERT_EQ(json.exitCode, 0) << json.rawErr.constData();
+    const QJsonArray rows = QJsonDocument::fromJson(json.rawOut).array();
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows[0].toObject().value(QStringLiteral("Device Name")).toString(), forged);
     EXPECT_EQ(rows[1].toObject().value(QStringLiteral("Device Name")).toString(),

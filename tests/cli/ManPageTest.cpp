@@ -23,7 +23,7 @@ QString helpOf(const QString& program, const QStringList& args)
 {
     const ProgramRun run = RunProgram(program, args);
     EXPECT_EQ(run.exitCode, 0) << qPrintable(args.join(QLatin1Char(' ')));
-    return QString::fromUtf8(run.out);
+    return run.out;
 }
 
 // Options as the man page writes them ("\-\-no\-verify") or as --help does ("--no-verify").
@@ -71,7 +71,7 @@ void expectCleanRoff(const char* name)
         QStringLiteral("groff"),
         {"-man", "-ww", "-z", QStringLiteral(PACKAGING_DIR "/man/") + QLatin1String(name)});
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(run.err.isEmpty()) << name << ": " << run.err.constData();
+    EXPECT_TRUE(run.err.isEmpty()) << name << ": " << qPrintable(run.err);
 }
 
 } // namespace

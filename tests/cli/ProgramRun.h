@@ -4,35 +4,52 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QString>
 #include <QStringList>
 
+// What a run of a program left behind.
 struct ProgramRun
 {
-    int exitCode = -1; // -1: did not start, crashed or was killed at the time limit
-    QByteArray out;
-    QByteArray err;
+    int exitCode = -1; // -1: did not start, did not end in time, or crashed
+    QByteArray rawOut;
+    QByteArray rawErr;
+    QString out; // the same, as UTF-8 text
+    QString err;
 };
 
-// Runs a program to its end with the event loop going, so that a simulated fleet in this process
-// answers meanwhile (bounded by timeoutMs).
+// Runs a program with args to its end (bounded by timeoutMs), with the event loop turning
+// meanwhile, so that a simulated fleet in the test's own process answers.
 inline ProgramRun
-RunProgram(const QString& program, const QStringList& args,
-           const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
-           int timeoutMs = 20000)
+RunProgram(const QString& program, const QStringList& args, int timeoutMs = 120000,
+           const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
 {
     QProcess p;
     p.setProcessEnvironment(env);
     p.start(program, args);
-    ProgramRun r;
-    if (!p.waitForStarted(5000))
-        return r;
+    ProgramRun run;
+    if (!p.waitForStarted(10000))
+        return run;
     if (!WaitUntil([&] { return p.state() == QProcess::NotRunning; }, timeoutMs)) {
         p.kill();
-        p.waitForFinished(2000);
-        return r;
+        p.waitForFinished(5000);
+        return run;
     }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.rawOut = p.readAllStandardOutput();
+    run.rawErr = p.readAllStandardError();
+    run.out = QString::fromUtf8(run.rawOut);
+    run.err = QString::fromUtf8(run.rawErr);
+    return run;
 }
+
+#ifdef NODEWARDEN_BIN
+
+// Runs the built nodewarden.
+inline ProgramRun
+RunNodewarden(const QStringList& args, int timeoutMs = 120000,
+              const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
+{
+    return RunProgram(QStringLiteral(NODEWARDEN_BIN), args, timeoutMs, env);
+}
+
+#endif

@@ -1,6 +1,7 @@
 // The command line as an administrator scripts it: backups of a whole fleet, the difference
 // between two configurations, the lasting log of a run, and the device list as CSV.
 #include "LoopbackFleet.h"
+#include "ProgramRun.h"
 #include "TestHelpers.h"
 
 #include <QCryptographicHash>
@@ -19,34 +20,9 @@
 
 namespace {
 
-struct CliRun
+ProgramRun nodewarden(const QString& home, const QStringList& args)
 {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-// Runs the program to its end (bounded); the fleet answers meanwhile, as the wait runs the
-// event loop.
-CliRun nodewarden(const QString& home, const QStringList& args)
-{
-    QProcess p;
-    p.setProgram(QStringLiteral(NODEWARDEN_BIN));
-    p.setArguments(QStringList{QStringLiteral("--home"), home} + args);
-    p.start();
-    CliRun run;
-    if (!p.waitForStarted(10000))
-        return run;
-    WaitUntil([&] { return p.state() == QProcess::NotRunning; }, 120000);
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished(5000);
-        return run;
-    }
-    run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    run.out = QString::fromUtf8(p.readAllStandardOutput());
-    run.err = QString::fromUtf8(p.readAllStandardError());
-    return run;
+    return RunNodewarden(QStringList{QStringLiteral("--home"), home} + args);
 }
 
 QByteArray readAll(const QString& path)
@@ -87,7 +63,7 @@ TEST(CommandLineScripts, BackupOfTheWholeFleetThenDiffAndTheRunsLogFile)
     ASSERT_EQ(bed.device(0).config.AclEntries(1).size(), 2);
 
     const QString out = QDir(bed.home.path()).filePath(QStringLiteral("saved"));
-    const CliRun backup = nodewarden(bed.home.path(), {"backup", "--all", "--output", out});
+    const ProgramRun backup = nodewarden(bed.home.path(), {"backup", "--all", "--output", out});
     ASSERT_EQ(backup.exitCode, 0) << backup.err.toStdString();
 
     // Each file is what its device reports; the index lists every device with its file's digest.
@@ -129,7 +105,7 @@ TEST(CommandLineScripts, BackupOfTheWholeFleetThenDiffAndTheRunsLogFile)
     ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
     copy.write(edited);
     copy.close();
-    const CliRun diff = nodewarden(bed.home.path(), {"diff", a, b});
+    const ProgramRun diff = nodewarden(bed.home.path(), {"diff", a, b});
     EXPECT_EQ(diff.exitCode, 1);
     EXPECT_EQ(diff.out, QStringLiteral("device_name: \"Room 0\" -> \"Room X\"\n"
                                        "80211b_acl_mac_add: removed 00:05:5D:12:34:57\n"
@@ -169,7 +145,7 @@ TEST(CommandLineScripts, DiscoverCsvIsReadByACsvReaderAndNoAnswerIsExitStatusOne
     for (int i = 0; i < names.size(); ++i)
         bed.device(i).config.SetValue(QStringLiteral("device_name"), names[i]);
 
-    const CliRun discover = nodewarden(bed.home.path(), {"discover", "--csv"});
+    const ProgramRun discover = nodewarden(bed.home.path(), {"discover", "--csv"});
     ASSERT_EQ(discover.exitCode, 0) << discover.err.toStdString();
 
     QProcess reader;
@@ -202,7 +178,7 @@ TEST(CommandLineScripts, DiscoverCsvIsReadByACsvReaderAndNoAnswerIsExitStatusOne
         empty.path(),
         bed.loopback.SystemKeys(
             {}, {{QStringLiteral("NimpPort"), QString::number(LoopbackFleet::FreeUdpPort())}}));
-    const CliRun none = nodewarden(empty.path(), {"discover"});
+    const ProgramRun none = nodewarden(empty.path(), {"discover"});
     EXPECT_EQ(none.exitCode, 1);
     EXPECT_TRUE(none.err.contains(QStringLiteral("no device answered"))) << none.err.toStdString();
 }
@@ -215,14 +191,14 @@ TEST(CommandLineScripts, WriteConfigOfABackupFileRestoresTheDevice)
     device.config.SetValue(QStringLiteral("device_name"), QStringLiteral("Hall"));
     device.config.SetValue(QStringLiteral("80211b_ssid"), QStringLiteral("guests"));
     const QString out = QDir(bed.home.path()).filePath(QStringLiteral("saved"));
-    const CliRun backup =
+    const ProgramRun backup =
         nodewarden(bed.home.path(), {"backup", "--mac", device.MacText(), "--output", out});
     ASSERT_EQ(backup.exitCode, 0) << backup.err.toStdString();
     const QByteArray saved = device.config.Render(device.model);
 
     device.config.SetValue(QStringLiteral("device_name"), QStringLiteral("Changed"));
     device.config.SetValue(QStringLiteral("80211b_ssid"), QStringLiteral("changed"));
-    const CliRun restore =
+    const ProgramRun restore =
         nodewarden(bed.home.path(), {"write-config", "--mac", device.MacText(), "--file",
                                      QDir(out).filePath(device.MacText() + ".cfg"), "--yes"});
     EXPECT_EQ(restore.exitCode, 0) << restore.err.toStdString();

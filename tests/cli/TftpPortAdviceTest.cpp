@@ -37,7 +37,7 @@ TEST(TftpPortAdvice, ReadConfigWithoutTheCapabilityNamesTheCommandAndTheSetting)
                   "--bounding-set=-net_bind_service", program, "--home", home, "read-config",
                   "--mac", "00055D000001", "--output", dir.filePath(QStringLiteral("out.cfg"))});
     EXPECT_EQ(run.exitCode, 1);
-    const QString err = QString::fromLocal8Bit(run.err);
+    const QString& err = run.err;
     EXPECT_TRUE(err.contains(QStringLiteral("CAP_NET_BIND_SERVICE"))) << qPrintable(err);
     EXPECT_TRUE(err.contains(BindCapabilityCommand(program))) << qPrintable(err);
     EXPECT_TRUE(err.contains(QStringLiteral("TftpPort in the [System] section of ") + home +
