@@ -3,13 +3,14 @@
 #include "app/AppErrors.h"
 #include "app/CommandQueue.h"
 #include "app/DiscoveredMacs.h"
+#include "app/NimpInterfaces.h"
 #include "app/OperationSummary.h"
 #include "app/TftpPortAdvice.h"
 #include "app/VxNIMPRequest2EditsRepeat.h"
-#include "common/VxNetInterface.h"
-#include "common/VxError.h"
 #include "common/AddressCheck.h"
 #include "common/TextHelpers.h"
+#include "common/VxError.h"
+#include "common/VxNetInterface.h"
 #include "common/Wait.h"
 #include "config/ConfigText.h"
 #include "nimp/VxNIMPClient.h"
@@ -183,6 +184,9 @@ void AppCore::Discover()
 {
     if (Busy())
         throw VxError(AppErrorBusy, QStringLiteral("An operation is already running."));
+    // A name that is no usable interface is the user's to mend: the list stays as it was.
+    const QList<VxLocalInterface> chosen =
+        ChooseNimpInterfaces(m_settings.nimpInterfaces, LocalInterfaces());
     m_discovering = true;
     struct Ending
     {
@@ -198,8 +202,20 @@ void AppCore::Discover()
         m_ui->ShowProgress(DiscoverCaption, DiscoverPrompt, false);
     // With Filter off every reply is listed, even after an earlier filtered Discover.
     m_discovery->Request().filter = filterText();
+    // A broadcast leaves through one interface only, the one the routing table picks (none
+    // without a route): it goes out of each chosen interface instead, and each row learns
+    // which one its device answered on. Any other NimpAddress is sent to as it stands.
+    QList<VxNIMPInterface> via;
+    if (m_settings.nimpAddress == QHostAddress(QHostAddress::Broadcast))
+        for (const VxLocalInterface& l : chosen)
+            via.append({l.index, l.name});
+    m_discovery->Request().interfaces = via;
 
     try {
+        if (m_settings.nimpAddress == QHostAddress(QHostAddress::Broadcast) && via.isEmpty() &&
+            m_settings.discoveryTimeout > 0 && m_settings.discoveryRetry > 0)
+            throw VxError(AppErrorNoLocalAddress,
+                          QString::fromLatin1(NimpInterfaceText::NoneUsable));
         for (int n = m_settings.discoveryTimeout; n > 0; n -= DiscoveryPassCs) {
             m_discovery->Request().timeout = std::min(n, DiscoveryPassCs);
             for (int i = 0; i < m_settings.discoveryRetry; ++i)
@@ -287,6 +303,26 @@ void AppCore::ReadConfiguration(DeviceRow* row)
 
 QString AppCore::TftpServerAddressFor(const DeviceRow* row) const
 {
+    if (m_settings.tftpServerAddress.isEmpty() && row && !row->interfaceName.isEmpty()) {
+        // The device answered on this interface: it reaches the console at its address.
+        const QList<VxLocalInterface> local = LocalInterfaces();
+        const auto it =
+            std::find_if(local.cbegin(), local.cend(),
+                         [row](const VxLocalInterface& l) { return l.name == row->interfaceName; });
+        const QString address =
+            it == local.cend()
+                ? QString()
+                : InterfaceAddressFor(*it, m_devices.GetField(row, QStringLiteral("IP Address")));
+        if (address.isEmpty())
+            throw VxError(
+                AppErrorNoLocalAddress,
+                QStringLiteral(
+                    "The network interface \"%1\" that %2 answered on has no IPv4 address "
+                    "any more to serve files at.")
+                    .arg(row->interfaceName,
+                         m_devices.GetField(row, QStringLiteral("Mac Address"))));
+        return address;
+    }
     VxNetInterface interfaces[VxMaxInterfaces];
     const int count = m_settings.tftpServerAddress.isEmpty() ? EnumerateInterfaces(interfaces) : 0;
     const QString address = ChooseTftpServerAddress(

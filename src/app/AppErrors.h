@@ -6,3 +6,5 @@ inline constexpr int AppErrorUnknownCommand = -2002;
 inline constexpr int AppErrorUnknownDevice = -2003;
 inline constexpr int AppErrorNoLocalAddress = -2004;
 inline constexpr int AppErrorBusy = -2005;
+// A network interface named in the settings or on the command line cannot be used.
+inline constexpr int AppErrorUnknownInterface = -2006;

@@ -1,6 +1,7 @@
 #include "app/AppSettings.h"
 
 #include "app/AppErrors.h"
+#include "app/NimpInterfaces.h"
 #include "common/VxCipher.h"
 #include "common/VxError.h"
 #include "common/VxIni.h"
@@ -121,6 +122,7 @@ AppSettings LoadSettings(const QString& iniPath, QStringList* warnings)
     else
         s.nimpAddress = parsed;
     s.nimpPort = quint16(r.integer("NimpPort", 64512, 1, 65535));
+    s.nimpInterfaces = ParseInterfaceNames(r.text("NimpInterface", QString()));
     s.tftpPort = quint16(r.integer("TftpPort", 69, 1, 65535));
 
     const QString tftpAddress = r.text("TftpServerAddress", QString());

@@ -35,6 +35,10 @@ struct AppSettings
     // Where NIMP requests go and where the TFTP server listens; tests point these at loopback.
     QHostAddress nimpAddress = QHostAddress(QStringLiteral("255.255.255.255"));
     quint16 nimpPort = 64512;
+    // NimpInterface: the local interfaces Discover sends out of when nimpAddress is the
+    // broadcast address; empty: every interface that is up, has an IPv4 address and is not a
+    // loopback (see ChooseNimpInterfaces).
+    QStringList nimpInterfaces;
     quint16 tftpPort = 69;
     // The address devices are told to fetch from and put to; empty: chosen per device.
     QString tftpServerAddress;

@@ -108,6 +108,10 @@ void CommandQueue::sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t ni
     ++c.item->requestsSent;
     QPointer<CommandQueue> self(this);
     const quint64 rowId = c.item->id;
+    // The device is reached through the interface it answered Discover on.
+    QList<int> interfaces;
+    if (c.item->interfaceIndex != 0)
+        interfaces.append(c.item->interfaceIndex);
     // The handler carries what it needs by value: the command itself is gone by the time the
     // reply arrives, and the row is found again by its id (the list may have been cleared).
     m_client->SendRequest(
@@ -134,7 +138,7 @@ void CommandQueue::sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t ni
                 self->failOperation(error);
             }
         },
-        nullptr, timeout);
+        nullptr, timeout, interfaces);
 }
 
 void CommandQueue::loadConfig(Command& c)

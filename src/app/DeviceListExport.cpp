@@ -44,6 +44,8 @@ QByteArray DeviceRowsToJson(const DeviceListModel& devices, const QList<DeviceRo
             if (cell)
                 object.insert(DeviceListModel::ColumnNames().at(c), *cell);
         }
+        if (!row->interfaceName.isEmpty())
+            object.insert(QString::fromLatin1(InterfaceJsonKey), row->interfaceName);
         array.append(object);
     }
     return QJsonDocument(array).toJson(QJsonDocument::Indented);

@@ -4,13 +4,16 @@
 #include <QList>
 
 class DeviceListModel;
+
+inline constexpr const char* InterfaceJsonKey = "Interface";
 struct DeviceRow;
 
 // The device list as text for other programs: the window's Export List and the command
 // line's discover and report output share these.
 
 // A JSON array with one object per row: the column names as keys, the cells as they are; a
-// cell the row does not have yet is left out.
+// cell the row does not have yet is left out. A row whose device answered Discover on a chosen
+// interface also has the interface's name under InterfaceJsonKey.
 QByteArray DeviceRowsToJson(const DeviceListModel& devices, const QList<DeviceRow*>& rows);
 
 // CSV (RFC 4180, CR LF line ends, UTF-8): a header line of the column names, then one line

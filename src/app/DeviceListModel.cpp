@@ -113,6 +113,10 @@ QVariant DeviceListModel::data(const QModelIndex& index, int role) const
     const DeviceRow* row = m_rows[size_t(index.row())].get();
     if (role == OutcomeRole)
         return int(Outcome(row));
+    if (role == Qt::ToolTipRole)
+        return row->interfaceName.isEmpty()
+                   ? QVariant()
+                   : QVariant(QString::fromLatin1(AnsweredOnText).arg(row->interfaceName));
     if (role != Qt::DisplayRole && role != SortKeyRole)
         return {};
     const std::optional<QString> cell = Cell(row, index.column());

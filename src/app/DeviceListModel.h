@@ -59,6 +59,12 @@ struct DeviceRow
     // Where the device's latest NIMP reply came from (null before the first): the address its
     // TFTP requests are expected from.
     QHostAddress replyAddress;
+    // The local interface the device answered Discover on, when Discover went out of chosen
+    // interfaces (empty and 0 when requests go to NimpAddress as the routing table sends them):
+    // every later request to the device leaves through it, and the device is told this
+    // interface's address for the TFTP server.
+    QString interfaceName;
+    int interfaceIndex = 0;
 
     // The operation's state of the device: the Action, Status and Retry cells show it.
     bool hasOperationCells = false;
@@ -195,6 +201,9 @@ private:
     QHash<quint64, DeviceRow*> m_byId;
     quint64 m_nextId = 1;
 };
+
+// The tool tip of a row whose device answered Discover on a chosen interface (%1 its name).
+inline constexpr const char* AnsweredOnText = "Answered on %1";
 
 // The answer of GetField for a column name or cell that does not exist.
 inline constexpr const char* UnknownFieldText = "Unknown Field!";

@@ -43,6 +43,9 @@ void VxNIMPRequest2Controls::Execute(uint8_t command)
     ++m_outstanding;
     if (!m_client)
         NimpRaise(NIMP_ERR_SOCKET_IO);
+    QList<int> interfaces;
+    for (const VxNIMPInterface& i : std::as_const(m_request.interfaces))
+        interfaces.append(i.index);
     // The destructor cancels every request sent with this object as argument, so the
     // callback never outlives it.
     m_client->SendRequest(
@@ -50,7 +53,7 @@ void VxNIMPRequest2Controls::Execute(uint8_t command)
         [](void* arg, const VxNIMPError& error, const VxNIMPVarList& vars) {
             static_cast<VxNIMPRequest2Controls*>(arg)->handleReply(error, vars);
         },
-        this, m_request.timeout);
+        this, m_request.timeout, interfaces);
 }
 
 void VxNIMPRequest2Controls::handleReply(const VxNIMPError& error, const VxNIMPVarList& vars)
@@ -64,6 +67,10 @@ void VxNIMPRequest2Controls::handleReply(const VxNIMPError& error, const VxNIMPV
     if (error.code != 0)
         return;
     m_replySource = error.source;
+    m_replyInterface = nullptr;
+    for (const VxNIMPInterface& i : std::as_const(m_request.interfaces))
+        if (i.index == error.interfaceIndex)
+            m_replyInterface = &i;
     // Errors must not escape into the event loop that delivered the reply.
     try {
         if (m_request.Check())
@@ -119,7 +126,12 @@ void VxNIMPRequest2Edits::OnReply(uint8_t command)
     if (values.isEmpty())
         return;
     const QString caption = values.takeFirst();
-    m_list->AddRow(caption, values)->replyAddress = ReplySource();
+    DeviceRow* row = m_list->AddRow(caption, values);
+    row->replyAddress = ReplySource();
+    if (const VxNIMPInterface* via = ReplyInterface()) {
+        row->interfaceIndex = via->index;
+        row->interfaceName = via->name;
+    }
 }
 
 void VxNIMPRequest2EditsRepeat::Prepare(uint8_t) {}

@@ -17,6 +17,13 @@ struct VxNIMPDevice
     QString password;
 };
 
+// A local interface a request leaves through.
+struct VxNIMPInterface
+{
+    int index = 0; // the system's interface index
+    QString name;
+};
+
 // A request: target, time-out (centiseconds), variables and the filter that a reply must pass.
 class VxNIMPRequest
 {
@@ -25,6 +32,9 @@ public:
     int timeout = 100;
     VxNIMPVarList variables;
     QString filter;
+    // The interfaces the request goes out of, one copy through each; replies count only from
+    // them. Empty: one datagram where the client's target says.
+    QList<VxNIMPInterface> interfaces;
 
     // The text with its variable references replaced by this request's values.
     QString Substitute(const QString& text) const;
@@ -65,6 +75,9 @@ protected:
 
     // Where the reply being handled came from (valid inside OnReply).
     const QHostAddress& ReplySource() const { return m_replySource; }
+    // The interface of Request().interfaces the reply came in on (valid inside OnReply); none
+    // when the request was not sent through chosen interfaces.
+    const VxNIMPInterface* ReplyInterface() const { return m_replyInterface; }
 
 private:
     void handleReply(const VxNIMPError& error, const VxNIMPVarList& vars);
@@ -74,9 +87,11 @@ private:
     VxNIMPRequest m_request;
     int m_outstanding = 0;
     QHostAddress m_replySource;
+    const VxNIMPInterface* m_replyInterface = nullptr;
 };
 
 // Bound to the device list: each accepted reply becomes a row unless its MAC is already listed.
+// The row remembers where its device answered from, and on which of the request's interfaces.
 class VxNIMPRequest2Edits : public VxNIMPRequest2Controls
 {
     Q_OBJECT

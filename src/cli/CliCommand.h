@@ -30,5 +30,8 @@ struct CliGlobalOptions
 {
     QString home;     // --home DIR, empty when not given
     int parallel = 0; // --parallel N, 0 when not given (ParallelTransfers of system.ini)
+    // --interface NAME, each time given: the interfaces Discover sends out of in this run
+    // instead of NimpInterface of system.ini; empty when not given.
+    QStringList interfaces;
 };
 CliGlobalOptions& CliGlobals();

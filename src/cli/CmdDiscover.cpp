@@ -19,12 +19,17 @@ const char* const HelpText =
     "devices of the model named by Module are listed (KTR-4200 and KTR-4200AP go\n"
     "together). A device that answers several requests is listed once. The settings\n"
     "come from system.ini in the data folder ([System] NimpAddress and NimpPort say\n"
-    "where the requests go).\n"
+    "where the requests go). Requests to the broadcast address 255.255.255.255 go out\n"
+    "of each network interface that NimpInterface names (a comma-separated list; the\n"
+    "global option --interface NAME for one run), by default of every interface that\n"
+    "is up, has an IPv4 address and is not a loopback. A device is listed on the\n"
+    "interface it answered on first, and later operations reach it through that one.\n"
     "\n"
     "options:\n"
     "  --json   print a JSON array on standard output, one object per device with the\n"
     "           column names as keys (\"Model Name\", \"Mac Address\", \"IP Address\",\n"
-    "           \"Netmask\", \"F/W Version\", \"Device Name\")\n"
+    "           \"Netmask\", \"F/W Version\", \"Device Name\"), and \"Interface\", the\n"
+    "           interface the device answered on, when the requests were broadcast\n"
     "  --csv    print CSV on standard output: a header line of the column names, then\n"
     "           one line per device (the same CSV as the window's Export List)\n"
     "  --help   show this text\n"
@@ -34,7 +39,8 @@ const char* const HelpText =
     "and to Logs/YYYY-MM-DD.log of the data folder.\n"
     "\n"
     "Exit status: 0 when at least one device answered, 1 when no device answered or\n"
-    "sending the discovery requests failed, 2 for usage errors.\n";
+    "sending the discovery requests failed, 2 for usage errors (an interface name that\n"
+    "is no usable interface of this machine included).\n";
 
 void printTable(const DeviceListModel& devices, const QList<DeviceRow*>& rows)
 {

@@ -123,6 +123,8 @@ CliSession::CliSession(bool assumeYes) : m_engine(std::make_shared<Engine>())
     e.core = std::make_unique<AppCore>(folder);
     if (CliGlobals().parallel > 0)
         e.core->MutableSettings().parallelTransfers = CliGlobals().parallel;
+    if (!CliGlobals().interfaces.isEmpty())
+        e.core->MutableSettings().nimpInterfaces = CliGlobals().interfaces;
     e.ui = std::make_unique<CliOperationUi>(*e.core, assumeYes);
     // Lines logged while the engine started (settings that were ignored) come first.
     for (const QString& line : e.core->Log().Lines())

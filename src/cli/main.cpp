@@ -1,11 +1,15 @@
+#include "app/AppErrors.h"
 #include "app/AppSettings.h"
+#include "app/NimpInterfaces.h"
 #include "app/ui/SingleInstance.h"
 #include "app/ui/TMainForm.h"
 #include "cli/CliCommand.h"
+#include "cli/CmdShared.h"
 #include "cli/Demo.h"
 #include "cli/Screenshots.h"
 #include "common/ProgramVersion.h"
 #include "common/VxError.h"
+#include "common/VxNetInterface.h"
 #include "common/ui/VxMessageBox.h"
 #include "sim/Ktr4200Fleet.h"
 
@@ -13,7 +17,6 @@
 #include <QCoreApplication>
 #include <QStatusBar>
 #include <QStringList>
-
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -22,14 +25,19 @@ namespace {
 
 void printUsage(FILE* to)
 {
-    std::fputs("usage: nodewarden [--home DIR]                start the console window\n"
-               "       nodewarden --demo [N]                  the window over N simulated devices (default 8)\n"
-               "       nodewarden [--home DIR] [--parallel N] COMMAND [ARGS...]\n"
-               "       nodewarden --version | --help\n\n"
-               "  --home DIR    the data folder (system.ini, Config/, firmware/)\n"
-               "  --parallel N  devices that transfer at once in this run, 1 to 64\n"
-               "                (ParallelTransfers of system.ini, default 8)\n\ncommands:\n",
-               to);
+    std::fputs(
+        "usage: nodewarden [--home DIR]                start the console window\n"
+        "       nodewarden --demo [N]                  the window over N simulated devices "
+        "(default 8)\n"
+        "       nodewarden [--home DIR] [--parallel N] [--interface NAME]... COMMAND [ARGS...]\n"
+        "       nodewarden --version | --help\n\n"
+        "  --home DIR        the data folder (system.ini, Config/, firmware/)\n"
+        "  --parallel N      devices that transfer at once in this run, 1 to 64\n"
+        "                    (ParallelTransfers of system.ini, default 8)\n"
+        "  --interface NAME  discover on this network interface in this run; repeat it for\n"
+        "                    more (NimpInterface of system.ini; default every interface\n"
+        "                    that is up, has an IPv4 address and is not a loopback)\n\ncommands:\n",
+        to);
     std::vector<CliCommand> commands = CliCommands();
     std::sort(commands.begin(), commands.end(), [](const CliCommand& a, const CliCommand& b) { return a.name < b.name; });
     for (const CliCommand& c : commands)
@@ -84,7 +92,9 @@ int runCommand(int argc, char** argv, const Options& options)
                 return c.run(options.commandArgs);
             } catch (const VxError& e) {
                 std::fprintf(stderr, "nodewarden: %s\n", e.what());
-                return 1;
+                // An interface named in system.ini that cannot be used is a setting to mend,
+                // as a wrong --interface is.
+                return e.code() == AppErrorUnknownInterface ? ExitUsage : 1;
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "nodewarden: %s\n", e.what());
                 return 1;
@@ -202,6 +212,24 @@ int main(int argc, char** argv)
             }
             args.removeFirst();
             CliGlobals().parallel = n;
+            continue;
+        }
+        if (opt == QLatin1String("--interface")) {
+            if (args.isEmpty() || args.first().startsWith(QLatin1String("--"))) {
+                std::fputs("nodewarden: --interface needs an interface name\n", stderr);
+                return ExitUsage;
+            }
+            const QString name = args.takeFirst();
+            // Known now or never: a name that is no usable interface ends the run before any
+            // command starts.
+            try {
+                ChooseNimpInterfaces({name}, LocalInterfaces());
+            } catch (const VxError& e) {
+                std::fprintf(stderr, "nodewarden: %s\n", e.what());
+                return ExitUsage;
+            }
+            if (!CliGlobals().interfaces.contains(name))
+                CliGlobals().interfaces.append(name);
             continue;
         }
         if (opt == QLatin1String("--demo")) {

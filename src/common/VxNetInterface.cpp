@@ -60,3 +60,36 @@ QString ChooseTftpServerAddress(const QString& configured, const QString& device
             return interfaces[i].address;
     return QString();
 }
+
+QList<VxLocalInterface> LocalInterfaces()
+{
+    QList<VxLocalInterface> out;
+    for (const QNetworkInterface& ni : QNetworkInterface::allInterfaces()) {
+        VxLocalInterface local;
+        local.name = ni.name();
+        local.index = ni.index();
+        local.up = ni.flags().testFlag(QNetworkInterface::IsUp);
+        local.loopback = ni.flags().testFlag(QNetworkInterface::IsLoopBack);
+        for (const QNetworkAddressEntry& entry : ni.addressEntries())
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
+                local.ipv4.append(entry);
+        out.append(local);
+    }
+    return out;
+}
+
+QString InterfaceAddressFor(const VxLocalInterface& local, const QString& deviceAddress)
+{
+    if (local.ipv4.isEmpty())
+        return QString();
+    bool ok = false;
+    const quint32 device = QHostAddress(deviceAddress).toIPv4Address(&ok);
+    if (ok) {
+        for (const QNetworkAddressEntry& entry : local.ipv4) {
+            const quint32 mask = entry.netmask().toIPv4Address();
+            if (mask != 0 && (entry.ip().toIPv4Address() & mask) == (device & mask))
+                return entry.ip().toString();
+        }
+    }
+    return local.ipv4.first().ip().toString();
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QNetworkAddressEntry>
 #include <QString>
 #include <QStringList>
 
@@ -28,3 +30,21 @@ void LocalAddresses(QStringList& list);
 // first interface that is up and not a loopback. Empty when there is none of these.
 QString ChooseTftpServerAddress(const QString& configured, const QString& deviceAddress,
                                 const VxNetInterface* interfaces, int count);
+
+// One local interface by name, with its IPv4 addresses: what NIMP requests are sent out of.
+struct VxLocalInterface
+{
+    QString name;
+    int index = 0; // the system's interface index; 0 is no interface
+    bool up = false;
+    bool loopback = false;
+    QList<QNetworkAddressEntry> ipv4; // in the platform's order
+};
+
+// Every interface of the machine, in the platform's order, each with its IPv4 addresses (none
+// when it has none).
+QList<VxLocalInterface> LocalInterfaces();
+// The address of the interface a device at deviceAddress is reached at: the interface's
+// address whose subnet holds the device's address, else its first IPv4 address; empty when it
+// has none.
+QString InterfaceAddressFor(const VxLocalInterface& local, const QString& deviceAddress);

@@ -4,6 +4,7 @@
 #include "common/Wait.h"
 
 #include <QNetworkDatagram>
+#include <QNetworkInterface>
 #include <QUdpSocket>
 #include <QVariant>
 #include <exception>
@@ -91,6 +92,12 @@ VxNIMPClient::VxNIMPClient(QObject* parent)
     m_receiveBufferBytes = EnlargeReceiveBuffer(m_socket);
     connect(m_socket, &QUdpSocket::readyRead, this, &VxNIMPClient::ReadPending);
 
+    for (const QNetworkInterface& ni : QNetworkInterface::allInterfaces()) {
+        if (ni.flags().testFlag(QNetworkInterface::IsLoopBack)) {
+            m_loopbackInterfaces.append(ni.index());
+        }
+    }
+
     m_tick.setInterval(TickIntervalMs);
     connect(&m_tick, &QTimer::timeout, this, &VxNIMPClient::Tick);
 }
@@ -141,16 +148,35 @@ void VxNIMPClient::CancelAll()
 
 int VxNIMPClient::SendRequest(const QString& mac, const QString& password,
                               const VxNIMPVarList& vars, uint8_t command, VxNIMPCallback callback,
-                              void* arg, int timeoutCs)
+                              void* arg, int timeoutCs, const QList<int>& interfaces)
 {
     const QByteArray macBytes = NimpMacFromText(mac);
     const QByteArray records = NimpRequestRecords(vars, command);
     const uint8_t number = m_counter;
     const QByteArray datagram =
         NimpBuildDatagram(command, number, 0, macBytes, records, NimpPasswordBytes(password));
-    if (!m_socket ||
-        m_socket->writeDatagram(datagram, m_targetAddress, m_targetPort) != datagram.size()) {
+    if (!m_socket) {
         NimpRaise(NIMP_ERR_SOCKET_IO);
+    }
+    if (interfaces.isEmpty()) {
+        if (m_socket->writeDatagram(datagram, m_targetAddress, m_targetPort) != datagram.size()) {
+            NimpRaise(NIMP_ERR_SOCKET_IO);
+        }
+    } else {
+        // The interface travels with each datagram (IP_PKTINFO on Linux): the one socket,
+        // bound to all interfaces, sends out of any of them without privileges and receives
+        // every reply, broadcast or unicast, with the interface it came in on.
+        int sent = 0;
+        for (const int index : interfaces) {
+            QNetworkDatagram out(datagram, m_targetAddress, m_targetPort);
+            out.setInterfaceIndex(uint(index));
+            if (m_socket->writeDatagram(out) == datagram.size()) {
+                ++sent;
+            }
+        }
+        if (sent == 0) {
+            NimpRaise(NIMP_ERR_SOCKET_IO);
+        }
     }
 
     Request request;
@@ -163,6 +189,7 @@ int VxNIMPClient::SendRequest(const QString& mac, const QString& password,
     request.callback = std::move(callback);
     request.arg = arg;
     request.deadline = TickCount() + int64_t(timeoutCs) * 10;
+    request.interfaces = interfaces;
     m_outstanding.push_back(std::move(request));
     ++m_counter;
     UpdateTimer();
@@ -176,7 +203,7 @@ void VxNIMPClient::ReadPending()
         if (!d.isValid() || d.senderPort() != m_targetPort) {
             continue;
         }
-        m_inbox.append({d.data(), PlainIPv4(d.senderAddress())});
+        m_inbox.append({d.data(), PlainIPv4(d.senderAddress()), int(d.interfaceIndex())});
     }
     if (!m_inbox.isEmpty() && !m_inboxScheduled) {
         m_inboxScheduled = true;
@@ -205,7 +232,7 @@ void VxNIMPClient::HandleDatagram(const Received& received)
     // Set reply must also come from that request's device to be its answer.
     auto it = m_outstanding.begin();
     for (; it != m_outstanding.end(); ++it) {
-        if (!it->done && it->number == header.requestNumber && Acceptable(*it, header, datagram)) {
+        if (!it->done && it->number == header.requestNumber && Acceptable(*it, header, received)) {
             break;
         }
     }
@@ -219,12 +246,20 @@ void VxNIMPClient::HandleDatagram(const Received& received)
     if (code == NIMP_OK && it->command != NIMP_CMD_SET) {
         code = NimpDecodeReplyRecords(datagram, it->vars);
     }
-    Complete(it, code, received.source);
+    Complete(it, code, &received);
 }
 
 bool VxNIMPClient::Acceptable(const Request& request, const NimpHeader& header,
-                              const QByteArray& datagram) const
+                              const Received& received) const
 {
+    // A request sent out of chosen interfaces is answered on one of them: a reply that comes
+    // in elsewhere is from another network (another console's discovery, a forgery).
+    // Loopback carries nothing from the LAN: a device simulated on this machine answers there.
+    if (!request.interfaces.isEmpty() && received.interfaceIndex != 0 &&
+        !request.interfaces.contains(received.interfaceIndex) &&
+        !m_loopbackInterfaces.contains(received.interfaceIndex)) {
+        return false;
+    }
     if (request.command == NIMP_CMD_DISCOVER) {
         return true;
     }
@@ -237,7 +272,7 @@ bool VxNIMPClient::Acceptable(const Request& request, const NimpHeader& header,
     // Anyone on the LAN can send a "done" with the right number and MAC; only the device
     // that knows the password can sign it.
     return header.command == request.command &&
-           NimpDigestMatches(datagram, NimpPasswordBytes(request.password));
+           NimpDigestMatches(received.data, NimpPasswordBytes(request.password));
 }
 
 void VxNIMPClient::Tick()
@@ -253,7 +288,7 @@ void VxNIMPClient::Tick()
     }
 }
 
-void VxNIMPClient::Complete(RequestList::iterator it, int code, const QHostAddress& source)
+void VxNIMPClient::Complete(RequestList::iterator it, int code, const Received* reply)
 {
     VxNIMPError error;
     error.code = code;
@@ -262,7 +297,10 @@ void VxNIMPClient::Complete(RequestList::iterator it, int code, const QHostAddre
     error.command = it->command;
     error.mac = NimpMacToText(it->mac);
     error.password = it->password;
-    error.source = source;
+    if (reply) {
+        error.source = reply->source;
+        error.interfaceIndex = reply->interfaceIndex;
+    }
     const VxNIMPVarList vars = it->vars;
     const VxNIMPCallback callback = it->callback;
     void* const arg = it->arg;

@@ -29,6 +29,9 @@ struct VxNIMPError
     // The IPv4 address the reply came from (for a Discover, this reply's device); null when
     // no reply completed the request (its time-out).
     QHostAddress source;
+    // The local interface the reply came in on (its system index); 0 when no reply completed
+    // the request or the platform does not tell.
+    int interfaceIndex = 0;
 };
 
 // Called once for a Get or Set; once per accepted reply and once at the time-out for a
@@ -58,8 +61,16 @@ public:
     // Sends a request and makes it outstanding; returns its request number (0 to 255).
     // timeoutCs counts 10 ms units. Raises -1010, -1006, -1007, -1017, -1018 or -1009;
     // after a raise nothing is outstanding and the counter is unchanged.
+    //
+    // interfaces: the local interfaces (system indexes) the datagram leaves through, one copy
+    // out of each, whatever the routing table would pick (a broadcast needs no route then);
+    // replies are then taken only when they come in on one of them or on a loopback
+    // interface (from this machine). Empty: one datagram as
+    // the routing table sends it, replies from anywhere. Raises -1009 only when no copy could
+    // be sent.
     int SendRequest(const QString& mac, const QString& password, const VxNIMPVarList& vars,
-                    uint8_t command, VxNIMPCallback callback, void* arg, int timeoutCs);
+                    uint8_t command, VxNIMPCallback callback, void* arg, int timeoutCs,
+                    const QList<int>& interfaces = {});
 
     int OutstandingCount() const { return int(m_outstanding.size()); }
 
@@ -100,6 +111,7 @@ private:
         void* arg = nullptr;
         int64_t deadline = 0;
         bool done = false;
+        QList<int> interfaces; // empty: replies from any interface
     };
     using RequestList = std::list<Request>;
 
@@ -107,6 +119,7 @@ private:
     {
         QByteArray data;
         QHostAddress source;
+        int interfaceIndex = 0;
     };
 
     void ReadPending();
@@ -114,9 +127,9 @@ private:
     void HandleDatagram(const Received& datagram);
     // Whether a reply whose number and MAC match the request may complete it.
     bool Acceptable(const Request& request, const NimpHeader& header,
-                    const QByteArray& datagram) const;
+                    const Received& received) const;
     void Tick();
-    void Complete(RequestList::iterator it, int code, const QHostAddress& source = {});
+    void Complete(RequestList::iterator it, int code, const Received* reply = nullptr);
     void UpdateTimer();
 
     QUdpSocket* m_socket = nullptr;
@@ -132,4 +145,5 @@ private:
     bool m_inboxScheduled = false;
     bool m_strictReplies = false;
     int m_receiveBufferBytes = 0;
+    QList<int> m_loopbackInterfaces;
 };

@@ -484,11 +484,13 @@ void Ktr4200Fleet::StartTransfer(SimDevice& device, int action, const QHostAddre
     params.acceptLoopbackReplies = IsOwnAddress(server);
 
     const bool fetch = action == ActionFetch;
+    if (!device.transferServers.contains(server.toString()))
+        device.transferServers.append(server.toString());
     const QByteArray putData = fetch ? QByteArray() : device.config.Render(device.model);
     const int index = device.index;
     const int generation = device.generation;
-    auto done = [this, index, generation, to, fileName, fetch](bool ok, const QByteArray& data,
-                                                              const QString&) {
+    auto done = [this, index, generation, to, fileName, fetch,
+                 server](bool ok, const QByteArray& data, const QString&) {
         SimDevice& dev = Device(index);
         if (dev.generation != generation)
             return;
@@ -504,6 +506,7 @@ void Ktr4200Fleet::StartTransfer(SimDevice& device, int action, const QHostAddre
             dev.received = data;
             dev.haveReceived = true;
             dev.lastReceived.name = fileName;
+            dev.lastReceived.server = server.toString();
             dev.lastReceived.kind = IsFirmware(data) ? QStringLiteral("firmware") : QStringLiteral("config");
             dev.lastReceived.size = data.size();
             dev.lastReceived.sha256 = QString::fromLatin1(

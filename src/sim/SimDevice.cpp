@@ -53,12 +53,14 @@ QJsonObject SimDevice::ToJson(int64_t now) const
     // Which image (or configuration) the device got last, for tests that prove what it flashed.
     o[QStringLiteral("lastFileSha256")] = lastReceived.sha256;
     o[QStringLiteral("flashedFirmwareSha256")] = flashedFirmwareSha256;
+    o[QStringLiteral("transferServers")] = QJsonArray::fromStringList(transferServers);
     if (!lastReceived.name.isEmpty()) {
         QJsonObject file;
         file[QStringLiteral("name")] = lastReceived.name;
         file[QStringLiteral("kind")] = lastReceived.kind;
         file[QStringLiteral("size")] = double(lastReceived.size);
         file[QStringLiteral("sha256")] = lastReceived.sha256;
+        file[QStringLiteral("server")] = lastReceived.server;
         o[QStringLiteral("lastFileReceived")] = file;
     }
     if (lastApply.applied || !lastApply.refused.isEmpty() || !lastApply.ignored.isEmpty()) {

@@ -6,7 +6,7 @@
 #include <QJsonObject>
 #include <QPointer>
 #include <QString>
-
+#include <QStringList>
 #include <cstdint>
 
 class SimTftpClient;
@@ -41,6 +41,7 @@ struct SimReceivedFile
     QString kind; // "config" or "firmware"
     qint64 size = 0;
     QString sha256; // lower-case hex; empty before the first file
+    QString server; // the TFTP server it was fetched from
 };
 
 // One simulated access point.
@@ -69,6 +70,9 @@ struct SimDevice
     bool haveReceived = false;
     QByteArray received;
     SimReceivedFile lastReceived;
+    // Every TFTP server address the device was sent to, fetching or putting, in the order first
+    // used: shows which of the console's addresses the device was told.
+    QStringList transferServers;
     // The SHA-256 (lower-case hex) of the firmware image last written to flash.
     QString flashedFirmwareSha256;
     SimDeviceConfig::ApplyResult lastApply;

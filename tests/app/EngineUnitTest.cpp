@@ -4,9 +4,10 @@
 #include "app/AppErrors.h"
 #include "app/AppSettings.h"
 #include "app/DeviceListModel.h"
-#include "common/VxNetInterface.h"
+#include "app/NimpInterfaces.h"
 #include "common/VxCipher.h"
 #include "common/VxError.h"
+#include "common/VxNetInterface.h"
 #include "tftp/VxTFTPServer.h"
 
 #include <QRegularExpression>
@@ -162,6 +163,89 @@ TEST(TftpServerAddress, ConfiguredThenDeviceSubnetThenFirstRealInterface)
     ifs[2].up = false;
     EXPECT_EQ(ChooseTftpServerAddress(QString(), QStringLiteral("172.20.0.5"), ifs, 3), QString());
     EXPECT_EQ(ChooseTftpServerAddress(QString(), QString(), ifs, 0), QString());
+}
+
+namespace {
+VxLocalInterface fakeInterface(const char* name, int index, bool up, bool loopback,
+                               const QStringList& addresses)
+{
+    VxLocalInterface l;
+    l.name = QString::fromLatin1(name);
+    l.index = index;
+    l.up = up;
+    l.loopback = loopback;
+    for (const QString& a : addresses) {
+        QNetworkAddressEntry entry;
+        entry.setIp(QHostAddress(a.section(QLatin1Char('/'), 0, 0)));
+        entry.setPrefixLength(a.section(QLatin1Char('/'), 1).toInt());
+        l.ipv4.append(entry);
+    }
+    return l;
+}
+
+QStringList namesOf(const QList<VxLocalInterface>& list)
+{
+    QStringList names;
+    for (const VxLocalInterface& l : list)
+        names.append(l.name);
+    return names;
+}
+
+int errorCode(const std::function<void()>& f, QString* message)
+{
+    try {
+        f();
+    } catch (const VxError& e) {
+        *message = e.message();
+        return e.code();
+    }
+    return 0;
+}
+} // namespace
+
+TEST(NimpInterfaces, EveryUsableOneByDefaultElseExactlyTheNamedOnesOrANamedError)
+{
+    const QList<VxLocalInterface> local = {
+        fakeInterface("lo", 1, true, true, {QStringLiteral("127.0.0.1/8")}),
+        fakeInterface("eth0", 2, true, false, {QStringLiteral("192.168.7.2/24")}),
+        fakeInterface("wlan0", 3, false, false, {QStringLiteral("10.1.2.3/16")}),
+        fakeInterface("tun0", 4, true, false, {}),
+        fakeInterface("eth1", 5, true, false,
+                      {QStringLiteral("10.81.2.1/24"), QStringLiteral("172.16.0.1/16")}),
+    };
+    EXPECT_EQ(namesOf(ChooseNimpInterfaces({}, local)),
+              QStringList({QStringLiteral("eth0"), QStringLiteral("eth1")}));
+
+    // As written in system.ini: in the order named, each once; a loopback only when named.
+    const QStringList named = ParseInterfaceNames(QStringLiteral(" eth1, ,lo,eth1 "));
+    EXPECT_EQ(named, QStringList({QStringLiteral("eth1"), QStringLiteral("lo")}));
+    EXPECT_EQ(namesOf(ChooseNimpInterfaces(named, local)), named);
+    EXPECT_TRUE(ParseInterfaceNames(QStringLiteral(" , ")).isEmpty());
+
+    QString message;
+    EXPECT_EQ(errorCode(
+                  [&] {
+                      ChooseNimpInterfaces({QStringLiteral("eth0"), QStringLiteral("eth9")}, local);
+                  },
+                  &message),
+              AppErrorUnknownInterface);
+    EXPECT_EQ(message,
+              QString::fromLatin1(NimpInterfaceText::Unknown)
+                  .arg(QStringLiteral("eth9"), QStringLiteral("lo, eth0, wlan0, tun0, eth1")));
+    EXPECT_EQ(errorCode([&] { ChooseNimpInterfaces({QStringLiteral("wlan0")}, local); }, &message),
+              AppErrorUnknownInterface);
+    EXPECT_EQ(message, QString::fromLatin1(NimpInterfaceText::NotUp).arg(QStringLiteral("wlan0")));
+    EXPECT_EQ(errorCode([&] { ChooseNimpInterfaces({QStringLiteral("tun0")}, local); }, &message),
+              AppErrorUnknownInterface);
+    EXPECT_EQ(message,
+              QString::fromLatin1(NimpInterfaceText::NoAddress).arg(QStringLiteral("tun0")));
+
+    // The address a device is told: the interface's address on its subnet, else its first.
+    EXPECT_EQ(InterfaceAddressFor(local[4], QStringLiteral("172.16.9.9")),
+              QStringLiteral("172.16.0.1"));
+    EXPECT_EQ(InterfaceAddressFor(local[4], QStringLiteral("192.168.1.1")),
+              QStringLiteral("10.81.2.1"));
+    EXPECT_EQ(InterfaceAddressFor(local[3], QStringLiteral("10.0.0.1")), QString());
 }
 
 class QueueTest : public ::testing::Test

@@ -3,12 +3,14 @@
 #include "ProgramRun.h"
 #include "TestHelpers.h"
 #include "app/DataFolderLock.h"
+#include "app/DeviceListExport.h"
 #include "common/AddressCheck.h"
 #include "config/UserConfigFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QNetworkInterface>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -83,6 +85,33 @@ TEST_F(CommandLine, SetIpRefusesANetmaskOrAddressNoDeviceCanUseBeforeSendingAnyt
     run = Nodewarden({"set-ip", "--all", "--ip", "10.0.0.07", "--mask", "255.255.255.0"});
     EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
     EXPECT_EQ(Device().IpAddress(), QStringLiteral("10.0.0.7"));
+}
+
+TEST_F(CommandLine, AnInterfaceThatIsNotHereIsAUsageErrorNamingItAndNothingIsSent)
+{
+    ProgramRun run = Nodewarden({"--interface", "nw-absent0", "discover", "--json"});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("\"nw-absent0\""))) << qPrintable(run.err);
+    EXPECT_TRUE(run.out.isEmpty()) << qPrintable(run.out);
+
+    Prepare({{QStringLiteral("NimpInterface"), QStringLiteral("nw-absent1")}});
+    run = Nodewarden({"discover", "--json"});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("\"nw-absent1\""))) << qPrintable(run.err);
+    EXPECT_EQ(loopback.fleet->DatagramsReceived(), 0);
+
+    // --interface stands for the setting in its run; with NimpAddress on loopback the requests
+    // go there as they always did, and no row names an interface.
+    QString loopbackName;
+    for (const QNetworkInterface& ni : QNetworkInterface::allInterfaces())
+        if (ni.flags().testFlag(QNetworkInterface::IsLoopBack) &&
+            ni.flags().testFlag(QNetworkInterface::IsUp))
+            loopbackName = ni.name();
+    ASSERT_FALSE(loopbackName.isEmpty());
+    run = Nodewarden({"--interface", loopbackName.toLatin1().constData(), "discover", "--json"});
+    EXPECT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    EXPECT_TRUE(run.out.contains(Device().MacText())) << qPrintable(run.out);
+    EXPECT_FALSE(run.out.contains(QString::fromLatin1(InterfaceJsonKey))) << qPrintable(run.out);
 }
 
 TEST_F(CommandLine, WriteConfigRefusesAFileItCannotSendAsWritten)

@@ -1,19 +1,19 @@
 #include "WindowTestBed.h"
-
 #include "app/ui/TProgressForm.h"
 #include "app/ui/TSetIPForm.h"
 #include "app/ui/TSystemForm.h"
 #include "common/AddressCheck.h"
 #include "common/VxCipher.h"
 #include "common/VxIni.h"
+#include "common/VxNetInterface.h"
 #include "common/ui/VxEditConstraint.h"
 #include "common/ui/VxIPAddressPanel.h"
 
 #include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -328,6 +328,56 @@ TEST_F(SystemDialog, CancelDiscardsWhatWasTypedThePasswordIncluded)
     w.TB_SystemClick();
     EXPECT_EQ(passwordShown, QString());
     EXPECT_EQ(moduleShown, QStringLiteral("KTR-4200"));
+}
+
+TEST_F(SystemDialog, InterfacesAreTickedAsSetAndSavedOnlyOnOkWhenChanged)
+{
+    // The machine's usable interfaces, whatever they are here, and one named that is not.
+    QStringList machine;
+    for (const VxLocalInterface& l : LocalInterfaces())
+        if (!l.loopback && !l.ipv4.isEmpty())
+            machine.append(l.name);
+    LoopbackFleet::WriteSystemIni(
+        bed.dir.path(), bed.loopback.SystemKeys(
+                            {}, {{QStringLiteral("NimpInterface"), QStringLiteral(" nw-gone ,")}}));
+    bed.core().LoadSettings();
+
+    const auto shown = [](const TSystemForm& form) {
+        QMap<QString, bool> items;
+        for (int i = 0; i < form.InterfaceList()->count(); ++i) {
+            const QListWidgetItem* item = form.InterfaceList()->item(i);
+            items.insert(item->data(Qt::UserRole).toString(), item->checkState() == Qt::Checked);
+        }
+        return items;
+    };
+    {
+        TSystemForm form(bed.core(), QStringLiteral("KTR-4200"), bed.window.get());
+        form.show();
+        QMap<QString, bool> expected;
+        for (const QString& name : machine)
+            expected.insert(name, false);
+        expected.insert(QStringLiteral("nw-gone"), true);
+        EXPECT_EQ(shown(form), expected);
+        // OK without a change keeps the key as it was written.
+        form.BtnParamOKClick();
+        EXPECT_EQ(stored("NimpInterface"), QStringLiteral("nw-gone ,"));
+
+        // Cancel forgets a change.
+        form.show();
+        form.InterfaceList()->item(form.InterfaceList()->count() - 1)->setCheckState(Qt::Unchecked);
+        form.reject();
+        form.show();
+        EXPECT_EQ(shown(form), expected);
+
+        // Untick the missing one, tick the machine's first: saved on OK and in use at once.
+        form.InterfaceList()->item(form.InterfaceList()->count() - 1)->setCheckState(Qt::Unchecked);
+        if (!machine.isEmpty())
+            form.InterfaceList()->item(0)->setCheckState(Qt::Checked);
+        form.BtnParamOKClick();
+    }
+    const QStringList ticked = machine.mid(0, 1);
+    EXPECT_EQ(stored("NimpInterface"), ticked.join(QLatin1Char(',')));
+    EXPECT_EQ(bed.core().Settings().nimpInterfaces, ticked);
 }
 
 TEST_F(SystemDialog, AFieldThatIsNotANumberKeepsTheDialogOpenAndWritesNothing)

@@ -4,6 +4,7 @@
 #include "common/VxCipher.h"
 #include "common/VxError.h"
 #include "common/VxIni.h"
+#include "common/VxNetInterface.h"
 #include "common/ui/ApplyLayout.h"
 #include "common/ui/VxEditConstraint.h"
 #include "common/ui/VxMessageBox.h"
@@ -14,12 +15,21 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
+#include <QSet>
 
 namespace {
 
 const QString SystemCaption = QStringLiteral("System setting");
 const QString LayoutSection = QStringLiteral("System Form");
+const QString InterfacesLabel = QStringLiteral("Discovery Interfaces");
+const QString InterfacesHint =
+    QStringLiteral("Interfaces to discover devices on; none ticked: every interface that is up");
+const QString InterfaceDown = QStringLiteral("(down)");
+const QString InterfaceWithoutAddress = QStringLiteral("(no IPv4 address)");
+const QString InterfaceNotFound = QStringLiteral("(not found)");
+constexpr int InterfaceRowsShown = 4;
 
 // One time or count field, in the dialog's top-to-bottom order.
 struct TimeField
@@ -125,6 +135,20 @@ TSystemForm::TSystemForm(AppCore& core, const QString& shownModule, QWidget* own
         fields.append(edit);
     }
 
+    m_interfaces = new QListWidget(this);
+    m_interfaces->setObjectName(QStringLiteral("LBNimpInterface"));
+    m_interfaces->setToolTip(InterfacesHint);
+    m_interfaces->setSelectionMode(QAbstractItemView::NoSelection);
+    {
+        auto* label = new QLabel(InterfacesLabel, this);
+        label->setObjectName(QStringLiteral("Label14"));
+        label->setBuddy(m_interfaces);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(m_interfaces, row, 1);
+        ++row;
+    }
+
     auto* defaults = new QPushButton(QStringLiteral("Default"), this);
     defaults->setObjectName(QStringLiteral("BtnParamDefault"));
     defaults->setToolTip(QStringLiteral("Set parameters to default values"));
@@ -151,10 +175,11 @@ TSystemForm::TSystemForm(AppCore& core, const QString& shownModule, QWidget* own
         setTabOrder(previous, fields[i]);
         previous = fields[i];
     }
-    for (QWidget* w : {static_cast<QWidget*>(defaults), static_cast<QWidget*>(ok), static_cast<QWidget*>(cancel),
-                       static_cast<QWidget*>(m_module), static_cast<QWidget*>(fields[FirstDiscoveryIndex]),
-                       static_cast<QWidget*>(fields[DiscoveryRetryIndex]),
-                       static_cast<QWidget*>(fields[ParallelTransfersIndex])}) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(defaults), static_cast<QWidget*>(ok), static_cast<QWidget*>(cancel),
+          static_cast<QWidget*>(m_module), static_cast<QWidget*>(fields[FirstDiscoveryIndex]),
+          static_cast<QWidget*>(fields[DiscoveryRetryIndex]),
+          static_cast<QWidget*>(fields[ParallelTransfersIndex]), static_cast<QWidget*>(m_interfaces)}) {
         setTabOrder(previous, w);
         previous = w;
     }
@@ -198,6 +223,52 @@ void TSystemForm::FormShow()
     m_password->setText(s.accessPassword);
     // What was typed and cancelled last time is not offered again.
     m_module->setEditText(s.module);
+    fillInterfaces();
+}
+
+void TSystemForm::fillInterfaces()
+{
+    // The machine's interfaces as they are now, ticked as the settings name them. A named one
+    // that is missing (an adapter unplugged) stays in the list, ticked, so that OK does not
+    // quietly drop it.
+    m_interfaces->clear();
+    const QStringList chosen = m_core.Settings().nimpInterfaces;
+    QStringList listed;
+    const auto add = [this, &chosen, &listed](const QString& name, const QString& detail) {
+        auto* item = new QListWidgetItem(name + QStringLiteral("  ") + detail, m_interfaces);
+        item->setData(Qt::UserRole, name);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        item->setCheckState(chosen.contains(name) ? Qt::Checked : Qt::Unchecked);
+        listed.append(name);
+    };
+    for (const VxLocalInterface& l : LocalInterfaces()) {
+        if ((l.loopback || l.ipv4.isEmpty()) && !chosen.contains(l.name))
+            continue;
+        QStringList addresses;
+        for (const QNetworkAddressEntry& entry : l.ipv4)
+            addresses.append(entry.ip().toString() + QLatin1Char('/') +
+                             QString::number(entry.prefixLength()));
+        QString detail =
+            addresses.isEmpty() ? InterfaceWithoutAddress : addresses.join(QStringLiteral(", "));
+        if (!l.up)
+            detail += QLatin1Char(' ') + InterfaceDown;
+        add(l.name, detail);
+    }
+    for (const QString& name : chosen)
+        if (!listed.contains(name))
+            add(name, InterfaceNotFound);
+    const int rows = std::clamp(m_interfaces->count(), 1, InterfaceRowsShown);
+    m_interfaces->setFixedHeight(m_interfaces->sizeHintForRow(0) * rows +
+                                 2 * m_interfaces->frameWidth());
+}
+
+QStringList TSystemForm::tickedInterfaces() const
+{
+    QStringList names;
+    for (int i = 0; i < m_interfaces->count(); ++i)
+        if (m_interfaces->item(i)->checkState() == Qt::Checked)
+            names.append(m_interfaces->item(i)->data(Qt::UserRole).toString());
+    return names;
 }
 
 void TSystemForm::BtnParamDefaultClick()
@@ -240,5 +311,11 @@ void TSystemForm::save()
     const QString module = m_module->currentText();
     if (!module.isEmpty())
         ini.WriteString(section, QStringLiteral("Module"), module);
+    // Written only when the choice changed: a system.ini without the key keeps having none.
+    const QStringList ticked = tickedInterfaces();
+    const QStringList current = m_core.Settings().nimpInterfaces;
+    if (QSet<QString>(ticked.cbegin(), ticked.cend()) !=
+        QSet<QString>(current.cbegin(), current.cend()))
+        ini.WriteString(section, QStringLiteral("NimpInterface"), ticked.join(QLatin1Char(',')));
     m_core.LoadSettings();
 }

@@ -5,6 +5,7 @@
 class AppCore;
 class QComboBox;
 class QLineEdit;
+class QListWidget;
 class VxEditConstraint;
 
 // The System setting dialog: the access password, the managed module and the timing
@@ -25,15 +26,21 @@ public:
 
     QLineEdit* Field(const char* name) const;
     QComboBox* ModuleBox() const { return m_module; }
+    // The machine's interfaces to tick for discovery (NimpInterface); each item holds the
+    // interface's name in Qt::UserRole.
+    QListWidget* InterfaceList() const { return m_interfaces; }
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     void save();
+    void fillInterfaces();
+    QStringList tickedInterfaces() const;
 
     AppCore& m_core;
     VxEditConstraint* m_constraints;
     QLineEdit* m_password;
     QComboBox* m_module;
+    QListWidget* m_interfaces;
 };
