@@ -44,6 +44,8 @@ public:
     std::optional<QString> value(const QString& name);
     // Every value after each occurrence of the option, up to the next option; commas split too.
     QStringList values(const QString& name);
+    // The arguments not taken yet (operands), in order; none are left afterwards.
+    QStringList rest();
     // Raises CliUsageError for anything left over.
     void finish() const;
 
