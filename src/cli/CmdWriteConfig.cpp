@@ -17,7 +17,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 #include <cstdio>
 #include <map>
 
@@ -59,9 +58,11 @@ const char* const HelpText =
     "                FILE differs from what the device holds: a value the device holds\n"
     "                otherwise or not at all, or an access control list FILE rewrites that\n"
     "                the device holds with other entries. A device that already holds\n"
-    "                every setting is left alone and ends \"OK\". A setting of FILE the\n"
-    "                console does not know is an error before anything is sent. Not with\n"
-    "                --factory-password (the read uses the access password)\n"
+    "                every setting is left alone and ends \"OK\". The configurations\n"
+    "                read stay in Config/Temp/before/ (MAC.cfg, index.json) until the next\n"
+    "                such run. A setting of FILE the console does not know is an error\n"
+    "                before anything is sent. Not with --factory-password (the read uses\n"
+    "                the access password)\n"
     "  --dry-run     with --changed-only: read and compare, write nothing\n"
     "  --yes         Ctrl-C aborts at once instead of asking\n"
     "  --json        print the selected devices as a JSON array on standard output; with\n"
@@ -169,15 +170,11 @@ int writeChangedOnly(AppCore& core, ConfigFileTarget& target, const BatchRunOpti
     const QList<DeviceRow*> rows = devices.SelectedRows();
     const QStringList written = ConfigFile::BuildLines(target.settings(), QString());
 
-    QDir().mkpath(core.TempDirectory());
-    QTemporaryDir readFolder(QDir(core.TempDirectory()).filePath(QStringLiteral("before-XXXXXX")));
-    if (!readFolder.isValid()) {
-        std::fprintf(stderr, "nodewarden write-config: cannot make a folder in %s\n",
-                     qPrintable(QDir::toNativeSeparators(core.TempDirectory())));
-        return ExitSomeFailed;
-    }
+    // The configurations as read stay until the next run: what the devices held before.
+    const QString readFolder = QDir(core.TempDirectory()).filePath(QStringLiteral("before"));
+    QDir(readFolder).removeRecursively();
     try {
-        BackUpConfigurations(core, readFolder.path());
+        BackUpConfigurations(core, readFolder);
     } catch (const VxError& e) {
         std::fprintf(stderr, "nodewarden write-config: %s\n", qPrintable(e.message()));
         return ExitSomeFailed;
@@ -192,7 +189,7 @@ int writeChangedOnly(AppCore& core, ConfigFileTarget& target, const BatchRunOpti
         if (status != QLatin1String(DeviceStatus::Ok))
             continue;
         QStringList current;
-        const QString file = QDir(readFolder.path())
+        const QString file = QDir(readFolder)
                                  .filePath(devices.GetField(row, QStringLiteral("Mac Address")) +
                                            QStringLiteral(".cfg"));
         if (!ReadConfigLines(file, current)) {

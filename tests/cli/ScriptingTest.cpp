@@ -303,6 +303,9 @@ TEST(CommandLineScripts, WriteConfigChangedOnlyWritesOnlyTheDevicesThatDiffer)
     EXPECT_EQ(fetched(0), 0);
     EXPECT_EQ(fetched(1), 1);
     EXPECT_EQ(fetched(2), 1);
+    // What the devices held before stays beside the working files.
+    EXPECT_TRUE(readAll(QDir(bed.home.path()).filePath("Config/Temp/before/" + mac1 + ".cfg"))
+                    .contains("80211b_dtim =1\r\n"));
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(bed.device(i).config.Value(QStringLiteral("80211b_dtim")), QStringLiteral("3"));
         EXPECT_EQ(bed.device(i).config.AclEntries(1), QStringList{entry}) << i;
