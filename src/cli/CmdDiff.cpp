@@ -38,11 +38,6 @@ const char* const HelpText =
     "Exit status: 0 when the files hold the same settings, 1 when they differ, 2 when a\n"
     "file cannot be read or for usage errors.\n";
 
-QJsonValue orNull(const QString& value, bool held)
-{
-    return held ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
-}
-
 QByteArray differencesToJson(const QList<ConfigDifference>& differences)
 {
     QJsonArray array;
@@ -54,8 +49,8 @@ QByteArray differencesToJson(const QList<ConfigDifference>& differences)
                          d.kind == ConfigDifference::OnlyInB ||
                          d.kind == ConfigDifference::AclAdded;
         array.append(QJsonObject{{QStringLiteral("name"), d.name},
-                                 {QStringLiteral("a"), orNull(d.a, inA)},
-                                 {QStringLiteral("b"), orNull(d.b, inB)}});
+                                 {QStringLiteral("a"), JsonTextOrNull(d.a, inA)},
+                                 {QStringLiteral("b"), JsonTextOrNull(d.b, inB)}});
     }
     return QJsonDocument(array).toJson(QJsonDocument::Indented);
 }

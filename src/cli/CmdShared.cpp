@@ -431,6 +431,11 @@ void CliDeviceChoice::Check() const
             throw CliUsageError{QStringLiteral("'%1' is not a MAC address").arg(m)};
 }
 
+QJsonValue JsonTextOrNull(const QString& text, bool held)
+{
+    return held ? QJsonValue(text) : QJsonValue(QJsonValue::Null);
+}
+
 bool NoDeviceSelected(AppCore& core, const char* command)
 {
     if (core.Devices().SelectedCount() != 0)

@@ -2,6 +2,7 @@
 
 #include "app/OperationUi.h"
 
+#include <QJsonValue>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -141,5 +142,7 @@ private:
 // Prints one line per selected row with its final Status, or (json) one JSON array of the
 // selected rows on standard output; returns 0 when every selected row reads "OK", else 1.
 int ReportSelectedRows(AppCore& core, bool json);
+// The text, or null where there is none (held false), for JSON output.
+QJsonValue JsonTextOrNull(const QString& text, bool held);
 // Says so on standard error and returns true when Discover selected no device.
 bool NoDeviceSelected(AppCore& core, const char* command);

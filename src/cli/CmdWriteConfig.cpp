@@ -67,10 +67,10 @@ const char* const HelpText =
     "  --yes         Ctrl-C aborts at once instead of asking\n"
     "  --json        print the selected devices as a JSON array on standard output; with\n"
     "                --changed-only each object also holds \"Written\" (true when the\n"
-    "                device was written) and \"Changes\", the settings the write makes or\n"
-    "                would make: \"name\", \"before\" (the device's value, null when it\n"
-    "                holds none) and \"after\" (FILE's value, null for an access control\n"
-    "                entry the write removes)\n"
+    "                write ran for the device; its Status says how it ended) and\n"
+    "                \"Changes\", the settings the write makes or would make: \"name\",\n"
+    "                \"before\" (the device's value, null when it holds none) and \"after\"\n"
+    "                (FILE's value, null for an access control entry the write removes)\n"
     "  --help        show this text\n"
     "\n"
     "A FILE that cannot be read, is larger than 1 MB or holds no setting the console\n"
@@ -98,11 +98,6 @@ struct DeviceChanges
     bool written = false;
 };
 
-QJsonValue orNull(const QString& value, bool held)
-{
-    return held ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
-}
-
 QJsonArray changesToJson(const QList<ConfigDifference>& changes)
 {
     QJsonArray array;
@@ -111,8 +106,8 @@ QJsonArray changesToJson(const QList<ConfigDifference>& changes)
             d.kind == ConfigDifference::Changed || d.kind == ConfigDifference::AclRemoved;
         const bool after = d.kind != ConfigDifference::AclRemoved;
         array.append(QJsonObject{{QStringLiteral("name"), d.name},
-                                 {QStringLiteral("before"), orNull(d.a, before)},
-                                 {QStringLiteral("after"), orNull(d.b, after)}});
+                                 {QStringLiteral("before"), JsonTextOrNull(d.a, before)},
+                                 {QStringLiteral("after"), JsonTextOrNull(d.b, after)}});
     }
     return array;
 }

@@ -169,9 +169,11 @@ def write_home(home, fleet):
     os.makedirs(os.path.join(home, 'firmware'))
     keys = dict(NimpAddress='127.0.0.1', NimpPort=fleet.nimp_port, TftpPort=fleet.tftp_port,
                 TftpServerAddress='127.0.0.1', DiscoveryTimeout=1, NimpSetTimeout=1,
-                TimingTolerance=0, ConfigUploadTime=3, ConfigDownloadTime=3,
-                ConfigFlashUpdateTime=2, RebootTime=1, FactoryResetTime=1, FWDownloadTime=3,
-                FWFlashUpdateTime=1)
+                TimingTolerance=0, RebootTime=1, FactoryResetTime=1,
+                # Longest waits for a transfer or a flash update, which end when the devices
+                # are done: room for a sanitizer build.
+                ConfigUploadTime=5, ConfigDownloadTime=5, ConfigFlashUpdateTime=5,
+                FWDownloadTime=10, FWFlashUpdateTime=5)
     if os.environ.get('NW_TEST_PARALLEL_TRANSFERS'):
         keys['ParallelTransfers'] = os.environ['NW_TEST_PARALLEL_TRANSFERS']
     with open(os.path.join(home, 'system.ini'), 'wb') as f:
