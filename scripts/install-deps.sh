@@ -15,6 +15,8 @@ packages=(
   iproute2 procps time
   # fuzz targets (libFuzzer with ASan/UBSan) and their seed script
   clang libclang-rt-14-dev python3
+  # the Ansible collection's tests (ansible-playbook, ansible-doc, ansible-test)
+  ansible-core
 )
 
 missing=()
