@@ -110,7 +110,7 @@ TEST(CommandLineScripts, BackupOfTheWholeFleetThenDiffAndTheRunsLogFile)
     EXPECT_EQ(diff.out, QStringLiteral("device_name: \"Room 0\" -> \"Room X\"\n"
                                        "80211b_acl_mac_add: removed 00:05:5D:12:34:57\n"
                                        "80211b_acl_mac_add: added 00:05:5D:12:34:58\n"));
-    const CliRun diffJson = nodewarden(bed.home.path(), {"diff", "--json", a, b});
+    const ProgramRun diffJson = nodewarden(bed.home.path(), {"diff", "--json", a, b});
     EXPECT_EQ(diffJson.exitCode, 1);
     EXPECT_EQ(QJsonDocument::fromJson(diffJson.out.toUtf8()).array(), QJsonDocument::fromJson(R"([
                   {"name": "device_name", "a": "\"Room 0\"", "b": "\"Room X\""},
@@ -214,7 +214,7 @@ TEST(CommandLineScripts, WriteConfigOfABackupFileRestoresTheDevice)
 }
 
 // The changes write-config --changed-only reports for each device, by MAC.
-QMap<QString, QJsonArray> changesByMac(const CliRun& run, QMap<QString, bool>* written)
+QMap<QString, QJsonArray> changesByMac(const ProgramRun& run, QMap<QString, bool>* written)
 {
     QMap<QString, QJsonArray> out;
     for (const QJsonValue& v : QJsonDocument::fromJson(run.out.toUtf8()).array()) {
@@ -253,7 +253,7 @@ TEST(CommandLineScripts, WriteConfigChangedOnlyWritesOnlyTheDevicesThatDiffer)
     const auto fetched = [&](int i) { return bed.device(i).counters.fetch; };
 
     // A dry run reads and reports what a write would change, and sends nobody a file.
-    const CliRun dry = nodewarden(bed.home.path(), write + QStringList{"--dry-run"});
+    const ProgramRun dry = nodewarden(bed.home.path(), write + QStringList{"--dry-run"});
     ASSERT_EQ(dry.exitCode, 0) << dry.err.toStdString();
     QMap<QString, bool> written;
     QMap<QString, QJsonArray> changes = changesByMac(dry, &written);
@@ -272,7 +272,7 @@ TEST(CommandLineScripts, WriteConfigChangedOnlyWritesOnlyTheDevicesThatDiffer)
     EXPECT_EQ(fetched(0) + fetched(1) + fetched(2), 0);
 
     // The write sends the file to the two devices that differ, and only to them.
-    const CliRun run = nodewarden(bed.home.path(), write);
+    const ProgramRun run = nodewarden(bed.home.path(), write);
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     changes = changesByMac(run, &written);
     EXPECT_EQ(written, (QMap<QString, bool>{{mac0, false}, {mac1, true}, {mac2, true}}));
@@ -288,7 +288,7 @@ TEST(CommandLineScripts, WriteConfigChangedOnlyWritesOnlyTheDevicesThatDiffer)
     }
 
     // Again: nothing differs, nothing is written.
-    const CliRun again = nodewarden(bed.home.path(), write);
+    const ProgramRun again = nodewarden(bed.home.path(), write);
     ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
     changes = changesByMac(again, &written);
     for (const QString& mac : {mac0, mac1, mac2}) {
@@ -302,7 +302,7 @@ TEST(CommandLineScripts, WriteConfigChangedOnlyWritesOnlyTheDevicesThatDiffer)
     file.write("80211b_dtim =3\r\n80211b_dtmi =4\r\n");
     file.close();
     const int datagrams = bed.loopback.fleet->DatagramsReceived();
-    const CliRun unknown = nodewarden(bed.home.path(), write);
+    const ProgramRun unknown = nodewarden(bed.home.path(), write);
     EXPECT_EQ(unknown.exitCode, 2);
     EXPECT_TRUE(
         unknown.err.contains(QStringLiteral("settings the console does not know: 80211b_dtmi")))
