@@ -18,6 +18,8 @@ packages=(
   # the Debian package (dependencies from dpkg-shlibdeps, the capability for port 69), its check
   # in a clean Debian 12 root, and the man pages' check
   dpkg-dev file libcap2-bin debootstrap groff-base
+  # the Ansible collection's tests (ansible-playbook, ansible-doc, ansible-test)
+  ansible-core
 )
 
 missing=()

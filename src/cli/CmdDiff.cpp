@@ -4,6 +4,9 @@
 #include "config/ConfigDiff.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <cstdio>
 
 namespace {
@@ -13,7 +16,7 @@ constexpr int ExitDiffer = 1;
 constexpr int ExitUnreadable = 2;
 
 const char* const HelpText =
-    "usage: nodewarden diff FILE_A FILE_B\n"
+    "usage: nodewarden diff [--json] FILE_A FILE_B\n"
     "\n"
     "Prints the settings that differ between two configuration files (a backup's MAC.cfg,\n"
     "a file the configuration window saved, a read-back file), one line each:\n"
@@ -25,32 +28,59 @@ const char* const HelpText =
     "written as escapes.\n"
     "\n"
     "options:\n"
+    "  --json   print a JSON array instead, one object per difference: \"name\", and \"a\"\n"
+    "           and \"b\", the value in FILE_A and in FILE_B as the file holds it, null\n"
+    "           where the file does not hold the setting; for an access control entry\n"
+    "           the name is the add line's and the values are the entry (null in the\n"
+    "           file whose list lacks it). Texts are kept exactly.\n"
     "  --help   show this text\n"
     "\n"
     "Exit status: 0 when the files hold the same settings, 1 when they differ, 2 when a\n"
     "file cannot be read or for usage errors.\n";
 
+QByteArray differencesToJson(const QList<ConfigDifference>& differences)
+{
+    QJsonArray array;
+    for (const ConfigDifference& d : differences) {
+        const bool inA = d.kind == ConfigDifference::Changed ||
+                         d.kind == ConfigDifference::OnlyInA ||
+                         d.kind == ConfigDifference::AclRemoved;
+        const bool inB = d.kind == ConfigDifference::Changed ||
+                         d.kind == ConfigDifference::OnlyInB ||
+                         d.kind == ConfigDifference::AclAdded;
+        array.append(QJsonObject{{QStringLiteral("name"), d.name},
+                                 {QStringLiteral("a"), JsonTextOrNull(d.a, inA)},
+                                 {QStringLiteral("b"), JsonTextOrNull(d.b, inB)}});
+    }
+    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+}
+
 int runDiff(const QStringList& argv)
 {
-    return RunCliCommand("diff", HelpText, argv, [&argv](CliArgs&) {
-        if (argv.size() != 2)
+    return RunCliCommand("diff", HelpText, argv, [](CliArgs& args) {
+        const bool json = args.flag(QStringLiteral("--json"));
+        const QStringList files = args.rest();
+        if (files.size() != 2)
             throw CliUsageError{QStringLiteral("give two files")};
-        for (const QString& file : argv) {
+        for (const QString& file : files) {
             if (!QFileInfo(file).isFile()) {
                 std::fprintf(stderr, "nodewarden diff: cannot read %s\n",
                              qPrintable(EscapeUntrusted(file)));
                 return ExitUnreadable;
             }
         }
-        QStringList differences;
-        if (!DiffConfigFiles(argv.at(0), argv.at(1), differences)) {
+        QList<ConfigDifference> differences;
+        if (!CompareConfigFiles(files.at(0), files.at(1), differences)) {
             std::fprintf(stderr, "nodewarden diff: cannot read %s or %s\n",
-                         qPrintable(EscapeUntrusted(argv.at(0))),
-                         qPrintable(EscapeUntrusted(argv.at(1))));
+                         qPrintable(EscapeUntrusted(files.at(0))),
+                         qPrintable(EscapeUntrusted(files.at(1))));
             return ExitUnreadable;
         }
-        for (const QString& line : differences)
-            std::printf("%s\n", qPrintable(EscapeUntrusted(line)));
+        if (json)
+            std::fputs(differencesToJson(differences).constData(), stdout);
+        else
+            for (const ConfigDifference& d : differences)
+                std::printf("%s\n", qPrintable(EscapeUntrusted(DescribeConfigDifference(d))));
         std::fflush(stdout);
         return differences.isEmpty() ? ExitEqual : ExitDiffer;
     });
@@ -58,6 +88,6 @@ int runDiff(const QStringList& argv)
 
 const CliCommandRegistration registration(
     {QStringLiteral("diff"),
-     QStringLiteral("diff FILE_A FILE_B           compare two configuration files"), runDiff});
+     QStringLiteral("diff [--json] FILE_A FILE_B   compare two configuration files"), runDiff});
 
 } // namespace

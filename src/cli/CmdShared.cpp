@@ -16,10 +16,11 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -104,6 +105,11 @@ QStringList CliArgs::values(const QString& name)
             throw CliUsageError{name + QStringLiteral(" needs a value")};
     }
     return out;
+}
+
+QStringList CliArgs::rest()
+{
+    return std::exchange(m_args, {});
 }
 
 void CliArgs::finish() const
@@ -425,6 +431,11 @@ void CliDeviceChoice::Check() const
     for (const QString& m : macs)
         if (!NormalizeMacText(m))
             throw CliUsageError{QStringLiteral("'%1' is not a MAC address").arg(m)};
+}
+
+QJsonValue JsonTextOrNull(const QString& text, bool held)
+{
+    return held ? QJsonValue(text) : QJsonValue(QJsonValue::Null);
 }
 
 bool NoDeviceSelected(AppCore& core, const char* command)

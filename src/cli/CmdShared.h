@@ -2,6 +2,7 @@
 
 #include "app/OperationUi.h"
 
+#include <QJsonValue>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -44,6 +45,8 @@ public:
     std::optional<QString> value(const QString& name);
     // Every value after each occurrence of the option, up to the next option; commas split too.
     QStringList values(const QString& name);
+    // The arguments not taken yet (operands), in order; none are left afterwards.
+    QStringList rest();
     // Raises CliUsageError for anything left over.
     void finish() const;
 
@@ -139,5 +142,7 @@ private:
 // Prints one line per selected row with its final Status, or (json) one JSON array of the
 // selected rows on standard output; returns 0 when every selected row reads "OK", else 1.
 int ReportSelectedRows(AppCore& core, bool json);
+// The text, or null where there is none (held false), for JSON output.
+QJsonValue JsonTextOrNull(const QString& text, bool held);
 // Says so on standard error and returns true when Discover selected no device.
 bool NoDeviceSelected(AppCore& core, const char* command);

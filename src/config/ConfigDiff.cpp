@@ -87,7 +87,7 @@ QString shown(const QString& value)
     return value.isEmpty() ? Empty : value;
 }
 
-void diffAcl(const AclList& a, const AclList& b, QStringList& out)
+void diffAcl(const AclList& a, const AclList& b, QList<ConfigDifference>& out)
 {
     const QString name = a.name.isEmpty() ? b.name : a.name;
     QStringList unmatched = b.entries;
@@ -97,47 +97,81 @@ void diffAcl(const AclList& a, const AclList& b, QStringList& out)
             removed.append(entry);
     }
     for (const QString& entry : removed)
-        out.append(name + QStringLiteral(": removed ") + entry);
+        out.append({ConfigDifference::AclRemoved, name, entry, QString()});
     for (const QString& entry : unmatched)
-        out.append(name + QStringLiteral(": added ") + entry);
+        out.append({ConfigDifference::AclAdded, name, QString(), entry});
 }
 
 } // namespace
 
-QStringList DiffConfigLines(const QStringList& a, const QStringList& b)
+QList<ConfigDifference> CompareConfigLines(const QStringList& a, const QStringList& b)
 {
     const ParsedConfig pa = parse(a);
     const ParsedConfig pb = parse(b);
-    QStringList out;
+    QList<ConfigDifference> out;
     for (const Setting& s : pa.settings) {
         const auto other = pb.byName.constFind(s.name.toLower());
         if (other == pb.byName.constEnd()) {
-            out.append(s.name + QStringLiteral(": ") + shown(s.value) + QStringLiteral(" -> ") +
-                       None);
+            out.append({ConfigDifference::OnlyInA, s.name, s.value, QString()});
             continue;
         }
         const Setting& t = pb.settings.at(*other);
         if (s.key != t.key)
-            out.append(s.name + QStringLiteral(": ") + shown(s.value) + QStringLiteral(" -> ") +
-                       shown(t.value));
+            out.append({ConfigDifference::Changed, s.name, s.value, t.value});
     }
     for (const Setting& t : pb.settings) {
         if (!pa.byName.contains(t.name.toLower()))
-            out.append(t.name + QStringLiteral(": ") + None + QStringLiteral(" -> ") +
-                       shown(t.value));
+            out.append({ConfigDifference::OnlyInB, t.name, QString(), t.value});
     }
     diffAcl(pa.acl11a, pb.acl11a, out);
     diffAcl(pa.acl11b, pb.acl11b, out);
     return out;
 }
 
-bool DiffConfigFiles(const QString& fileA, const QString& fileB, QStringList& differences)
+QString DescribeConfigDifference(const ConfigDifference& d)
+{
+    switch (d.kind) {
+    case ConfigDifference::AclRemoved:
+        return d.name + QStringLiteral(": removed ") + d.a;
+    case ConfigDifference::AclAdded:
+        return d.name + QStringLiteral(": added ") + d.b;
+    case ConfigDifference::OnlyInA:
+        return d.name + QStringLiteral(": ") + shown(d.a) + QStringLiteral(" -> ") + None;
+    case ConfigDifference::OnlyInB:
+        return d.name + QStringLiteral(": ") + None + QStringLiteral(" -> ") + shown(d.b);
+    case ConfigDifference::Changed:
+        break;
+    }
+    return d.name + QStringLiteral(": ") + shown(d.a) + QStringLiteral(" -> ") + shown(d.b);
+}
+
+QStringList DiffConfigLines(const QStringList& a, const QStringList& b)
+{
+    QStringList out;
+    for (const ConfigDifference& d : CompareConfigLines(a, b))
+        out.append(DescribeConfigDifference(d));
+    return out;
+}
+
+bool CompareConfigFiles(const QString& fileA, const QString& fileB,
+                        QList<ConfigDifference>& differences)
 {
     differences.clear();
     QStringList a;
     QStringList b;
     if (!ReadConfigLines(fileA, a) || !ReadConfigLines(fileB, b))
         return false;
-    differences = DiffConfigLines(a, b);
+    differences = CompareConfigLines(a, b);
+    return true;
+}
+
+bool DiffConfigFiles(const QString& fileA, const QString& fileB, QStringList& differences)
+{
+    differences.clear();
+    QList<ConfigDifference> found;
+    if (!CompareConfigFiles(fileA, fileB, found))
+        return false;
+    for (const ConfigDifference& d : found)
+        differences.append(DescribeConfigDifference(d));
     return true;
 }

@@ -18,5 +18,29 @@
 // whoever prints them escapes them.
 QStringList DiffConfigLines(const QStringList& a, const QStringList& b);
 
+// One difference of the same comparison, for programs.
+struct ConfigDifference
+{
+    enum Kind
+    {
+        Changed,    // both files hold the setting, with values that differ
+        OnlyInA,    // only the first file holds the setting; b is empty
+        OnlyInB,    // only the second file holds it; a is empty
+        AclRemoved, // a is the entry that only the first file's access control list holds
+        AclAdded,   // b is the entry that only the second file's list holds
+    };
+    Kind kind;
+    QString name; // as the file spells it (keys with their position); the access list's add name
+    QString a;    // the value or entry in the first file, as the file holds it
+    QString b;    // the same in the second file
+};
+
+// The differences in the order DiffConfigLines prints them.
+QList<ConfigDifference> CompareConfigLines(const QStringList& a, const QStringList& b);
+// The line DiffConfigLines prints for one difference.
+QString DescribeConfigDifference(const ConfigDifference& difference);
+
 // The same for two files; false (and no lines) when either cannot be read.
 bool DiffConfigFiles(const QString& fileA, const QString& fileB, QStringList& differences);
+bool CompareConfigFiles(const QString& fileA, const QString& fileB,
+                        QList<ConfigDifference>& differences);

@@ -606,7 +606,9 @@ void VxTFTPServer::readSessions()
     const int ready = ::epoll_wait(m_sessionPoll, events, 64, 0);
     for (int i = 0; i < ready; ++i) {
         // A callback may have run the event loop meanwhile and a session may be gone.
-        const auto it = m_watched.find(events[i].data.u64);
+        // epoll_event is packed: copy the key out rather than bind a reference to it.
+        const uint64_t key = events[i].data.u64;
+        const auto it = m_watched.find(key);
         if (it != m_watched.end())
             it->second->ReadPackets();
     }

@@ -110,6 +110,14 @@ TEST(CommandLineScripts, BackupOfTheWholeFleetThenDiffAndTheRunsLogFile)
     EXPECT_EQ(diff.out, QStringLiteral("device_name: \"Room 0\" -> \"Room X\"\n"
                                        "80211b_acl_mac_add: removed 00:05:5D:12:34:57\n"
                                        "80211b_acl_mac_add: added 00:05:5D:12:34:58\n"));
+    const ProgramRun diffJson = nodewarden(bed.home.path(), {"diff", "--json", a, b});
+    EXPECT_EQ(diffJson.exitCode, 1);
+    EXPECT_EQ(QJsonDocument::fromJson(diffJson.out.toUtf8()).array(), QJsonDocument::fromJson(R"([
+                  {"name": "device_name", "a": "\"Room 0\"", "b": "\"Room X\""},
+                  {"name": "80211b_acl_mac_add", "a": "00:05:5D:12:34:57", "b": null},
+                  {"name": "80211b_acl_mac_add", "a": null, "b": "00:05:5D:12:34:58"}])")
+                                                                          .array())
+        << diffJson.out.toStdString();
     EXPECT_EQ(nodewarden(bed.home.path(), {"diff", a, a}).exitCode, 0);
     EXPECT_EQ(nodewarden(bed.home.path(), {"diff", a, b + ".missing"}).exitCode, 2);
 
@@ -203,6 +211,103 @@ TEST(CommandLineScripts, WriteConfigOfABackupFileRestoresTheDevice)
                                      QDir(out).filePath(device.MacText() + ".cfg"), "--yes"});
     EXPECT_EQ(restore.exitCode, 0) << restore.err.toStdString();
     EXPECT_EQ(device.config.Render(device.model), saved);
+}
+
+// The changes write-config --changed-only reports for each device, by MAC.
+QMap<QString, QJsonArray> changesByMac(const ProgramRun& run, QMap<QString, bool>* written)
+{
+    QMap<QString, QJsonArray> out;
+    for (const QJsonValue& v : QJsonDocument::fromJson(run.out.toUtf8()).array()) {
+        const QJsonObject row = v.toObject();
+        const QString mac = row.value(QStringLiteral("Mac Address")).toString();
+        out.insert(mac, row.value(QStringLiteral("Changes")).toArray());
+        written->insert(mac, row.value(QStringLiteral("Written")).toBool());
+        EXPECT_EQ(row.value(QStringLiteral("Status")).toString(), QStringLiteral("OK"))
+            << mac.toStdString();
+    }
+    return out;
+}
+
+TEST(CommandLineScripts, WriteConfigChangedOnlyWritesOnlyTheDevicesThatDiffer)
+{
+    CliBed bed(3);
+    ASSERT_TRUE(bed.loopback.started);
+    const QString entry = QStringLiteral("00:05:5D:12:34:56");
+    // Device 0 holds every setting of the file already, device 1 another DTIM, device 2
+    // another access list.
+    for (int i = 0; i < 3; ++i) {
+        bed.device(i).config.SetValue(QStringLiteral("80211b_ssid"), QStringLiteral("Lobby"));
+        bed.device(i).config.Apply("80211b_acl_clr =\r\n80211b_acl_mac_add =" +
+                                   (i == 2 ? QByteArray("00:05:5D:00:00:99") : entry.toLatin1()) +
+                                   "\r\n");
+    }
+    bed.device(0).config.SetValue(QStringLiteral("80211b_dtim"), QStringLiteral("3"));
+    bed.device(2).config.SetValue(QStringLiteral("80211b_dtim"), QStringLiteral("3"));
+    QFile file(QDir(bed.home.path()).filePath(QStringLiteral("wanted.cfg")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("80211b_ssid =Lobby\r\n80211b_dtim =3\r\n80211b_acl_mac_add =" + entry.toLatin1() +
+               "\r\n");
+    file.close();
+    const QStringList write = {"write-config",   "--all",  "--file", file.fileName(),
+                               "--changed-only", "--json", "--yes"};
+    const auto fetched = [&](int i) { return bed.device(i).counters.fetch; };
+
+    // A dry run reads and reports what a write would change, and sends nobody a file.
+    const ProgramRun dry = nodewarden(bed.home.path(), write + QStringList{"--dry-run"});
+    ASSERT_EQ(dry.exitCode, 0) << dry.err.toStdString();
+    QMap<QString, bool> written;
+    QMap<QString, QJsonArray> changes = changesByMac(dry, &written);
+    const QString mac0 = bed.device(0).MacText();
+    const QString mac1 = bed.device(1).MacText();
+    const QString mac2 = bed.device(2).MacText();
+    EXPECT_EQ(changes.value(mac0), QJsonArray());
+    EXPECT_EQ(changes.value(mac1),
+              QJsonDocument::fromJson(R"([{"name": "80211b_dtim", "before": "1", "after": "3"}])")
+                  .array());
+    EXPECT_EQ(changes.value(mac2), QJsonDocument::fromJson(R"([
+                  {"name": "80211b_acl_mac_add", "before": "00:05:5D:00:00:99", "after": null},
+                  {"name": "80211b_acl_mac_add", "before": null, "after": "00:05:5D:12:34:56"}])")
+                                       .array());
+    EXPECT_EQ(written, (QMap<QString, bool>{{mac0, false}, {mac1, false}, {mac2, false}}));
+    EXPECT_EQ(fetched(0) + fetched(1) + fetched(2), 0);
+
+    // The write sends the file to the two devices that differ, and only to them.
+    const ProgramRun run = nodewarden(bed.home.path(), write);
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    changes = changesByMac(run, &written);
+    EXPECT_EQ(written, (QMap<QString, bool>{{mac0, false}, {mac1, true}, {mac2, true}}));
+    EXPECT_EQ(fetched(0), 0);
+    EXPECT_EQ(fetched(1), 1);
+    EXPECT_EQ(fetched(2), 1);
+    // What the devices held before stays beside the working files.
+    EXPECT_TRUE(readAll(QDir(bed.home.path()).filePath("Config/Temp/before/" + mac1 + ".cfg"))
+                    .contains("80211b_dtim =1\r\n"));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(bed.device(i).config.Value(QStringLiteral("80211b_dtim")), QStringLiteral("3"));
+        EXPECT_EQ(bed.device(i).config.AclEntries(1), QStringList{entry}) << i;
+    }
+
+    // Again: nothing differs, nothing is written.
+    const ProgramRun again = nodewarden(bed.home.path(), write);
+    ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
+    changes = changesByMac(again, &written);
+    for (const QString& mac : {mac0, mac1, mac2}) {
+        EXPECT_EQ(changes.value(mac), QJsonArray()) << mac.toStdString();
+        EXPECT_FALSE(written.value(mac));
+    }
+    EXPECT_EQ(fetched(0) + fetched(1) + fetched(2), 2);
+
+    // A setting the console does not know could never be made to hold: refused, nothing sent.
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("80211b_dtim =3\r\n80211b_dtmi =4\r\n");
+    file.close();
+    const int datagrams = bed.loopback.fleet->DatagramsReceived();
+    const ProgramRun unknown = nodewarden(bed.home.path(), write);
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_TRUE(
+        unknown.err.contains(QStringLiteral("settings the console does not know: 80211b_dtmi")))
+        << unknown.err.toStdString();
+    EXPECT_EQ(bed.loopback.fleet->DatagramsReceived(), datagrams);
 }
 
 #endif

@@ -1,0 +1,280 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+---
+module: config
+short_description: Make access points hold configuration settings
+description:
+  - Reads the configuration of every chosen device in one run, compares it with the
+    settings given, and writes only the devices on which a setting differs, with
+    C(nodewarden write-config --changed-only). Each write is flashed, the device reset and
+    its configuration read back and verified as the console's C(system.ini) says
+    (C(ApplyReset), C(Verify)).
+  - A setting differs when the device holds another value or none; an access control list
+    given differs when the device's list holds other entries. Settings not given stay as
+    the device has them.
+  - In check mode the configurations are read (the devices send them to the console) and
+    nothing is written; the result says what would change.
+  - With C(--diff) the output shows, for each device, the settings before and after.
+version_added: 1.0.0
+author:
+  - Nodewarden developers
+options:
+  macs:
+    description:
+      - The devices, by MAC address (twelve hex digits, with or without C(:) or C(-)
+        separators, either case).
+      - Give I(macs) or I(all).
+    type: list
+    elements: str
+  all:
+    description:
+      - Every device that answers Discover.
+    type: bool
+  settings:
+    description:
+      - Configuration file names and their values, for example C(80211a_ssid) or
+        C(80211b_dtim). Values are given as the configuration window shows them (an SSID
+        without quotes, an access control mode as C(accept), C(reject) or C(disable)).
+      - A list value gives one line per item, for the names a file repeats
+        (C(80211a_acl_mac_add), C(80211b_acl_mac_add), the 802.11b keys). An empty list
+        for an C(_acl_mac_add) name empties that access control list.
+      - A name the console does not know fails the task before anything is sent.
+      - C(device_name), C(ip) and C(mask) are written to one device at a time only; with
+        several devices they are left alone (a warning says so).
+      - Give I(settings) or I(src).
+    type: dict
+  src:
+    description:
+      - A configuration file on the managed host, as the configuration window saves it
+        (one C(name =value) line per setting), instead of I(settings).
+    type: path
+extends_documentation_fragment:
+  - nodewarden.fleet.common
+'''
+
+EXAMPLES = r'''
+- name: Two settings on every access point of the site
+  nodewarden.fleet.config:
+    home: /srv/nodewarden
+    all: true
+    settings:
+      80211a_beacon_interval: 200
+      80211b_dtim: 3
+
+- name: The lobby devices' SSID and access list
+  nodewarden.fleet.config:
+    home: /srv/nodewarden
+    macs: [00055D000007, 00055D000008]
+    settings:
+      80211b_ssid: Lobby
+      80211b_acl_mode: accept
+      80211b_acl_mac_add: ['00:05:5D:12:34:56', '00:05:5D:12:34:57']
+
+- name: A saved configuration on one device
+  nodewarden.fleet.config:
+    home: /srv/nodewarden
+    macs: [00055D000007]
+    src: /srv/nodewarden/Config/lobby.cfg
+'''
+
+RETURN = r'''
+devices:
+  description: Every chosen device, in the order of the device list.
+  returned: when the devices were read
+  type: list
+  elements: dict
+  contains:
+    mac:
+      description: The MAC address, twelve upper-case hex digits.
+      type: str
+    ip:
+      description: The IP address.
+      type: str
+    name:
+      description: The device name.
+      type: str
+    status:
+      description: The device's final Status (C(OK) when it was read, and written where
+        it had to be).
+      type: str
+    changed:
+      description: Whether the device was written (in check mode, would be) and ended C(OK).
+      type: bool
+    changes:
+      description: The settings that were (in check mode, would be) changed on the device.
+      type: list
+      elements: dict
+      contains:
+        name:
+          description: The setting's name in the configuration file.
+          type: str
+        before:
+          description: The device's value as its file holds it, null when it held none.
+          type: str
+        after:
+          description: The value written, null for an access control entry removed.
+          type: str
+  sample:
+    - mac: 00055D000001
+      ip: 192.168.0.50
+      name: AP-000001
+      status: OK
+      changed: true
+      changes:
+        - {name: 80211b_dtim, before: "1", after: "3"}
+'''
+
+import os
+import re
+import tempfile
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible.module_utils.six import integer_types, string_types
+from ansible_collections.nodewarden.fleet.plugins.module_utils.nodewarden import (
+    COMMON_ARGUMENT_SPEC,
+    STATUS_OK,
+    Console,
+    failed_rows_message,
+    mac_arguments,
+    normalize_mac,
+    printable,
+)
+
+_NAME = re.compile(r'^[A-Za-z0-9_]+$')
+# Written to one device at a time only.
+_OWN_SETTINGS = ('device_name', 'ip', 'mask')
+_ACL_ADD = re.compile(r'^(80211[ab])_acl_mac_add$', re.IGNORECASE)
+
+
+def value_text(module, name, value):
+    """The text of one value; fails the task for a value no file line can carry."""
+    if isinstance(value, bool):
+        module.fail_json(msg='%s: give the value as text (quote it in YAML), not as %s'
+                         % (name, 'true' if value else 'false'))
+    if isinstance(value, float):
+        text = repr(value)
+    elif isinstance(value, integer_types) or isinstance(value, string_types):
+        text = str(value)
+    else:
+        module.fail_json(msg='%s: a value is text or a number' % name)
+    if not text.strip():
+        module.fail_json(msg='%s: a setting cannot be given an empty value' % name)
+    # One line per value: nothing may start another line or hide in the file.
+    for ch in text:
+        if ord(ch) < 0x20 or ord(ch) == 0x7F:
+            module.fail_json(msg='%s: the value holds the control character \\x%02X'
+                             % (name, ord(ch)))
+    return text
+
+
+def settings_lines(module, settings):
+    """The lines of a configuration file that holds the settings."""
+    lines = []
+    for name, value in settings.items():
+        if not isinstance(name, string_types) or not _NAME.match(name):
+            module.fail_json(msg="'%s' is not a configuration file name" % printable(name))
+        if isinstance(value, list):
+            acl = _ACL_ADD.match(name)
+            if not value and not acl:
+                module.fail_json(msg='%s: an empty list only empties an access control list'
+                                 % name)
+            if acl:
+                lines.append('%s_acl_clr =' % acl.group(1))
+            lines.extend('%s =%s' % (name, value_text(module, name, v)) for v in value)
+        else:
+            lines.append('%s =%s' % (name, value_text(module, name, value)))
+    if not lines:
+        module.fail_json(msg='settings holds no setting')
+    return lines
+
+
+def own_settings_in(lines):
+    names = set()
+    for line in lines:
+        name = line.split('=', 1)[0].strip().lower() if '=' in line else ''
+        if name in _OWN_SETTINGS:
+            names.add(name)
+    return sorted(names)
+
+
+def change_lines(changes, side):
+    out = []
+    for c in changes:
+        if c.get(side) is not None:
+            out.append('%s =%s\n' % (printable(c['name']), printable(c[side])))
+    return ''.join(out)
+
+
+def main():
+    spec = dict(COMMON_ARGUMENT_SPEC)
+    spec.update(
+        macs=dict(type='list', elements='str'),
+        all=dict(type='bool'),
+        settings=dict(type='dict'),
+        src=dict(type='path'),
+    )
+    module = AnsibleModule(
+        argument_spec=spec,
+        mutually_exclusive=[('macs', 'all'), ('settings', 'src')],
+        required_one_of=[('settings', 'src')],
+        supports_check_mode=True,
+    )
+    if not module.params['all'] and not module.params['macs']:
+        module.fail_json(msg='give macs or all: true')
+    console = Console(module)
+
+    if module.params['settings'] is not None:
+        lines = settings_lines(module, module.params['settings'])
+        handle, config_file = tempfile.mkstemp(prefix='settings-', suffix='.cfg',
+                                               dir=module.tmpdir)
+        with os.fdopen(handle, 'wb') as f:
+            f.write(''.join(line + '\r\n' for line in lines).encode('utf-8'))
+    else:
+        config_file = module.params['src']
+        try:
+            with open(config_file, 'rb') as f:
+                lines = f.read().decode('latin-1').splitlines()
+        except (IOError, OSError) as e:
+            module.fail_json(msg='cannot read %s: %s' % (config_file, e))
+
+    args = mac_arguments(module) + ['--file', config_file, '--changed-only', '--yes']
+    if module.check_mode:
+        args.append('--dry-run')
+    rc, rows, err = console.run_json('write-config', args, 'write-config')
+    if not rows:
+        console.fail('write-config ran on no device', rc=rc, err=err)
+
+    devices = []
+    diffs = []
+    for row in rows:
+        changes = row.get('Changes') or []
+        mac = normalize_mac(row.get('Mac Address')) or row.get('Mac Address', '')
+        ok = row.get('Status') == STATUS_OK
+        changed = ok and bool(changes) and (bool(row.get('Written')) or module.check_mode)
+        devices.append(dict(mac=mac, ip=row.get('IP Address', ''), name=row.get('Device Name', ''),
+                            status=row.get('Status', ''), changed=changed, changes=changes))
+        if changes:
+            diffs.append(dict(before_header='%s (device)' % mac, after_header='%s (settings)' % mac,
+                              before=change_lines(changes, 'before'),
+                              after=change_lines(changes, 'after')))
+    result = dict(changed=any(d['changed'] for d in devices), devices=devices)
+    if module._diff:
+        result['diff'] = diffs
+    own = own_settings_in(lines)
+    if own and len(rows) > 1:
+        module.warn('%s: written to one device at a time only, so left alone on these %d devices'
+                    % (', '.join(own), len(rows)))
+    failed = failed_rows_message(rows)
+    if failed:
+        module.fail_json(msg='write-config failed: %s' % failed, rc=rc, **result)
+    module.exit_json(**result)
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,181 @@
+#!/usr/bin/env python3
+"""Checks of the collection that need nothing from the network:
+
+- every Python file compiles;
+- ansible-doc renders every module, with DOCUMENTATION, EXAMPLES and RETURN;
+- each module's argument spec is what its documentation says (names, types, elements,
+  defaults, required), and its examples use only documented options;
+- the ansible-test sanity tests that need no package from outside, inside a network namespace
+  of their own (skipped where none can be made).
+
+  sanity_test.py COLLECTION_DIR
+
+Exit 0 when all hold, 1 when one does not, 77 (skipped) without ansible-doc.
+"""
+
+import glob
+import importlib
+import json
+import os
+import py_compile
+import shutil
+import subprocess
+import sys
+import tempfile
+
+
+def run_under_ansibles_python():
+    """Goes on under the Python that Ansible itself runs on (the shebang of ansible-doc), which
+    has the ansible and yaml packages, when this one lacks them."""
+    try:
+        import ansible  # noqa: F401
+        import yaml  # noqa: F401
+        return
+    except ImportError:
+        pass
+    program = shutil.which('ansible-doc')
+    if program is None:
+        return
+    with open(program, 'rb') as f:
+        first = f.readline().decode(errors='replace')
+    python = first[2:].strip().split()[0] if first.startswith('#!') else ''
+    if python and os.path.realpath(python) != os.path.realpath(sys.executable):
+        os.execv(python, [python] + sys.argv)
+
+
+run_under_ansibles_python()
+
+import yaml  # noqa: E402
+
+NAMESPACE = 'nodewarden'
+NAME = 'fleet'
+
+# ansible-test sanity tests that run on the installed Python alone; the others install their
+# requirements with pip, which needs the network.
+OFFLINE_SANITY_TESTS = [
+    'action-plugin-docs', 'compile', 'empty-init', 'future-import-boilerplate', 'ignores',
+    'line-endings', 'metaclass-boilerplate', 'no-assert', 'no-basestring', 'no-dict-iteritems',
+    'no-dict-iterkeys', 'no-dict-itervalues', 'no-get-exception', 'no-illegal-filenames',
+    'no-main-display', 'no-smart-quotes', 'no-unicode-literals', 'replace-urlopen', 'shebang',
+    'symlinks', 'use-argspec-type-path', 'use-compat-six',
+]
+
+problems = []
+
+
+def problem(text):
+    print('FAIL: ' + text, flush=True)
+    problems.append(text)
+
+
+def module_arguments(module):
+    """The keyword arguments a module's main() gives AnsibleModule, without running it."""
+
+    class Captured(Exception):
+        pass
+
+    def capture(**kwargs):
+        raise Captured(kwargs)
+
+    saved = module.AnsibleModule
+    module.AnsibleModule = capture
+    try:
+        module.main()
+    except Captured as e:
+        return e.args[0]
+    finally:
+        module.AnsibleModule = saved
+    raise AssertionError('main() made no AnsibleModule')
+
+
+def compare_spec(name, spec, options):
+    if sorted(spec) != sorted(options):
+        problem('%s: arguments %s, documented %s' % (name, sorted(spec), sorted(options)))
+        return
+    for option, argument in spec.items():
+        doc = options[option]
+        for key, default in (('type', 'str'), ('elements', None), ('default', None),
+                             ('required', False)):
+            if argument.get(key, default) != doc.get(key, default):
+                problem('%s: %s has %s %r, documented %r'
+                        % (name, option, key, argument.get(key, default), doc.get(key, default)))
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__)
+        return 2
+    if shutil.which('ansible-doc') is None:
+        print('SKIPPED: ansible-doc is not installed')
+        return 77
+    source = os.path.abspath(sys.argv[1])
+    work = tempfile.mkdtemp(prefix='nw-ansible-sanity-')
+    try:
+        # A copy, not a link: ansible-test wants the real path inside ansible_collections.
+        root = os.path.join(work, 'ansible_collections', NAMESPACE, NAME)
+        shutil.copytree(source, root, ignore=shutil.ignore_patterns('__pycache__', 'output'))
+        env = dict(os.environ, ANSIBLE_COLLECTIONS_PATH=work,
+                   ANSIBLE_LOCAL_TEMP=os.path.join(work, 'tmp'), ANSIBLE_NOCOLOR='1')
+
+        for path in glob.glob(os.path.join(root, '**', '*.py'), recursive=True):
+            try:
+                py_compile.compile(path, cfile=os.path.join(work, 'compiled.pyc'), doraise=True)
+            except py_compile.PyCompileError as e:
+                problem(str(e))
+
+        sys.path.insert(0, work)
+        modules = sorted(os.path.splitext(os.path.basename(p))[0]
+                         for p in glob.glob(os.path.join(root, 'plugins', 'modules', '*.py')))
+        if not modules:
+            problem('no modules in %s' % source)
+        for name in modules:
+            before = len(problems)
+            full = '%s.%s.%s' % (NAMESPACE, NAME, name)
+            run = subprocess.run(['ansible-doc', '--json', full], env=env, capture_output=True,
+                                 text=True, timeout=120)
+            if run.returncode != 0:
+                problem('ansible-doc %s: %s' % (full, run.stderr.strip()))
+                continue
+            entry = json.loads(run.stdout)[full]
+            doc = entry.get('doc') or {}
+            for part in ('doc', 'examples', 'return'):
+                if not entry.get(part):
+                    problem('%s has no %s' % (full, part))
+            options = doc.get('options') or {}
+            module = importlib.import_module(
+                'ansible_collections.%s.%s.plugins.modules.%s' % (NAMESPACE, NAME, name))
+            compare_spec(full, module_arguments(module)['argument_spec'], options)
+            for task in yaml.safe_load(entry.get('examples') or '[]') or []:
+                arguments = task.get(full)
+                if arguments is None:
+                    continue
+                unknown = sorted(set(arguments or {}) - set(options))
+                if unknown:
+                    problem('%s example "%s" uses %s' % (full, task.get('name'), unknown))
+            if len(problems) == before:
+                print('ok: %s' % full, flush=True)
+
+        if os.geteuid() == 0 and subprocess.run(['unshare', '-n', 'true'],
+                                                capture_output=True).returncode == 0:
+            argv = ['unshare', '-n', '--', 'ansible-test', 'sanity', '--python',
+                    '%d.%d' % sys.version_info[:2]]
+            for test in OFFLINE_SANITY_TESTS:
+                argv += ['--test', test]
+            run = subprocess.run(argv, cwd=root, env=env, capture_output=True, text=True,
+                                 timeout=240)
+            if run.returncode != 0:
+                problem('ansible-test sanity:\n%s%s' % (run.stdout, run.stderr))
+            else:
+                print('ok: ansible-test sanity (%d tests)' % len(OFFLINE_SANITY_TESTS))
+        else:
+            print('ansible-test sanity left out: no network namespace to run it in')
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    if problems:
+        return 1
+    print('PASS: %d modules' % len(modules))
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
