@@ -3,7 +3,7 @@
 
 - every Python file compiles;
 - ansible-doc renders every module, with DOCUMENTATION, EXAMPLES and RETURN;
-- each module's argument spec is what its documentation says (names, types, elements,
+- each module's arguments are what its documentation says (names, types, elements,
   defaults, required), and its examples use only documented options;
 - the ansible-test sanity tests that need no package from outside, inside a network namespace
   of their own (skipped where none can be made).
@@ -88,11 +88,11 @@ def module_arguments(module):
     raise AssertionError('main() made no AnsibleModule')
 
 
-def compare_spec(name, spec, options):
-    if sorted(spec) != sorted(options):
-        problem('%s: arguments %s, documented %s' % (name, sorted(spec), sorted(options)))
+def compare_arguments(name, arguments, options):
+    if sorted(arguments) != sorted(options):
+        problem('%s: arguments %s, documented %s' % (name, sorted(arguments), sorted(options)))
         return
-    for option, argument in spec.items():
+    for option, argument in arguments.items():
         doc = options[option]
         for key, default in (('type', 'str'), ('elements', None), ('default', None),
                              ('required', False)):
@@ -144,7 +144,7 @@ def main():
             options = doc.get('options') or {}
             module = importlib.import_module(
                 'ansible_collections.%s.%s.plugins.modules.%s' % (NAMESPACE, NAME, name))
-            compare_spec(full, module_arguments(module)['argument_spec'], options)
+            compare_arguments(full, module_arguments(module)['argument_spec'], options)
             for task in yaml.safe_load(entry.get('examples') or '[]') or []:
                 arguments = task.get(full)
                 if arguments is None:

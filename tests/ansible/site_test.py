@@ -101,10 +101,10 @@ def free_udp_port():
 class Fleet:
     """One site's ktr4200-sim on 127.0.0.1."""
 
-    def __init__(self, sim, work, name, spec):
+    def __init__(self, sim, work, name, site):
         self.sim = sim
         self.name = name
-        self.spec = spec
+        self.site = site
         self.state_file = os.path.join(work, name + '-state.json')
         self.work = work
         self.log = None
@@ -115,11 +115,11 @@ class Fleet:
 
     def start(self, extra=()):
         args = [self.sim, '--bind', '127.0.0.1', '--port', str(self.nimp_port),
-                '--devices', str(self.spec['devices']), '--base-mac', self.spec['base_mac'],
-                '--base-ip', self.spec['base_ip'], '--tftp-port', str(self.tftp_port),
+                '--devices', str(self.site['devices']), '--base-mac', self.site['base_mac'],
+                '--base-ip', self.site['base_ip'], '--tftp-port', str(self.tftp_port),
                 '--flash-time', '150', '--reboot-time', '300', '--factory-reset-time', '300',
                 '--tftp-timeout', '300', '--state-file', self.state_file]
-        args += self.spec['extra'] + list(extra)
+        args += self.site['extra'] + list(extra)
         self.starts += 1
         self.log = os.path.join(self.work, '%s-sim-%d.log' % (self.name, self.starts))
         with open(self.log, 'wb') as log:
@@ -283,8 +283,8 @@ def main():
     fleets = {}
     try:
         inventory = {}
-        for name, spec in SITES.items():
-            fleet = fleets[name] = Fleet(sim, work, name, spec)
+        for name, site in SITES.items():
+            fleet = fleets[name] = Fleet(sim, work, name, site)
             fleet.start()
             home = os.path.join(work, name)
             image = write_home(home, fleet)

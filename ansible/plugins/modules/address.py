@@ -100,13 +100,13 @@ def dotted(module, text, what):
 
 
 def main():
-    spec = dict(COMMON_ARGUMENT_SPEC)
-    spec.update(
+    arguments = dict(COMMON_ARGUMENT_SPEC)
+    arguments.update(
         mac=dict(type='str', required=True),
         ip=dict(type='str', required=True),
         netmask=dict(type='str', required=True),
     )
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    module = AnsibleModule(argument_spec=arguments, supports_check_mode=True)
     mac = normalize_mac(module.params['mac'])
     if mac is None:
         module.fail_json(msg="'%s' is not a MAC address" % printable(module.params['mac']))

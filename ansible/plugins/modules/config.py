@@ -212,15 +212,15 @@ def change_lines(changes, side):
 
 
 def main():
-    spec = dict(COMMON_ARGUMENT_SPEC)
-    spec.update(
+    arguments = dict(COMMON_ARGUMENT_SPEC)
+    arguments.update(
         macs=dict(type='list', elements='str'),
         all=dict(type='bool'),
         settings=dict(type='dict'),
         src=dict(type='path'),
     )
     module = AnsibleModule(
-        argument_spec=spec,
+        argument_spec=arguments,
         mutually_exclusive=[('macs', 'all'), ('settings', 'src')],
         required_one_of=[('settings', 'src')],
         supports_check_mode=True,

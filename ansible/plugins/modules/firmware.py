@@ -125,15 +125,15 @@ from ansible_collections.nodewarden.fleet.plugins.module_utils.nodewarden import
 
 
 def main():
-    spec = dict(COMMON_ARGUMENT_SPEC)
-    spec.update(
+    arguments = dict(COMMON_ARGUMENT_SPEC)
+    arguments.update(
         macs=dict(type='list', elements='str'),
         all=dict(type='bool'),
         image=dict(type='path', required=True),
         version=dict(type='str', required=True),
         force=dict(type='bool', default=False),
     )
-    module = AnsibleModule(argument_spec=spec, mutually_exclusive=[('macs', 'all')],
+    module = AnsibleModule(argument_spec=arguments, mutually_exclusive=[('macs', 'all')],
                            supports_check_mode=True)
     if not module.params['all'] and not module.params['macs']:
         module.fail_json(msg='give macs or all: true')
