@@ -45,3 +45,19 @@ notes:
 requirements:
   - The nodewarden command line on the managed host.
 '''
+
+    # The devices an operation acts on: nodewarden.fleet.common.devices
+    DEVICES = r'''
+options:
+  macs:
+    description:
+      - The devices, by MAC address (twelve hex digits, with or without C(:) or C(-)
+        separators, either case).
+      - Give I(macs) or I(all).
+    type: list
+    elements: str
+  all:
+    description:
+      - Every device that answers Discover.
+    type: bool
+'''

@@ -25,17 +25,6 @@ version_added: 1.0.0
 author:
   - Nodewarden developers
 options:
-  macs:
-    description:
-      - The devices, by MAC address (twelve hex digits, with or without C(:) or C(-)
-        separators, either case).
-      - Give I(macs) or I(all).
-    type: list
-    elements: str
-  all:
-    description:
-      - Every device that answers Discover.
-    type: bool
   settings:
     description:
       - Configuration file names and their values, for example C(80211a_ssid) or
@@ -56,6 +45,7 @@ options:
     type: path
 extends_documentation_fragment:
   - nodewarden.fleet.common
+  - nodewarden.fleet.common.devices
 '''
 
 EXAMPLES = r'''

@@ -24,17 +24,6 @@ version_added: 1.0.0
 author:
   - Nodewarden developers
 options:
-  macs:
-    description:
-      - The devices, by MAC address (twelve hex digits, with or without C(:) or C(-)
-        separators, either case).
-      - Give I(macs) or I(all).
-    type: list
-    elements: str
-  all:
-    description:
-      - Every device that answers Discover.
-    type: bool
   image:
     description:
       - The firmware image, a file on the managed host.
@@ -58,6 +47,7 @@ notes:
     it (the access password cannot be set over NIMP); a warning names the devices.
 extends_documentation_fragment:
   - nodewarden.fleet.common
+  - nodewarden.fleet.common.devices
 '''
 
 EXAMPLES = r'''
