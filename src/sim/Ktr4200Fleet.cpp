@@ -1,11 +1,11 @@
 #include "sim/Ktr4200Fleet.h"
 
+#include "common/Sha256.h"
 #include "common/VxError.h"
 #include "common/Wait.h"
 #include "nimp/VxNIMPWire.h"
 #include "sim/SimTftpClient.h"
 
-#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -509,8 +509,7 @@ void Ktr4200Fleet::StartTransfer(SimDevice& device, int action, const QHostAddre
             dev.lastReceived.server = server.toString();
             dev.lastReceived.kind = IsFirmware(data) ? QStringLiteral("firmware") : QStringLiteral("config");
             dev.lastReceived.size = data.size();
-            dev.lastReceived.sha256 = QString::fromLatin1(
-                QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
+            dev.lastReceived.sha256 = QString::fromLatin1(Sha256Hex(data));
         }
         Reply(dev, to, NIMP_STATUS_DONE);
     };
@@ -527,8 +526,8 @@ void Ktr4200Fleet::FinishFlash(SimDevice& device, const ReplyTo& to)
     device.received.clear();
     device.haveReceived = false;
     if (IsFirmware(data)) {
-        device.flashedFirmwareSha256 =
-            QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
+        // What is flashed is what was last fetched, hashed when it arrived.
+        device.flashedFirmwareSha256 = device.lastReceived.sha256;
         const QString version = FirmwareVersion(data, device.lastReceived.name);
         if (!version.isEmpty())
             device.version = version;

@@ -1,8 +1,10 @@
 #include "common/Md5.h"
+#include "common/Sha256.h"
 #include "common/TextHelpers.h"
 #include "common/VxBinaryString.h"
 #include "common/Wait.h"
 
+#include <QCryptographicHash>
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QTimer>
@@ -30,6 +32,14 @@ TEST(BinaryStringTest, HexBothWays)
     EXPECT_EQ(VxBinaryString::fromHex(hex).bytes(), all);
     EXPECT_EQ(VxBinaryString::fromHex(hex.toLower()).bytes(), all);
     EXPECT_EQ(ToHex(VxBinaryString::fromBytes("\x01\x00\xff", 3)), "0100FF");
+}
+
+TEST(Sha256Test, AgreesWithQtsOnAKnownVectorAndAnImage)
+{
+    EXPECT_EQ(Sha256Hex(QByteArray("abc")),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    const QByteArray image = QByteArray("FW_VERSION=2.00.01u\n") + QByteArray(300000, '\xA5');
+    EXPECT_EQ(Sha256Hex(image), QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
 }
 
 TEST(Md5Test, Rfc1321Vectors)
