@@ -5,12 +5,26 @@
 
 #include <functional>
 
+#include "common/VxError.h"
 #include "common/Wait.h"
 
 // Builds bytes from a text of hex pairs ("09 2B 13 38"); blanks are ignored.
 inline QByteArray Bytes(const char* hex)
 {
     return QByteArray::fromHex(QByteArray(hex).replace(' ', ""));
+}
+
+// The code of the VxError f() raises, 0 when it raises none; its message into *message.
+inline int ErrorCode(const std::function<void()>& f, QString* message = nullptr)
+{
+    try {
+        f();
+    } catch (const VxError& e) {
+        if (message)
+            *message = e.message();
+        return e.code();
+    }
+    return 0;
 }
 
 // Runs the event loop until pred() holds or timeoutMs passes; returns pred().

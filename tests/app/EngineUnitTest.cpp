@@ -191,16 +191,6 @@ QStringList namesOf(const QList<VxLocalInterface>& list)
     return names;
 }
 
-int errorCode(const std::function<void()>& f, QString* message)
-{
-    try {
-        f();
-    } catch (const VxError& e) {
-        *message = e.message();
-        return e.code();
-    }
-    return 0;
-}
 } // namespace
 
 TEST(NimpInterfaces, EveryUsableOneByDefaultElseExactlyTheNamedOnesOrANamedError)
@@ -223,7 +213,7 @@ TEST(NimpInterfaces, EveryUsableOneByDefaultElseExactlyTheNamedOnesOrANamedError
     EXPECT_TRUE(ParseInterfaceNames(QStringLiteral(" , ")).isEmpty());
 
     QString message;
-    EXPECT_EQ(errorCode(
+    EXPECT_EQ(ErrorCode(
                   [&] {
                       ChooseNimpInterfaces({QStringLiteral("eth0"), QStringLiteral("eth9")}, local);
                   },
@@ -232,10 +222,10 @@ TEST(NimpInterfaces, EveryUsableOneByDefaultElseExactlyTheNamedOnesOrANamedError
     EXPECT_EQ(message,
               QString::fromLatin1(NimpInterfaceText::Unknown)
                   .arg(QStringLiteral("eth9"), QStringLiteral("lo, eth0, wlan0, tun0, eth1")));
-    EXPECT_EQ(errorCode([&] { ChooseNimpInterfaces({QStringLiteral("wlan0")}, local); }, &message),
+    EXPECT_EQ(ErrorCode([&] { ChooseNimpInterfaces({QStringLiteral("wlan0")}, local); }, &message),
               AppErrorUnknownInterface);
     EXPECT_EQ(message, QString::fromLatin1(NimpInterfaceText::NotUp).arg(QStringLiteral("wlan0")));
-    EXPECT_EQ(errorCode([&] { ChooseNimpInterfaces({QStringLiteral("tun0")}, local); }, &message),
+    EXPECT_EQ(ErrorCode([&] { ChooseNimpInterfaces({QStringLiteral("tun0")}, local); }, &message),
               AppErrorUnknownInterface);
     EXPECT_EQ(message,
               QString::fromLatin1(NimpInterfaceText::NoAddress).arg(QStringLiteral("tun0")));

@@ -1,3 +1,4 @@
+#include "TestHelpers.h"
 #include "common/VxBinaryString.h"
 #include "common/VxCipher.h"
 #include "common/VxError.h"
@@ -6,16 +7,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-int ErrorCode(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const VxError& e) {
-        return e.code();
-    }
-    return 0;
-}
 
 TEST(CipherTest, RoundTripsEveryLengthWithTheStoredLayout)
 {

@@ -98,16 +98,6 @@ public:
     std::unique_ptr<VxNIMPClient> client;
 };
 
-int ErrorCode(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const VxError& e) {
-        return e.code();
-    }
-    return 0;
-}
-
 } // namespace
 
 TEST_F(NimpClientTest, DiscoverCollectsEveryDeviceThenTimesOut)

@@ -7,16 +7,6 @@
 
 namespace {
 
-int ErrorCode(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const VxError& e) {
-        return e.code();
-    }
-    return 0;
-}
-
 VxNIMPVarList DiscoveryReplyList(const QString& model, const QString& mac)
 {
     VxNIMPVarList list(NimpDiscoveryTable);

@@ -24,16 +24,6 @@ void ExpectDatagram(const QByteArray& actual, const QByteArray& expectedWithoutD
     EXPECT_EQ(actual.mid(12, 16).toHex(), ExpectedDigest(expectedWithoutDigest, password).toHex());
 }
 
-int ErrorCode(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const VxError& e) {
-        return e.code();
-    }
-    return 0;
-}
-
 } // namespace
 
 TEST(NimpWire, DiscoverIsTheBareHeader)
