@@ -220,15 +220,24 @@ int runTftpd(const QStringList& args)
                                options.readOnly ? QStringLiteral(", read-only") : QString()),
                       true));
 
-    QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+    // The server has the thread to itself: it waits for its sockets and the signal pipe
+    // directly, without the event loop's extra wait per packet. Should that wait not be
+    // possible, the event loop serves instead.
+    if (server.Serve(g_signalPipe[0])) {
         char c;
         const ssize_t ignored = ::read(g_signalPipe[0], &c, 1);
         (void)ignored;
-        notifier.setEnabled(false);
-        QCoreApplication::quit();
-    });
-    QCoreApplication::exec();
+    } else {
+        QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+            char c;
+            const ssize_t ignored = ::read(g_signalPipe[0], &c, 1);
+            (void)ignored;
+            notifier.setEnabled(false);
+            QCoreApplication::quit();
+        });
+        QCoreApplication::exec();
+    }
 
     printLine(LogLine(
         QStringLiteral("[Tftp] Stopping: waiting for %1 session(s)").arg(server.SessionCount()),

@@ -14,6 +14,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QUdpSocket>
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <sys/epoll.h>
 #include <unistd.h>
@@ -28,6 +30,9 @@ constexpr int kDrainLimit = 64;
 // is reported once, and the sockets of completed puts kept for their final ACK.
 constexpr int kReportMemory = 1024;
 constexpr size_t kMaxDallies = 128;
+// Keys of the descriptors that Serve() adds to the sessions' epoll set, beside the
+// sessions' own keys (which count up from 1): the top bit and the descriptor.
+constexpr uint64_t kServeKey = uint64_t(1) << 63;
 
 // RFC 1350 error codes of a refusal.
 constexpr int kErrorNotDefined = 0;
@@ -319,6 +324,81 @@ void VxTFTPServer::Stop()
         m_timer->stop();
 }
 
+bool VxTFTPServer::Serve(int stopDescriptor)
+{
+    if (m_listeners.empty() || !ensureSessionPoll() || !ensureDallyPoll())
+        return false;
+    std::vector<int> added;
+    const auto add = [&](int fd) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.u64 = kServeKey | uint64_t(unsigned(fd));
+        if (fd < 0 || ::epoll_ctl(m_sessionPoll, EPOLL_CTL_ADD, fd, &event) != 0)
+            return false;
+        added.push_back(fd);
+        return true;
+    };
+    const auto removeAdded = [&] {
+        for (int fd : added)
+            ::epoll_ctl(m_sessionPoll, EPOLL_CTL_DEL, fd, nullptr);
+    };
+    bool ok = add(stopDescriptor) && add(m_dallyPoll);
+    for (auto& l : m_listeners)
+        ok = ok && add(int(l->socket->socketDescriptor()));
+    if (!ok) {
+        removeAdded();
+        return false;
+    }
+
+    // The tick runs every kTickMs while anything has a deadline, as the timer does.
+    int64_t nextTick = 0;
+    bool stop = false;
+    while (!stop) {
+        int timeout = -1;
+        if (!m_sessions.empty() || !m_dallies.empty()) {
+            const int64_t now = TickCount();
+            if (nextTick == 0)
+                nextTick = now + kTickMs;
+            timeout = int(std::clamp<int64_t>(nextTick - now, 0, kTickMs));
+        } else {
+            nextTick = 0;
+        }
+        epoll_event events[64];
+        const int ready = ::epoll_wait(m_sessionPoll, events, 64, timeout);
+        if (ready < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < ready; ++i) {
+            const uint64_t key = events[i].data.u64;
+            if (!(key & kServeKey)) {
+                // A callback may have ended the session meanwhile.
+                const auto it = m_watched.find(key);
+                if (it != m_watched.end())
+                    it->second->ReadPackets();
+                continue;
+            }
+            const int fd = int(key & ~kServeKey);
+            if (fd == stopDescriptor) {
+                stop = true;
+            } else if (fd == m_dallyPoll) {
+                readDallies();
+            } else {
+                for (auto& l : m_listeners) {
+                    if (l->socket->socketDescriptor() == fd) {
+                        readRequests(*l);
+                        break;
+                    }
+                }
+            }
+        }
+        if (nextTick != 0 && TickCount() >= nextTick) {
+            tick();
+            nextTick = TickCount() + kTickMs;
+        }
+    }
+    removeAdded();
+    return true;
+}
+
 quint16 VxTFTPServer::Port() const
 {
     return m_port;
@@ -530,14 +610,8 @@ void VxTFTPServer::dally(VxTFTPSession& session)
         return;
     auto d = std::make_unique<Dally>();
     d->until = TickCount() + int64_t(m_timeout) * 10;
-    if (m_dallyPoll < 0) {
-        m_dallyPoll = ::epoll_create1(EPOLL_CLOEXEC);
-        if (m_dallyPoll < 0)
-            return; // no dally then: the peer's retransmission of its last block goes unanswered
-        m_dallyNotifier = std::make_unique<QSocketNotifier>(m_dallyPoll, QSocketNotifier::Read);
-        connect(m_dallyNotifier.get(), &QSocketNotifier::activated, this,
-                &VxTFTPServer::readDallies);
-    }
+    if (!ensureDallyPoll())
+        return; // no dally then: the peer's retransmission of its last block goes unanswered
     final->socket->SetNotifying(false);
     epoll_event event{};
     event.events = EPOLLIN;
@@ -572,16 +646,35 @@ void VxTFTPServer::readDallies()
     }
 }
 
+bool VxTFTPServer::ensureDallyPoll()
+{
+    if (m_dallyPoll >= 0)
+        return true;
+    m_dallyPoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (m_dallyPoll < 0)
+        return false;
+    m_dallyNotifier = std::make_unique<QSocketNotifier>(m_dallyPoll, QSocketNotifier::Read);
+    connect(m_dallyNotifier.get(), &QSocketNotifier::activated, this, &VxTFTPServer::readDallies);
+    return true;
+}
+
+bool VxTFTPServer::ensureSessionPoll()
+{
+    if (m_sessionPoll >= 0)
+        return true;
+    m_sessionPoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (m_sessionPoll < 0)
+        return false;
+    m_sessionNotifier = std::make_unique<QSocketNotifier>(m_sessionPoll, QSocketNotifier::Read);
+    connect(m_sessionNotifier.get(), &QSocketNotifier::activated, this,
+            &VxTFTPServer::readSessions);
+    return true;
+}
+
 uint64_t VxTFTPServer::watch(VxTFTPSession& session, int descriptor)
 {
-    if (m_sessionPoll < 0) {
-        m_sessionPoll = ::epoll_create1(EPOLL_CLOEXEC);
-        if (m_sessionPoll < 0)
-            return 0;
-        m_sessionNotifier = std::make_unique<QSocketNotifier>(m_sessionPoll, QSocketNotifier::Read);
-        connect(m_sessionNotifier.get(), &QSocketNotifier::activated, this,
-                &VxTFTPServer::readSessions);
-    }
+    if (!ensureSessionPoll())
+        return 0;
     const uint64_t key = m_nextWatchKey++;
     epoll_event event{};
     event.events = EPOLLIN;

@@ -142,6 +142,13 @@ public:
     // sessions still open after that are cancelled.
     void Stop();
 
+    // Serves on this thread without the event loop until stopDescriptor becomes readable
+    // (a server with nothing else to do: the stand-alone one). Every socket of the server
+    // is waited for in one epoll set, so a lock-step block costs one wait, one receive and
+    // one send. Returns false at once, serving nothing, when that set cannot be made or
+    // the server is not listening; the caller then runs the event loop instead.
+    bool Serve(int stopDescriptor);
+
     bool IsListening() const { return !m_listeners.empty(); }
     quint16 Port() const;
     QString LocalAddress() const;
@@ -175,6 +182,8 @@ private:
     // every descriptor it watches on every turn, and a batch may run hundreds of sessions.
     // watch() returns the session's key, 0 when it cannot be watched this way.
     uint64_t watch(VxTFTPSession& session, int descriptor);
+    bool ensureSessionPoll();
+    bool ensureDallyPoll();
     void unwatch(uint64_t key, int descriptor);
     void readSessions();
     // A receive buffer large enough for the largest block, shared by every session (they
