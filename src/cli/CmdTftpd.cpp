@@ -6,6 +6,7 @@
 #include "common/LogFormat.h"
 #include "common/VxError.h"
 #include "tftp/TftpLogLine.h"
+#include "tftp/TftpServerGroup.h"
 #include "tftp/VxTFTPServer.h"
 
 #include <QCoreApplication>
@@ -14,17 +15,26 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QHostAddress>
+#include <QEventLoop>
+#include <QSemaphore>
 #include <QSocketNotifier>
+#include <QThread>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <mutex>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 const char* const kUsage =
     "usage: nodewarden tftpd --root DIR [--port N] [--address A] [--allow ADDRESS[/BITS]]...\n"
-    "                        [--read-only] [--max-sessions N] [--max-file-size BYTES] [--verbose]\n"
+    "                        [--read-only] [--max-sessions N] [--max-file-size BYTES] [--threads N]\n"
+    "                        [--verbose]\n"
     "  --root DIR            the folder served; no file outside it, and no symbolic link, is "
     "opened\n"
     "  --port N              UDP port (default 69)\n"
@@ -33,6 +43,7 @@ const char* const kUsage =
     "  --read-only           refuse every write\n"
     "  --max-sessions N      transfers at once (default 256; 8 from one address off loopback)\n"
     "  --max-file-size BYTES largest file read or written (default 0: no limit)\n"
+    "  --threads N           threads serving transfers (default: one per core, at most 8)\n"
     "  --verbose             a line for every packet sent, besides the start and end of each "
     "transfer\n";
 
@@ -67,6 +78,7 @@ struct TftpdOptions
     bool readOnly = false;
     int maxSessions = 256;
     qint64 maxFileSize = 0;
+    int threads = std::clamp(QThread::idealThreadCount(), 1, 8);
     bool verbose = false;
 };
 
@@ -87,8 +99,10 @@ int parseOptions(const QStringList& args, TftpdOptions* o)
             o->verbose = true;
             continue;
         }
-        static const QStringList withValue = {"--root",  "--port",         "--address",
-                                              "--allow", "--max-sessions", "--max-file-size"};
+        static const QStringList withValue = {"--root",         "--port",
+                                              "--address",      "--allow",
+                                              "--max-sessions", "--max-file-size",
+                                              "--threads"};
         if (!withValue.contains(a))
             return usageError(QStringLiteral("unexpected argument '%1'").arg(a));
         if (i + 1 >= args.size())
@@ -121,6 +135,11 @@ int parseOptions(const QStringList& args, TftpdOptions* o)
                 return usageError(
                     QStringLiteral("--max-sessions '%1' is not a number from 1 to 4096")
                         .arg(value));
+        } else if (a == QLatin1String("--threads")) {
+            o->threads = value.toInt(&ok);
+            if (!ok || o->threads < 1 || o->threads > 64)
+                return usageError(
+                    QStringLiteral("--threads '%1' is not a number from 1 to 64").arg(value));
         } else {
             o->maxFileSize = value.toLongLong(&ok);
             if (!ok || o->maxFileSize < 0)
@@ -137,14 +156,17 @@ int parseOptions(const QStringList& args, TftpdOptions* o)
     return 0;
 }
 
-// What the server reports, as the terminal shows it.
+// What the servers report, as the terminal shows it. Every serving thread reports here.
 class TftpdLog
 {
 public:
     explicit TftpdLog(bool verbose) : m_verbose(verbose) { m_clock.start(); }
 
-    void Report(const VxTFTPMsg& msg)
+    // `server` tells the threads' servers apart: each numbers its sessions from 0.
+    void Report(int server, const VxTFTPMsg& msg)
     {
+        std::lock_guard lock(m_mutex);
+        const qint64 session = (qint64(server) << 32) | quint32(msg.sessionNumber);
         if (m_verbose)
             print(TftpEventLogLine(msg, true));
         if (msg.sessionNumber < 0) {
@@ -154,16 +176,16 @@ public:
             return;
         }
         if (msg.status == TFTP_CONNECTED) {
-            m_started.insert(msg.sessionNumber, m_clock.elapsed());
+            m_started.insert(session, m_clock.elapsed());
             print(TftpTransferStartLine(msg));
         } else if (msg.status == TFTP_SUCCESS || msg.status < 0) {
-            const auto it = m_started.find(msg.sessionNumber);
+            const auto it = m_started.find(session);
             if (it == m_started.end())
                 return; // ended already (a failed socket reports twice)
             print(TftpTransferEndLine(msg, m_clock.elapsed() - it.value()));
             m_started.erase(it);
         } else if (msg.status == TFTP_DISCONNECTED) {
-            m_started.remove(msg.sessionNumber);
+            m_started.remove(session);
         }
     }
 
@@ -175,9 +197,22 @@ private:
     }
 
     bool m_verbose;
+    std::mutex m_mutex;
     QElapsedTimer m_clock;
-    QHash<int, qint64> m_started;
+    QHash<qint64, qint64> m_started;
 };
+
+// Serves until `descriptor` becomes readable: with the server's own wait, or, should that
+// not be possible, with the thread's event loop.
+void serveUntil(VxTFTPServer& server, int descriptor)
+{
+    if (server.Serve(descriptor))
+        return;
+    QEventLoop loop;
+    QSocketNotifier notifier(descriptor, QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    loop.exec();
+}
 
 int runTftpd(const QStringList& args)
 {
@@ -197,52 +232,111 @@ int runTftpd(const QStringList& args)
     ::sigaction(SIGTERM, &action, nullptr);
 
     TftpdLog log(options.verbose);
-    VxTFTPServer server;
-    server.SetTimeouts(500, 3);
-    server.SetCallback(
-        [](void* arg, const VxTFTPMsg& msg, bool*) { static_cast<TftpdLog*>(arg)->Report(msg); },
-        &log);
-    server.SetAllowedNetworks(options.allowed);
-    server.SetReadOnly(options.readOnly);
-    server.SetMaxFileSize(options.maxFileSize);
-    server.SetSessionLimits(options.maxSessions, 8);
     const QString rootPath = QDir(options.root).absolutePath();
+    // With several threads each has a server of its own on the same port; the kernel
+    // spreads the requests over them by the peer's address and port.
+    std::shared_ptr<TftpServerGroup> group;
+    if (options.threads > 1)
+        group = std::make_shared<TftpServerGroup>();
+    struct Reporter
+    {
+        TftpdLog* log;
+        int server;
+    };
+    const auto configure = [&](VxTFTPServer& server, Reporter& reporter) {
+        server.SetTimeouts(500, 3);
+        server.SetCallback(
+            [](void* arg, const VxTFTPMsg& msg, bool*) {
+                const auto* r = static_cast<const Reporter*>(arg);
+                r->log->Report(r->server, msg);
+            },
+            &reporter);
+        server.SetAllowedNetworks(options.allowed);
+        server.SetReadOnly(options.readOnly);
+        server.SetMaxFileSize(options.maxFileSize);
+        server.SetSessionLimits(options.maxSessions, 8);
+        server.SetGroup(group);
+    };
+    const auto startError = [](const VxError& e, const VxTFTPServer& server) {
+        return QStringLiteral("%1\n  %2").arg(e.message(), server.StartErrorDetail());
+    };
+
+    Reporter mainReporter{&log, 0};
+    VxTFTPServer server;
+    configure(server, mainReporter);
     try {
         server.Start(rootPath, options.port, options.address);
     } catch (const VxError& e) {
-        std::fprintf(stderr, "nodewarden tftpd: %s\n  %s\n", qPrintable(e.message()),
-                     qPrintable(server.StartErrorDetail()));
+        std::fprintf(stderr, "nodewarden tftpd: %s\n", qPrintable(startError(e, server)));
         return 1;
     }
+
+    // The other threads stop when this descriptor becomes readable; nothing reads it.
+    const int stopWorkers = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (options.threads > 1 && stopWorkers < 0) {
+        std::perror("nodewarden tftpd: eventfd");
+        return 1;
+    }
+    const auto stopThreads = [stopWorkers] {
+        const uint64_t one = 1;
+        const ssize_t ignored = ::write(stopWorkers, &one, sizeof one);
+        (void)ignored;
+    };
+    std::vector<std::unique_ptr<QThread>> workers;
+    QString workerError;
+    QSemaphore workerStarted;
+    for (int i = 1; i < options.threads && workerError.isEmpty(); ++i) {
+        workers.emplace_back(QThread::create([&, i] {
+            Reporter reporter{&log, i};
+            VxTFTPServer worker;
+            configure(worker, reporter);
+            try {
+                worker.Start(rootPath, server.Port(), options.address);
+            } catch (const VxError& e) {
+                workerError = startError(e, worker);
+                workerStarted.release();
+                return;
+            }
+            workerStarted.release();
+            serveUntil(worker, stopWorkers);
+            worker.Stop();
+        }));
+        workers.back()->start();
+        workerStarted.acquire(); // workerError is set, if at all, before this returns
+    }
+    const auto joinThreads = [&] {
+        stopThreads();
+        for (auto& t : workers)
+            t->wait();
+        workers.clear();
+        if (stopWorkers >= 0)
+            ::close(stopWorkers);
+    };
+    if (!workerError.isEmpty()) {
+        joinThreads();
+        std::fprintf(stderr, "nodewarden tftpd: %s\n", qPrintable(workerError));
+        return 1;
+    }
+
     printLine(LogLine(QStringLiteral("[Tftp] Serving %1 on %2 port %3%4 (Ctrl+C to stop)")
                           .arg(QDir::toNativeSeparators(rootPath), options.address.toString(),
                                QString::number(server.Port()),
                                options.readOnly ? QStringLiteral(", read-only") : QString()),
                       true));
 
-    // The server has the thread to itself: it waits for its sockets and the signal pipe
-    // directly, without the event loop's extra wait per packet. Should that wait not be
-    // possible, the event loop serves instead.
-    if (server.Serve(g_signalPipe[0])) {
-        char c;
-        const ssize_t ignored = ::read(g_signalPipe[0], &c, 1);
-        (void)ignored;
-    } else {
-        QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-            char c;
-            const ssize_t ignored = ::read(g_signalPipe[0], &c, 1);
-            (void)ignored;
-            notifier.setEnabled(false);
-            QCoreApplication::quit();
-        });
-        QCoreApplication::exec();
-    }
+    serveUntil(server, g_signalPipe[0]);
+    char c;
+    const ssize_t ignored = ::read(g_signalPipe[0], &c, 1);
+    (void)ignored;
 
     printLine(LogLine(
-        QStringLiteral("[Tftp] Stopping: waiting for %1 session(s)").arg(server.SessionCount()),
+        QStringLiteral("[Tftp] Stopping: waiting for %1 session(s)")
+            .arg(group ? group->Sessions() : server.SessionCount()),
         true));
+    // Every thread lets its transfers finish (for at most 10 s) at the same time.
+    stopThreads();
     server.Stop();
+    joinThreads();
     ::signal(SIGINT, SIG_DFL);
     ::signal(SIGTERM, SIG_DFL);
     ::close(g_signalPipe[0]);

@@ -4,6 +4,7 @@
 #include "common/Wait.h"
 #include "tftp/TftpFileAccess.h"
 #include "tftp/TftpOptions.h"
+#include "tftp/TftpServerGroup.h"
 #include "tftp/VxTFTPSession.h"
 
 #include <QEventLoop>
@@ -177,6 +178,11 @@ void VxTFTPServer::SetSessionLimits(int total, int perPeer, bool loopbackExempt)
     m_loopbackExempt = loopbackExempt;
 }
 
+void VxTFTPServer::SetGroup(std::shared_ptr<TftpServerGroup> group)
+{
+    m_group = std::move(group);
+}
+
 quint64 VxTFTPServer::Grant(const VxTFTPGrant& grant)
 {
     auto entry = std::make_unique<GrantEntry>();
@@ -213,31 +219,13 @@ void VxTFTPServer::Listen(const QList<QHostAddress>& addresses, quint16 port)
         throw VxError(TFTP_SOCKET_ERROR, VxTFTPStatusMessage(TFTP_SOCKET_ERROR));
     }
     quint16 bound = port;
+    // Once per server: the group's first checks the port for the whole group.
+    const bool checkFree = m_group && m_group->ClaimPort();
     for (const QHostAddress& address : addresses) {
         auto listener = std::make_unique<Listener>();
         listener->address = address;
         listener->socket = std::make_unique<QUdpSocket>();
-        // No address sharing: on Linux a shared UDP port would split the requests between
-        // two servers without either noticing.
-        if (address.protocol() != QAbstractSocket::IPv4Protocol ||
-            !listener->socket->bind(address, bound, QAbstractSocket::DontShareAddress)) {
-            const QString where =
-                QStringLiteral("UDP port %1 on %2").arg(bound).arg(address.toString());
-            switch (listener->socket->error()) {
-            case QAbstractSocket::SocketAccessError:
-                m_startError =
-                    where + QStringLiteral(" needs root or the CAP_NET_BIND_SERVICE capability "
-                                           "(ports below 1024 are privileged)");
-                break;
-            case QAbstractSocket::AddressInUseError:
-                m_startError = where + QStringLiteral(" is already in use by another program");
-                break;
-            default:
-                m_startError = address.protocol() != QAbstractSocket::IPv4Protocol
-                                   ? where + QStringLiteral(": not an IPv4 address")
-                                   : where + QStringLiteral(": ") + listener->socket->errorString();
-                break;
-            }
+        if (!bindListener(*listener, bound, checkFree)) {
             StopListening();
             throw VxError(TFTP_SOCKET_ERROR, VxTFTPStatusMessage(TFTP_SOCKET_ERROR));
         }
@@ -259,13 +247,72 @@ void VxTFTPServer::Listen(const QList<QHostAddress>& addresses, quint16 port)
     m_port = bound;
 }
 
+bool VxTFTPServer::bindListener(Listener& listener, quint16 port, bool checkFree)
+{
+    const QHostAddress& address = listener.address;
+    const QString where = QStringLiteral("UDP port %1 on %2").arg(port).arg(address.toString());
+    if (address.protocol() != QAbstractSocket::IPv4Protocol) {
+        m_startError = where + QStringLiteral(": not an IPv4 address");
+        return false;
+    }
+    const auto failed = [&](const QUdpSocket& socket) {
+        switch (socket.error()) {
+        case QAbstractSocket::SocketAccessError:
+            m_startError = where + QStringLiteral(" needs root or the CAP_NET_BIND_SERVICE "
+                                                  "capability (ports below 1024 are privileged)");
+            break;
+        case QAbstractSocket::AddressInUseError:
+            m_startError = where + QStringLiteral(" is already in use by another program");
+            break;
+        default:
+            m_startError = where + QStringLiteral(": ") + socket.errorString();
+            break;
+        }
+        return false;
+    };
+    // No address sharing with anyone else: on Linux a shared UDP port would split the
+    // requests between two servers without either noticing.
+    if (!m_group) {
+        return listener.socket->bind(address, port, QAbstractSocket::DontShareAddress) ||
+               failed(*listener.socket);
+    }
+    if (checkFree) {
+        QUdpSocket probe;
+        if (!probe.bind(address, port, QAbstractSocket::DontShareAddress))
+            return failed(probe);
+    }
+    // The group's sockets share the port; a program that binds it later without sharing
+    // is refused, as it would be by a single server.
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    const sockaddr_in local = TftpDatagramSocket::Address(address, port);
+    if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one) != 0 ||
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        m_startError = error == EADDRINUSE
+                           ? where + QStringLiteral(" is already in use by another program")
+                       : error == EACCES
+                           ? where + QStringLiteral(" needs root or the CAP_NET_BIND_SERVICE "
+                                                    "capability (ports below 1024 are privileged)")
+                           : where + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
+        return false;
+    }
+    if (!listener.socket->setSocketDescriptor(fd, QAbstractSocket::BoundState)) {
+        ::close(fd);
+        m_startError = where + QStringLiteral(": ") + listener.socket->errorString();
+        return false;
+    }
+    return true;
+}
+
 void VxTFTPServer::StopListening()
 {
     m_listeners.clear();
     m_listenAddresses.clear();
     m_folderMode = false;
     m_refusalsReported.clear();
-    m_busyReported.clear();
 }
 
 void VxTFTPServer::Start(const QString& rootDirectory, quint16 port, const QHostAddress& address)
@@ -528,19 +575,8 @@ void VxTFTPServer::handleRequest(Listener& listener, const char* data, qint64 si
     }
 
     // Every session holds a socket and maybe a file: a flood of requests must not take
-    // every descriptor (and the memory) of the process. Sessions that have ended and wait
-    // for the next tick to go do not count: a device's next transfer follows at once.
-    int live = 0;
-    int fromPeer = 0;
-    for (const auto& s : m_sessions) {
-        if (s->state() != VxTFTPSession::State::Active)
-            continue;
-        ++live;
-        if (s->Peer() == peer)
-            ++fromPeer;
-    }
-    const bool exempt = m_loopbackExempt && peer.isLoopback();
-    if (live >= m_maxSessions || (!exempt && fromPeer >= m_maxPerPeer)) {
+    // every descriptor (and the memory) of the process.
+    if (!takeSessionSlot(peer)) {
         refuse(listener, request, kErrorNotDefined, TFTP_BUSY);
         return;
     }
@@ -552,9 +588,46 @@ void VxTFTPServer::handleRequest(Listener& listener, const char* data, qint64 si
     m_sessions.push_back(
         std::make_unique<VxTFTPSession>(*this, request, peer, local, std::move(target), options));
     VxTFTPSession* session = m_sessions.back().get();
+    if (m_group) {
+        const quint32 address = peer.toIPv4Address();
+        const bool exempt = m_loopbackExempt && peer.isLoopback();
+        session->SetSlotRelease(
+            [group = m_group, address, exempt] { group->GiveSlot(address, exempt); });
+    }
     if (!m_timer->isActive())
         m_timer->start();
     session->Begin();
+}
+
+bool VxTFTPServer::takeSessionSlot(const QHostAddress& peer)
+{
+    const bool exempt = m_loopbackExempt && peer.isLoopback();
+    if (m_group)
+        return m_group->TakeSlot(peer.toIPv4Address(), exempt, m_maxSessions, m_maxPerPeer);
+    // Sessions that have ended and wait for the next tick to go do not count: a device's
+    // next transfer follows at once.
+    int live = 0;
+    int fromPeer = 0;
+    for (const auto& s : m_sessions) {
+        if (s->state() != VxTFTPSession::State::Active)
+            continue;
+        ++live;
+        if (s->Peer() == peer)
+            ++fromPeer;
+    }
+    return live < m_maxSessions && (exempt || fromPeer < m_maxPerPeer);
+}
+
+bool VxTFTPServer::firstReport(const QString& key)
+{
+    if (m_group)
+        return m_group->FirstReport(key);
+    if (m_refusalsReported.contains(key))
+        return false;
+    if (m_refusalsReported.size() >= kReportMemory)
+        m_refusalsReported.clear();
+    m_refusalsReported.insert(key);
+    return true;
 }
 
 void VxTFTPServer::refuse(Listener& listener, const VxTFTPMsg& request, int errorCode, int status)
@@ -568,22 +641,13 @@ void VxTFTPServer::refuse(Listener& listener, const VxTFTPMsg& request, int erro
     listener.socket->writeDatagram(packet, QHostAddress(request.peerAddress),
                                    quint16(request.peerPort));
 
-    if (status == TFTP_BUSY) {
-        const quint32 peer = QHostAddress(request.peerAddress).toIPv4Address();
-        if (m_busyReported.contains(peer))
-            return;
-        if (m_busyReported.size() >= kReportMemory)
-            m_busyReported.clear();
-        m_busyReported.insert(peer);
-    } else {
-        const QString key = QString::number(request.operation) + QLatin1Char(' ') +
-                            request.peerAddress + QLatin1Char(' ') + request.fileName;
-        if (m_refusalsReported.contains(key))
-            return;
-        if (m_refusalsReported.size() >= kReportMemory)
-            m_refusalsReported.clear();
-        m_refusalsReported.insert(key);
-    }
+    // Once per peer for "busy", once per peer, name and kind for a refusal.
+    const QString key = status == TFTP_BUSY
+                            ? QStringLiteral("busy ") + request.peerAddress
+                            : QString::number(request.operation) + QLatin1Char(' ') +
+                                  request.peerAddress + QLatin1Char(' ') + request.fileName;
+    if (!firstReport(key))
+        return;
     VxTFTPMsg msg = request;
     msg.status = status;
     msg.message = VxTFTPStatusMessage(status);

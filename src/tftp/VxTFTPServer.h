@@ -15,6 +15,7 @@
 class QSocketNotifier;
 class QTimer;
 class QUdpSocket;
+class TftpServerGroup;
 class VxTFTPSession;
 
 // Status codes of a session, as reported to the owner's callback.
@@ -112,6 +113,13 @@ public:
     // toward the total only, since every simulated device shares one loopback address;
     // loopbackExempt = false lets a test apply the per-peer limit on loopback.
     void SetSessionLimits(int total, int perPeer, bool loopbackExempt = true);
+    // Makes this server one of several on the same port, each on a thread of its own (set
+    // before listening). The kernel spreads the requests over their sockets by the peer's
+    // address and port, so a peer's repeated request reaches the server that has its
+    // session; the session limits and the once-only reports are the group's. The group's
+    // first server checks that no other program has the port before binding it; the
+    // others must then listen on the port it bound.
+    void SetGroup(std::shared_ptr<TftpServerGroup> group);
 
     quint64 Grant(const VxTFTPGrant& grant); // returns an id > 0
     void Revoke(quint64 id);                 // later requests are refused; running sessions finish
@@ -168,6 +176,11 @@ private:
     struct GrantEntry;
     struct Dally;
 
+    // Binds the listener's socket (shared within the group, if any; checkFree: first make
+    // sure no other program has the port). On failure m_startError says why.
+    bool bindListener(Listener& listener, quint16 port, bool checkFree);
+    bool takeSessionSlot(const QHostAddress& peer);
+    bool firstReport(const QString& key);
     void readRequests(Listener& listener);
     void handleRequest(Listener& listener, const char* data, qint64 size, const QHostAddress& from,
                        quint16 fromPort);
@@ -219,10 +232,11 @@ private:
     int m_maxPerPeer = 8;
     bool m_loopbackExempt = true;
 
+    std::shared_ptr<TftpServerGroup> m_group;
+
     // Refusals and "busy" already reported, so a flood makes one line per peer and name.
-    // Bounded: when full it starts over.
+    // Bounded: when full it starts over. The group's instead when there is one.
     QSet<QString> m_refusalsReported;
-    QSet<quint32> m_busyReported;
 
     // Sockets of completed puts, kept for one time-out to acknowledge the final block
     // again when the peer did not get its ACK (RFC 1350's dally). Bounded: the oldest goes

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -80,6 +81,13 @@ VxTFTPSession::~VxTFTPSession()
 {
     closeFile();
     unwatch();
+    releaseSlot();
+}
+
+void VxTFTPSession::releaseSlot()
+{
+    if (auto release = std::exchange(m_releaseSlot, nullptr))
+        release();
 }
 
 void VxTFTPSession::unwatch()
@@ -106,9 +114,11 @@ void VxTFTPSession::Report(int status)
     if (status == TFTP_SUCCESS) {
         closeFile();
         m_state = State::Finished;
+        releaseSlot();
     } else if (status < 0) {
         closeFile();
         m_state = State::Failed;
+        releaseSlot();
     }
     --m_busy;
 }

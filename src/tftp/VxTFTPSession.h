@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 // One transfer of the server: its own socket (the server's transfer identifier), the
@@ -74,6 +75,9 @@ public:
     void Report(int status);
     // Takes in what arrived on the session's socket.
     void ReadPackets();
+    // Called once when the session stops counting toward the limits: when it ends
+    // (succeeds or fails) or is destroyed.
+    void SetSlotRelease(std::function<void()> release) { m_releaseSlot = std::move(release); }
 
 private:
     void unwatch();
@@ -95,8 +99,10 @@ private:
     bool sent(bool ok, bool temporary);
     void armDeadline();
     void closeFile();
+    void releaseSlot();
 
     VxTFTPServer& m_server;
+    std::function<void()> m_releaseSlot;
     VxTFTPMsg m_msg;
     QHostAddress m_peer;
     sockaddr_in m_peerAddress{};

@@ -1,0 +1,59 @@
+#include "tftp/TftpServerGroup.h"
+
+namespace {
+constexpr int kReportMemory = 1024;
+}
+
+bool TftpServerGroup::ClaimPort()
+{
+    std::lock_guard lock(m_mutex);
+    const bool first = !m_portClaimed;
+    m_portClaimed = true;
+    return first;
+}
+
+bool TftpServerGroup::TakeSlot(quint32 peer, bool exempt, int maxTotal, int maxPerPeer)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_total >= maxTotal)
+        return false;
+    if (!exempt) {
+        int& count = m_perPeer[peer];
+        if (count >= maxPerPeer) {
+            if (count == 0)
+                m_perPeer.remove(peer);
+            return false;
+        }
+        ++count;
+    }
+    ++m_total;
+    return true;
+}
+
+void TftpServerGroup::GiveSlot(quint32 peer, bool exempt)
+{
+    std::lock_guard lock(m_mutex);
+    --m_total;
+    if (exempt)
+        return;
+    const auto it = m_perPeer.find(peer);
+    if (it != m_perPeer.end() && --it.value() <= 0)
+        m_perPeer.erase(it);
+}
+
+int TftpServerGroup::Sessions() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_total;
+}
+
+bool TftpServerGroup::FirstReport(const QString& key)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_reported.contains(key))
+        return false;
+    if (m_reported.size() >= kReportMemory)
+        m_reported.clear();
+    m_reported.insert(key);
+    return true;
+}
