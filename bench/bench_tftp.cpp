@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -283,6 +284,7 @@ int main(int argc, char** argv)
     bool allOk = true;
     double lowest = 0;
     int compared = 0;
+    double lowestMedian = 0;
     for (const Client& client : clients) {
         for (const auto& [file, content, count] :
              {std::tuple{"large.bin", &large, 1}, std::tuple{"small.bin", &small, kClients}}) {
@@ -304,11 +306,19 @@ int main(int argc, char** argv)
             if (!what.contains(only))
                 continue;
             // Turn about, so that a change in the machine's load meets both servers alike.
+            // Each round's two runs, next to each other in time, also make a ratio of their
+            // own: their median is less at the mercy of one lucky run than the best of each.
             Result mine, theirs;
+            std::vector<double> pairs;
             for (int i = 0; i < repeat; ++i) {
-                keepBest(mine, once(oursPort), i);
-                if (reference)
-                    keepBest(theirs, once(referencePort), i);
+                const Result a = once(oursPort);
+                keepBest(mine, a, i);
+                if (reference) {
+                    const Result b = once(referencePort);
+                    keepBest(theirs, b, i);
+                    if (a.ok && b.ok)
+                        pairs.push_back(a.mbps() / b.mbps());
+                }
             }
             Print(what, "nodewarden", mine);
             allOk = allOk && mine.ok;
@@ -316,8 +326,18 @@ int main(int argc, char** argv)
                 Print(what, "tftpd-hpa", theirs);
                 if (mine.ok && theirs.ok) {
                     const double ratio = mine.mbps() / theirs.mbps();
-                    std::printf("%-44s ratio %.2f\n", qPrintable(what), ratio);
+                    std::sort(pairs.begin(), pairs.end());
+                    const double median =
+                        pairs.empty() ? 0
+                        : pairs.size() % 2
+                            ? pairs[pairs.size() / 2]
+                            : (pairs[pairs.size() / 2 - 1] + pairs[pairs.size() / 2]) / 2;
+                    std::printf("%-44s ratio %.2f (best of each); rounds: median %.2f, %.2f to "
+                                "%.2f\n",
+                                qPrintable(what), ratio, median, pairs.empty() ? 0 : pairs.front(),
+                                pairs.empty() ? 0 : pairs.back());
                     lowest = compared == 0 ? ratio : std::min(lowest, ratio);
+                    lowestMedian = compared == 0 ? median : std::min(lowestMedian, median);
                     ++compared;
                 }
             }
@@ -330,8 +350,9 @@ int main(int argc, char** argv)
     const qint64 logBytes = QFile(dir.filePath(QStringLiteral("nodewarden-tftpd.log"))).size();
     std::printf("nodewarden tftpd log: %lld bytes\n", logBytes);
     if (compared > 0)
-        std::printf("lowest speed ratio nodewarden/tftpd-hpa over %d cases: %.2f\n", compared,
-                    lowest);
+        std::printf("lowest speed ratio nodewarden/tftpd-hpa over %d cases: %.2f (best of "
+                    "each), %.2f (median of the rounds)\n",
+                    compared, lowest, lowestMedian);
     else
         std::printf("tftpd-hpa (in.tftpd) not installed: no comparison\n");
     return allOk ? 0 : 1;

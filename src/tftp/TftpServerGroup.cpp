@@ -18,13 +18,9 @@ bool TftpServerGroup::TakeSlot(quint32 peer, bool exempt, int maxTotal, int maxP
     if (m_total >= maxTotal)
         return false;
     if (!exempt) {
-        int& count = m_perPeer[peer];
-        if (count >= maxPerPeer) {
-            if (count == 0)
-                m_perPeer.remove(peer);
+        if (m_perPeer.value(peer) >= maxPerPeer)
             return false;
-        }
-        ++count;
+        ++m_perPeer[peer];
     }
     ++m_total;
     return true;
