@@ -22,10 +22,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUdpSocket>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <algorithm>
 #include <vector>
 
 namespace {

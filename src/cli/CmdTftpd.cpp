@@ -12,10 +12,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QHash>
 #include <QHostAddress>
-#include <QEventLoop>
 #include <QSemaphore>
 #include <QSocketNotifier>
 #include <QThread>
@@ -33,7 +33,8 @@ namespace {
 
 const char* const kUsage =
     "usage: nodewarden tftpd --root DIR [--port N] [--address A] [--allow ADDRESS[/BITS]]...\n"
-    "                        [--read-only] [--max-sessions N] [--max-file-size BYTES] [--threads N]\n"
+    "                        [--read-only] [--max-sessions N] [--max-file-size BYTES] [--threads "
+    "N]\n"
     "                        [--verbose]\n"
     "  --root DIR            the folder served; no file outside it, and no symbolic link, is "
     "opened\n"
@@ -99,9 +100,8 @@ int parseOptions(const QStringList& args, TftpdOptions* o)
             o->verbose = true;
             continue;
         }
-        static const QStringList withValue = {"--root",         "--port",
-                                              "--address",      "--allow",
-                                              "--max-sessions", "--max-file-size",
+        static const QStringList withValue = {"--root",   "--port",         "--address",
+                                              "--allow",  "--max-sessions", "--max-file-size",
                                               "--threads"};
         if (!withValue.contains(a))
             return usageError(QStringLiteral("unexpected argument '%1'").arg(a));
@@ -329,10 +329,9 @@ int runTftpd(const QStringList& args)
     const ssize_t ignored = ::read(g_signalPipe[0], &c, 1);
     (void)ignored;
 
-    printLine(LogLine(
-        QStringLiteral("[Tftp] Stopping: waiting for %1 session(s)")
-            .arg(group ? group->Sessions() : server.SessionCount()),
-        true));
+    printLine(LogLine(QStringLiteral("[Tftp] Stopping: waiting for %1 session(s)")
+                          .arg(group ? group->Sessions() : server.SessionCount()),
+                      true));
     // Every thread lets its transfers finish (for at most 10 s) at the same time.
     stopThreads();
     server.Stop();

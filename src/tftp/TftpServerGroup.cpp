@@ -46,10 +46,15 @@ int TftpServerGroup::Sessions() const
 bool TftpServerGroup::FirstReport(const QString& key)
 {
     std::lock_guard lock(m_mutex);
-    if (m_reported.contains(key))
+    return m_reported.First(key);
+}
+
+bool TftpReportMemory::First(const QString& key)
+{
+    if (m_seen.contains(key))
         return false;
-    if (m_reported.size() >= kReportMemory)
-        m_reported.clear();
-    m_reported.insert(key);
+    if (m_seen.size() >= kReportMemory)
+        m_seen.clear();
+    m_seen.insert(key);
     return true;
 }

@@ -3,7 +3,20 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <QtGlobal>
 #include <mutex>
+
+// Refusals already reported, so that a flood makes one line per peer and name. Bounded:
+// when full it starts over.
+class TftpReportMemory
+{
+public:
+    // True the first time `key` is seen.
+    bool First(const QString& key);
+
+private:
+    QSet<QString> m_seen;
+};
 
 // What the servers of one port share when each runs on a thread of its own (the
 // stand-alone server's workers; the kernel spreads the requests over their sockets):
@@ -31,5 +44,5 @@ private:
     bool m_portClaimed = false;
     int m_total = 0;
     QHash<quint32, int> m_perPeer;
-    QSet<QString> m_reported;
+    TftpReportMemory m_reported;
 };

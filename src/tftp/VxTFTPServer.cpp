@@ -27,9 +27,8 @@ constexpr int kTickMs = 20;
 constexpr int kStopWaitMs = 10000;
 constexpr int kRequestBuffer = 2048;
 constexpr int kDrainLimit = 64;
-// Bounds of what a flood can make the server keep: the refusals remembered so that each
-// is reported once, and the sockets of completed puts kept for their final ACK.
-constexpr int kReportMemory = 1024;
+// Bound of what a flood of puts can make the server keep: the sockets of completed puts
+// kept for their final ACK.
 constexpr size_t kMaxDallies = 128;
 // Keys of the descriptors that Serve() adds to the sessions' epoll set, beside the
 // sessions' own keys (which count up from 1): the top bit and the descriptor.
@@ -291,12 +290,12 @@ bool VxTFTPServer::bindListener(Listener& listener, quint16 port, bool checkFree
         const int error = errno;
         if (fd >= 0)
             ::close(fd);
-        m_startError = error == EADDRINUSE
-                           ? where + QStringLiteral(" is already in use by another program")
-                       : error == EACCES
-                           ? where + QStringLiteral(" needs root or the CAP_NET_BIND_SERVICE "
-                                                    "capability (ports below 1024 are privileged)")
-                           : where + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
+        m_startError =
+            error == EADDRINUSE ? where + QStringLiteral(" is already in use by another program")
+            : error == EACCES
+                ? where + QStringLiteral(" needs root or the CAP_NET_BIND_SERVICE "
+                                         "capability (ports below 1024 are privileged)")
+                : where + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
         return false;
     }
     if (!listener.socket->setSocketDescriptor(fd, QAbstractSocket::BoundState)) {
@@ -312,7 +311,7 @@ void VxTFTPServer::StopListening()
     m_listeners.clear();
     m_listenAddresses.clear();
     m_folderMode = false;
-    m_refusalsReported.clear();
+    m_reported = TftpReportMemory();
 }
 
 void VxTFTPServer::Start(const QString& rootDirectory, quint16 port, const QHostAddress& address)
@@ -412,8 +411,11 @@ bool VxTFTPServer::Serve(int stopDescriptor)
         }
         epoll_event events[64];
         const int ready = ::epoll_wait(m_sessionPoll, events, 64, timeout);
-        if (ready < 0 && errno != EINTR)
-            break;
+        if (ready < 0 && errno != EINTR) {
+            // Cannot happen with a valid set; the event loop takes over rather than stop.
+            removeAdded();
+            return false;
+        }
         for (int i = 0; i < ready; ++i) {
             const uint64_t key = events[i].data.u64;
             if (!(key & kServeKey)) {
@@ -620,14 +622,7 @@ bool VxTFTPServer::takeSessionSlot(const QHostAddress& peer)
 
 bool VxTFTPServer::firstReport(const QString& key)
 {
-    if (m_group)
-        return m_group->FirstReport(key);
-    if (m_refusalsReported.contains(key))
-        return false;
-    if (m_refusalsReported.size() >= kReportMemory)
-        m_refusalsReported.clear();
-    m_refusalsReported.insert(key);
-    return true;
+    return m_group ? m_group->FirstReport(key) : m_reported.First(key);
 }
 
 void VxTFTPServer::refuse(Listener& listener, const VxTFTPMsg& request, int errorCode, int status)
@@ -710,29 +705,27 @@ void VxTFTPServer::readDallies()
     }
 }
 
+bool VxTFTPServer::ensurePoll(int& fd, std::unique_ptr<QSocketNotifier>& notifier,
+                              void (VxTFTPServer::*ready)())
+{
+    if (fd >= 0)
+        return true;
+    fd = ::epoll_create1(EPOLL_CLOEXEC);
+    if (fd < 0)
+        return false;
+    notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(notifier.get(), &QSocketNotifier::activated, this, ready);
+    return true;
+}
+
 bool VxTFTPServer::ensureDallyPoll()
 {
-    if (m_dallyPoll >= 0)
-        return true;
-    m_dallyPoll = ::epoll_create1(EPOLL_CLOEXEC);
-    if (m_dallyPoll < 0)
-        return false;
-    m_dallyNotifier = std::make_unique<QSocketNotifier>(m_dallyPoll, QSocketNotifier::Read);
-    connect(m_dallyNotifier.get(), &QSocketNotifier::activated, this, &VxTFTPServer::readDallies);
-    return true;
+    return ensurePoll(m_dallyPoll, m_dallyNotifier, &VxTFTPServer::readDallies);
 }
 
 bool VxTFTPServer::ensureSessionPoll()
 {
-    if (m_sessionPoll >= 0)
-        return true;
-    m_sessionPoll = ::epoll_create1(EPOLL_CLOEXEC);
-    if (m_sessionPoll < 0)
-        return false;
-    m_sessionNotifier = std::make_unique<QSocketNotifier>(m_sessionPoll, QSocketNotifier::Read);
-    connect(m_sessionNotifier.get(), &QSocketNotifier::activated, this,
-            &VxTFTPServer::readSessions);
-    return true;
+    return ensurePoll(m_sessionPoll, m_sessionNotifier, &VxTFTPServer::readSessions);
 }
 
 uint64_t VxTFTPServer::watch(VxTFTPSession& session, int descriptor)

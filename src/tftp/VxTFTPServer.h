@@ -1,10 +1,11 @@
 #pragma once
 
+#include "tftp/TftpServerGroup.h"
+
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QPair>
-#include <QSet>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -15,7 +16,6 @@
 class QSocketNotifier;
 class QTimer;
 class QUdpSocket;
-class TftpServerGroup;
 class VxTFTPSession;
 
 // Status codes of a session, as reported to the owner's callback.
@@ -153,8 +153,8 @@ public:
     // Serves on this thread without the event loop until stopDescriptor becomes readable
     // (a server with nothing else to do: the stand-alone one). Every socket of the server
     // is waited for in one epoll set, so a lock-step block costs one wait, one receive and
-    // one send. Returns false at once, serving nothing, when that set cannot be made or
-    // the server is not listening; the caller then runs the event loop instead.
+    // one send. Returns false when that set cannot be made, the server is not listening or
+    // the wait fails; the caller then runs the event loop instead.
     bool Serve(int stopDescriptor);
 
     bool IsListening() const { return !m_listeners.empty(); }
@@ -195,6 +195,8 @@ private:
     // every descriptor it watches on every turn, and a batch may run hundreds of sessions.
     // watch() returns the session's key, 0 when it cannot be watched this way.
     uint64_t watch(VxTFTPSession& session, int descriptor);
+    bool ensurePoll(int& fd, std::unique_ptr<QSocketNotifier>& notifier,
+                    void (VxTFTPServer::*ready)());
     bool ensureSessionPoll();
     bool ensureDallyPoll();
     void unwatch(uint64_t key, int descriptor);
@@ -236,7 +238,7 @@ private:
 
     // Refusals and "busy" already reported, so a flood makes one line per peer and name.
     // Bounded: when full it starts over. The group's instead when there is one.
-    QSet<QString> m_refusalsReported;
+    TftpReportMemory m_reported;
 
     // Sockets of completed puts, kept for one time-out to acknowledge the final block
     // again when the peer did not get its ACK (RFC 1350's dally). Bounded: the oldest goes

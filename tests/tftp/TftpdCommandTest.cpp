@@ -226,9 +226,10 @@ TEST_F(TftpdCommandTest, TheStandAloneServerServesOnlyWhatItsOptionsAllow)
     EXPECT_TRUE(out.contains(QStringLiteral("[Tftp] Failed: link.txt to 127.0.0.1:")));
     EXPECT_TRUE(out.contains(
         QStringLiteral("[Tftp] Start: \\x1B[2J\\r\\n12:00 00'000 forged to 127.0.0.1:")));
-    EXPECT_EQ(out.count(QStringLiteral(
-                  "[Tftp] Error:(VxTFTP) Too many sessions! 127.0.0.1/ok.bin Download to 127.0.0.1")),
-              1);
+    EXPECT_EQ(
+        out.count(QStringLiteral(
+            "[Tftp] Error:(VxTFTP) Too many sessions! 127.0.0.1/ok.bin Download to 127.0.0.1")),
+        1);
     EXPECT_EQ(ReadFile(dir.filePath("secret.txt")), QByteArray("SECRET"));
     EXPECT_FALSE(QFileInfo::exists(QDir(root).filePath("new.bin")));
 }
