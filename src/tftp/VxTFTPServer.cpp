@@ -254,31 +254,29 @@ bool VxTFTPServer::bindListener(Listener& listener, quint16 port, bool checkFree
         m_startError = where + QStringLiteral(": not an IPv4 address");
         return false;
     }
-    const auto failed = [&](const QUdpSocket& socket) {
-        switch (socket.error()) {
-        case QAbstractSocket::SocketAccessError:
-            m_startError = where + QStringLiteral(" needs root or the CAP_NET_BIND_SERVICE "
-                                                  "capability (ports below 1024 are privileged)");
-            break;
-        case QAbstractSocket::AddressInUseError:
-            m_startError = where + QStringLiteral(" is already in use by another program");
-            break;
-        default:
-            m_startError = where + QStringLiteral(": ") + socket.errorString();
-            break;
-        }
+    // Why the port cannot be bound, from the kernel's error or the socket class's.
+    const auto failed = [&](bool accessDenied, bool inUse, const QString& other) {
+        m_startError = accessDenied ? where + QStringLiteral(" needs root or the "
+                                                             "CAP_NET_BIND_SERVICE capability "
+                                                             "(ports below 1024 are privileged)")
+                       : inUse ? where + QStringLiteral(" is already in use by another program")
+                               : where + QStringLiteral(": ") + other;
         return false;
+    };
+    const auto socketFailed = [&](const QUdpSocket& socket) {
+        return failed(socket.error() == QAbstractSocket::SocketAccessError,
+                      socket.error() == QAbstractSocket::AddressInUseError, socket.errorString());
     };
     // No address sharing with anyone else: on Linux a shared UDP port would split the
     // requests between two servers without either noticing.
     if (!m_group) {
         return listener.socket->bind(address, port, QAbstractSocket::DontShareAddress) ||
-               failed(*listener.socket);
+               socketFailed(*listener.socket);
     }
     if (checkFree) {
         QUdpSocket probe;
         if (!probe.bind(address, port, QAbstractSocket::DontShareAddress))
-            return failed(probe);
+            return socketFailed(probe);
     }
     // The group's sockets share the port; a program that binds it later without sharing
     // is refused, as it would be by a single server.
@@ -290,13 +288,8 @@ bool VxTFTPServer::bindListener(Listener& listener, quint16 port, bool checkFree
         const int error = errno;
         if (fd >= 0)
             ::close(fd);
-        m_startError =
-            error == EADDRINUSE ? where + QStringLiteral(" is already in use by another program")
-            : error == EACCES
-                ? where + QStringLiteral(" needs root or the CAP_NET_BIND_SERVICE "
-                                         "capability (ports below 1024 are privileged)")
-                : where + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
-        return false;
+        return failed(error == EACCES || error == EPERM, error == EADDRINUSE,
+                      QString::fromLocal8Bit(std::strerror(error)));
     }
     if (!listener.socket->setSocketDescriptor(fd, QAbstractSocket::BoundState)) {
         ::close(fd);
