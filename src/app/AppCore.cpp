@@ -66,6 +66,8 @@ AppCore::AppCore(const QString& dataFolder, QObject* parent)
     m_discovery->Request().variables = VxNIMPVarList(NimpDiscoveryTable);
     m_discovery->Request().variables.SetName(DiscoveryListName);
     m_discovery->Bind(&m_devices);
+    connect(m_discovery.get(), &VxNIMPRequest2Controls::logLine, this,
+            [this](const QString& line) { LogAction(line); });
     connect(m_discovery.get(), &VxNIMPRequest2Controls::replyError, this,
             [this](int code, const QString& message) { ReportError(VxError(code, message)); });
     LoadSettings();
@@ -249,6 +251,8 @@ void AppCore::RunWithProgress(const QString& caption, const QString& prompt,
         if (beforeSummary)
             beforeSummary();
         LogAction(OperationSummaryLine(caption, m_devices, rows, clock.elapsed()));
+        for (const QString& line : FailedDeviceLines(m_devices, rows))
+            LogAction(line);
         m_devices.SetSelectionLocked(false);
     };
     if (m_ui)
@@ -277,8 +281,12 @@ void AppCore::SetIP(const QString& firstAddress, const QString& netmask)
         q.AddCommand(cmdSetIP, row, 0, {m_settings.accessPassword, address, netmask});
         address = NextRunAddress(address);
     }
-    q.AddCommand(cmdWaitAll, nullptr, m_settings.nimpSetTimeout + m_settings.timingTolerance,
-                 {QString::fromLatin1(DeviceStatus::Pending)});
+    auto wait = std::make_unique<Command>(
+        Command::Make(cmdWaitAll, nullptr, m_settings.nimpSetTimeout + m_settings.timingTolerance,
+                      {QString::fromLatin1(DeviceStatus::Pending)}));
+    wait->bound = WaitBound({{"NimpSetTimeout", m_settings.nimpSetTimeout},
+                             {"TimingTolerance", m_settings.timingTolerance}});
+    q.Append(std::move(wait));
     for (DeviceRow* row : rows)
         q.AddCommand(
             cmdSetStatusIf, row, 0,
@@ -294,9 +302,12 @@ void AppCore::ReadConfiguration(DeviceRow* row)
         return;
     const QString file = ReadBackFile(row);
     m_devices.SetStatus(row, QString::fromLatin1(DeviceStatus::InRunning));
-    m_queue->AddCommand(cmdReadConfig, row,
-                        m_settings.configUploadTime + m_settings.timingTolerance,
-                        {m_settings.accessPassword, file});
+    auto read = std::make_unique<Command>(
+        Command::Make(cmdReadConfig, row, m_settings.configUploadTime + m_settings.timingTolerance,
+                      {m_settings.accessPassword, file}));
+    read->bound = WaitBound({{"ConfigUploadTime", m_settings.configUploadTime},
+                             {"TimingTolerance", m_settings.timingTolerance}});
+    m_queue->Append(std::move(read));
     m_queue->AddCommand(cmdLoadConfig, row, 0, {file});
     RunWithProgress(GetConfigCaption, GetConfigPrompt, {}, {row});
 }
@@ -360,41 +371,50 @@ QString AppCore::ServeFile(DeviceRow* row, ServeDirection direction, const QStri
     if (m_settings.developerMode)
         LogAction(QStringLiteral("Tftp sever path:") + info.absolutePath());
 
-    // Exactly this file, this way, for this device: from where its replies come, and from the
-    // address the list shows for it (a device may answer from one and fetch from the other
-    // right after its address was set).
+    // Exactly this file, this way, for this device, once: from where it answered Discover,
+    // and from the address the list shows for it (a device may answer from one and fetch from
+    // the other right after its address was set).
     QList<QHostAddress> peers;
-    if (!row->replyAddress.isNull())
-        peers.append(row->replyAddress);
+    if (!row->discoverSource.isNull())
+        peers.append(row->discoverSource);
     const QHostAddress listed(m_devices.GetField(row, QStringLiteral("IP Address")));
     if (listed.protocol() == QAbstractSocket::IPv4Protocol && listed != QHostAddress::AnyIPv4
         && listed != QHostAddress::Broadcast && !peers.contains(listed))
         peers.append(listed);
-    for (const QHostAddress& peer : std::as_const(peers)) {
-        VxTFTPGrant grant;
-        grant.operation = direction == ServeDirection::DeviceFetches ? TFTP_OP_READ : TFTP_OP_WRITE;
-        grant.peer = peer;
-        grant.name = info.fileName();
-        grant.path = info.absoluteFilePath();
-        // A device's configuration is a few kilobytes; nothing larger is taken from the LAN.
-        grant.maxBytes = direction == ServeDirection::DevicePuts ? MaxConfigurationBytes : 0;
-        row->tftpGrants.append(m_tftp->Grant(grant));
+    if (!row->conflict.isEmpty() || peers.isEmpty()) {
+        // Nothing is served for a MAC that two hosts claim.
+        LogAction(EscapeUntrusted(row->subItems.value(0))
+                  + QStringLiteral(" nothing is served for this device: ") + row->conflict);
+        return info.fileName();
     }
+    VxTFTPGrant grant;
+    grant.operation = direction == ServeDirection::DeviceFetches ? TFTP_OP_READ : TFTP_OP_WRITE;
+    grant.peer = peers.takeFirst();
+    grant.alsoFrom = peers;
+    grant.name = info.fileName();
+    grant.path = info.absoluteFilePath();
+    // A device's configuration is a few kilobytes; nothing larger is taken from the LAN.
+    grant.maxBytes = direction == ServeDirection::DevicePuts ? MaxConfigurationBytes : 0;
+    row->job.tftpGrant = m_tftp->Grant(grant);
+    m_grantRows.insert(row->job.tftpGrant, row->id);
     return info.fileName();
 }
 
 void AppCore::EndServing(DeviceRow* row)
 {
-    for (quint64 grant : std::as_const(row->tftpGrants))
-        m_tftp->Revoke(grant);
-    row->tftpGrants.clear();
+    if (row->job.tftpGrant != 0) {
+        m_tftp->Revoke(row->job.tftpGrant);
+        m_grantRows.remove(row->job.tftpGrant);
+    }
+    row->job.tftpGrant = 0;
 }
 
 void AppCore::EndAllServing()
 {
     m_tftp->RevokeAll();
+    m_grantRows.clear();
     for (int i = 0; i < m_devices.Count(); ++i)
-        m_devices.Row(i)->tftpGrants.clear();
+        m_devices.Row(i)->job.tftpGrant = 0;
     m_tftp->StopListening();
     m_tftpListenAddresses.clear();
 }
@@ -402,11 +422,12 @@ void AppCore::EndAllServing()
 void AppCore::NoteReportedVersion(DeviceRow* row, const QString& version)
 {
     m_devices.SetField(row, QStringLiteral("F/W Version"), version);
-    if (!row->versionBeforeUpgrade.isEmpty() && row->versionBeforeUpgrade == version)
+    row->reportedVersion = version;
+    if (!row->job.versionBeforeUpgrade.isEmpty() && row->job.versionBeforeUpgrade == version)
         LogAction(m_devices.GetField(row, QStringLiteral("Mac Address"))
                   + QStringLiteral(" reports F/W version %1 as before the upgrade.")
                         .arg(EscapeUntrusted(version)));
-    row->versionBeforeUpgrade.clear();
+    row->job.versionBeforeUpgrade.clear();
 }
 
 QString AppCore::ReadConfigValue(const QString& file, const QString& key) const
@@ -425,4 +446,42 @@ void AppCore::OnTftpEvent(const VxTFTPMsg& msg, bool*)
     const QString line = TftpEventLogLine(msg, m_settings.developerMode);
     if (!line.isEmpty())
         LogAction(line);
+    if (msg.grant == 0)
+        return;
+    DeviceRow* row = m_devices.RowById(m_grantRows.value(msg.grant));
+    if (!row)
+        return;
+    const QString mac = EscapeUntrusted(row->subItems.value(0));
+    const QString file = EscapeUntrusted(msg.fileName);
+    const bool fetch = msg.operation == TFTP_OP_READ;
+    if (msg.status == TFTP_GRANT_TAKEN) {
+        LogAction(mac + QStringLiteral(" refused a second transfer of %1 %2 %3: it is served once, "
+                                       "to the device")
+                            .arg(file, fetch ? QStringLiteral("to") : QStringLiteral("from"),
+                                 msg.peerAddress));
+        return;
+    }
+    if (msg.status != TFTP_SUCCESS && msg.status >= 0)
+        return;
+    // The transfer's outcome belongs to the device that was granted it.
+    DeviceTransfer& t = row->job.transfer;
+    t.happened = true;
+    t.ok = msg.status == TFTP_SUCCESS;
+    t.file = msg.fileName;
+    t.peer = QHostAddress(msg.peerAddress);
+    t.bytes = msg.bytes;
+    t.blocksResent = msg.blocksResent;
+    t.error = t.ok ? QString() : StripTftpPrefix(msg.message);
+    LogAction(mac + QStringLiteral(" TFTP %1 %2 %3 %4: %5 bytes, %6 blocks resent%7")
+                        .arg(fetch ? QStringLiteral("sent") : QStringLiteral("received"), file,
+                             fetch ? QStringLiteral("to") : QStringLiteral("from"), msg.peerAddress)
+                        .arg(msg.bytes)
+                        .arg(msg.blocksResent)
+                        .arg(t.ok ? QString() : QStringLiteral(", failed: ") + t.error));
+}
+
+QString StripTftpPrefix(const QString& message)
+{
+    const QString tag = QStringLiteral("(VxTFTP) ");
+    return message.startsWith(tag) ? message.mid(tag.size()) : message;
 }

@@ -5,6 +5,7 @@
 #include "app/DeviceListModel.h"
 #include "app/OperationUi.h"
 
+#include <QHash>
 #include <QObject>
 #include <functional>
 #include <memory>
@@ -136,7 +137,12 @@ private:
     bool m_discovering = false;
     // Where the TFTP server listens during the current operation.
     QList<QHostAddress> m_tftpListenAddresses;
+    // The row (by id) each grant of the operation was made for.
+    QHash<quint64, quint64> m_grantRows;
 };
+
+// A TFTP status message without its "(VxTFTP) " tag.
+QString StripTftpPrefix(const QString& message);
 
 // Texts of the operations.
 inline constexpr const char* DiscoveredSuffix = " device(s) discovered.";

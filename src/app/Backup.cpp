@@ -81,11 +81,14 @@ std::vector<Command> CompileBackup(AppCore& core, const QString& folder)
         const QString file = backupFile(devices, row, folder);
         if (file.isEmpty()) {
             devices.SetStatus(row, QString::fromLatin1(DeviceStatus::Unsuccess));
+            row->job.reason = QStringLiteral("its MAC is not twelve hex digits to name a file by");
             continue;
         }
         devices.SetStatus(row, QString::fromLatin1(DeviceStatus::InRunning));
         add(cmdSetRetry, row, 0, {QStringLiteral("1")});
         add(cmdReadConfig, row, s.configUploadTime + s.timingTolerance, {s.accessPassword, file});
+        list.back().bound = WaitBound(
+            {{"ConfigUploadTime", s.configUploadTime}, {"TimingTolerance", s.timingTolerance}});
     }
     return list;
 }
@@ -135,7 +138,8 @@ BackupOutcome BackUpConfigurations(AppCore& core, const QString& folder)
             entry.insert(QStringLiteral("mac"), field(devices, row, "Mac Address"));
             entry.insert(QStringLiteral("ip"), field(devices, row, "IP Address"));
             entry.insert(QStringLiteral("name"), field(devices, row, "Device Name"));
-            entry.insert(QStringLiteral("firmware"), field(devices, row, "F/W Version"));
+            // What the device last reported, never a word of the console's ("Updated").
+            entry.insert(QStringLiteral("firmware"), row->reportedVersion);
             entry.insert(QStringLiteral("status"), status);
             if (ok) {
                 entry.insert(QStringLiteral("file"), info.fileName());

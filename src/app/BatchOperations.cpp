@@ -41,6 +41,25 @@ QString text(const char* s)
     return QString::fromLatin1(s);
 }
 
+// A time-out of the list: its centiseconds and what they are made of.
+struct Limit
+{
+    int32_t cs;
+    QString text;
+};
+
+// setting + TimingTolerance (+ a fixed extra), the setting counted factor times.
+Limit limitOf(const char* name, int32_t settingCs, int32_t tt, int factor = 1, int32_t extraCs = 0)
+{
+    return {settingCs * factor + tt + extraCs,
+            WaitBound({{name, settingCs, factor}, {"TimingTolerance", tt}}, extraCs)};
+}
+
+Limit toleranceAnd(int32_t tt, int32_t extraCs)
+{
+    return {tt + extraCs, WaitBound({{"TimingTolerance", tt}}, extraCs)};
+}
+
 // Appends commands in the queue's terms.
 class ListBuilder
 {
@@ -49,10 +68,17 @@ public:
     {
         list.push_back(Command::Make(type, row, time, params));
     }
-    void wait(int32_t time) { add(cmdWait, nullptr, time); }
-    void waitAll(int32_t time, const char* status)
+    // A command that waits for its device's reply: the time and the words of its bound.
+    void add(uint8_t type, DeviceRow* row, const Limit& limit, const QStringList& params)
     {
-        add(cmdWaitAll, nullptr, time, {text(status)});
+        add(type, row, limit.cs, params);
+        list.back().bound = limit.text;
+    }
+    void wait(int32_t time) { add(cmdWait, nullptr, time); }
+    void waitAll(const Limit& limit, const char* status)
+    {
+        add(cmdWaitAll, nullptr, limit.cs, {text(status)});
+        list.back().bound = limit.text;
     }
     void setStatusIf(DeviceRow* row, const char* from, const char* to)
     {
@@ -170,7 +196,7 @@ void closeUpgrade(AppCore& core, const QList<DeviceRow*>& rows)
     DeviceListModel& devices = core.Devices();
     QStringList reset;
     for (DeviceRow* row : rows) {
-        if (!row->factoryResetSent)
+        if (!row->job.factoryResetSent)
             continue;
         const QString mac = macOf(core, row);
         reset.append(mac);
@@ -308,6 +334,7 @@ std::vector<Command> CompileApplyConfiguration(AppCore& core, const BatchRunOpti
         if (target->SaveConfigFile(row->caption, written) != 0 || !QFile::exists(written)) {
             core.LogAction(macOf(core, row) + BatchText::SaveConfigFail);
             devices.SetStatus(row, text(DeviceStatus::Unsuccess));
+            row->job.reason = QStringLiteral("its configuration file could not be made");
             continue;
         }
         if (single) {
@@ -317,13 +344,14 @@ std::vector<Command> CompileApplyConfiguration(AppCore& core, const BatchRunOpti
                 b.setRetry(row, 2);
                 b.add(cmdSetIP, row, 0, {password, ip, mask});
             }
-            b.waitAll(s.nimpSetTimeout + tt, DeviceStatus::Pending);
+            b.waitAll(limitOf("NimpSetTimeout", s.nimpSetTimeout, tt), DeviceStatus::Pending);
             b.wait(SettleAfterSetIPCs);
         }
-        b.add(cmdWriteConfig, row, s.configDownloadTime + tt, {password, written});
+        b.add(cmdWriteConfig, row, limitOf("ConfigDownloadTime", s.configDownloadTime, tt),
+              {password, written});
         b.add(cmdConfigFlash, row, 0, {password});
     }
-    b.waitAll(s.configFlashUpdateTime + tt, DeviceStatus::Pending);
+    b.waitAll(limitOf("ConfigFlashUpdateTime", s.configFlashUpdateTime, tt), DeviceStatus::Pending);
     if (applyReset) {
         for (DeviceRow* row : rows) {
             b.setRetry(row, 1);
@@ -335,9 +363,9 @@ std::vector<Command> CompileApplyConfiguration(AppCore& core, const BatchRunOpti
         for (DeviceRow* row : rows) {
             b.setStatusIf(row, DeviceStatus::Pending, DeviceStatus::InRunning);
             b.setRetry(row, 3);
-            b.add(cmdGetVersion, row, tt + GetVersionExtraCs, {password});
+            b.add(cmdGetVersion, row, toleranceAnd(tt, GetVersionExtraCs), {password});
             b.setRetry(row, 2);
-            b.add(cmdReadConfig, row, s.configUploadTime * 3 + tt,
+            b.add(cmdReadConfig, row, limitOf("ConfigUploadTime", s.configUploadTime, tt, 3),
                   {password, core.ReadBackFile(row)});
             b.add(cmdVerifyConfig, row, 0, {core.WrittenFile(row), core.ReadBackFile(row)});
         }
@@ -390,23 +418,24 @@ std::vector<Command> CompileFirmwareUpgrade(AppCore& core, const QString& imageF
         devices.SetAction(row, QString());
         devices.SetStatus(row, text(DeviceStatus::InRunning));
         const QString version = devices.GetField(row, QStringLiteral("F/W Version"));
-        row->versionBeforeUpgrade = version == FwVersionUpdated || version == FwVersionUnknown
-                                        ? QString()
-                                        : version;
-        row->factoryResetSent = false;
+        row->job.versionBeforeUpgrade =
+            version == FwVersionUpdated || version == FwVersionUnknown ? QString() : version;
+        row->job.factoryResetSent = false;
         if (version == FwVersionUpdated)
             devices.SetField(row, QStringLiteral("F/W Version"), FwVersionUnknown);
-        b.add(cmdReadConfig, row, s.configUploadTime + tt, {password, core.SavedFile(row)});
-        b.add(cmdFirmwareDownload, row, s.fwDownloadTime + tt, {password, image});
+        b.add(cmdReadConfig, row, limitOf("ConfigUploadTime", s.configUploadTime, tt),
+              {password, core.SavedFile(row)});
+        b.add(cmdFirmwareDownload, row, limitOf("FWDownloadTime", s.fwDownloadTime, tt),
+              {password, image});
         b.add(cmdFirmwareFlash, row, 0, {password});
     }
-    b.waitAll(s.fwFlashUpdateTime + tt, DeviceStatus::Pending);
+    b.waitAll(limitOf("FWFlashUpdateTime", s.fwFlashUpdateTime, tt), DeviceStatus::Pending);
     b.resetAll(rows, password, s.rebootTime);
     for (DeviceRow* row : rows)
         b.setStatusIf(row, DeviceStatus::Pending, DeviceStatus::InRunning);
     for (DeviceRow* row : rows) {
         b.setRetry(row, 3);
-        b.add(cmdGetVersion, row, tt + GetVersionExtraCs, {password});
+        b.add(cmdGetVersion, row, toleranceAnd(tt, GetVersionExtraCs), {password});
         b.setRetry(row, 1);
         b.add(cmdFactoryReset, row, 0, {password});
     }
@@ -420,19 +449,21 @@ std::vector<Command> CompileFirmwareUpgrade(AppCore& core, const QString& imageF
               {factory, devices.GetField(row, QStringLiteral("IP Address")),
                devices.GetField(row, QStringLiteral("Netmask"))});
     }
-    b.waitAll(s.nimpSetTimeout + FactorySetIPExtraCs + tt, DeviceStatus::Pending);
+    b.waitAll(limitOf("NimpSetTimeout", s.nimpSetTimeout, tt, 1, FactorySetIPExtraCs),
+              DeviceStatus::Pending);
     b.wait(SettleAfterSetIPCs);
     for (DeviceRow* row : rows) {
-        b.add(cmdWriteConfig, row, s.configUploadTime + tt, {factory, core.SavedFile(row)});
+        b.add(cmdWriteConfig, row, limitOf("ConfigUploadTime", s.configUploadTime, tt),
+              {factory, core.SavedFile(row)});
         b.add(cmdConfigFlash, row, 0, {factory});
     }
-    b.waitAll(s.configFlashUpdateTime + tt, DeviceStatus::Pending);
+    b.waitAll(limitOf("ConfigFlashUpdateTime", s.configFlashUpdateTime, tt), DeviceStatus::Pending);
     b.resetAll(rows, factory, s.rebootTime);
     if (verify) {
         for (DeviceRow* row : rows) {
             b.setStatusIf(row, DeviceStatus::Pending, DeviceStatus::InRunning);
             b.setRetry(row, 2);
-            b.add(cmdReadConfig, row, s.configUploadTime * 3 + tt,
+            b.add(cmdReadConfig, row, limitOf("ConfigUploadTime", s.configUploadTime, tt, 3),
                   {factory, core.ReadBackFile(row)});
             b.add(cmdVerifyConfig, row, 0, {core.SavedFile(row), core.ReadBackFile(row)});
         }

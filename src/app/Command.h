@@ -2,6 +2,8 @@
 
 #include <QStringList>
 #include <cstdint>
+#include <initializer_list>
+#include <utility>
 
 struct DeviceRow;
 
@@ -34,6 +36,9 @@ struct Command
     DeviceRow* item = nullptr;
     int32_t time = 0;
     QStringList params;
+    // What the time is made of, in the settings' names, for the words of a time-out
+    // ("FWDownloadTime 60 s + TimingTolerance 5 s"); empty when it is no time-out.
+    QString bound;
 
     static Command Make(uint8_t type, DeviceRow* item, int32_t time, const QStringList& params = {})
     {
@@ -45,6 +50,16 @@ struct Command
         return c;
     }
 };
+
+// The words of a wait made of settings (centiseconds) and a fixed extra: "FWDownloadTime 60 s
+// + TimingTolerance 5 s", a factor as "ConfigUploadTime 3 s x 3".
+struct WaitPart
+{
+    const char* name;
+    int32_t cs;
+    int factor = 1;
+};
+QString WaitBound(std::initializer_list<WaitPart> parts, int32_t extraCs = 0);
 
 // The Status texts of a row during and after an operation.
 namespace DeviceStatus {

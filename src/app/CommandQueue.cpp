@@ -102,6 +102,17 @@ void CommandQueue::Run()
     ++m_generation;
     m_peakHeld = 0;
     m_pendingError.reset();
+    // A run starts every device in it with a clean record of where it ends and why.
+    for (DeviceRow* row : m_core.Devices().SelectedRows()) {
+        row->job.lastCommand = 0;
+        // A row the list left out before it began keeps why.
+        if (m_core.Devices().State(row) != DeviceState::InRunning)
+            continue;
+        row->job.reason.clear();
+        row->job.bound.clear();
+        row->job.milestone = DeviceMilestone::None;
+        row->job.transfer = DeviceTransfer();
+    }
     // However the run ends, nothing is served any more and the TFTP server stops listening.
     struct Ending
     {
@@ -147,11 +158,13 @@ void CommandQueue::Clear()
     emit holdReleased();
 }
 
-void CommandQueue::StartTimer(DeviceRow* item, int32_t time)
+void CommandQueue::StartTimer(DeviceRow* item, int32_t time, const QString& bound)
 {
     if (!item)
         return;
-    m_holds[item].deadline = TickCount() + int64_t(std::max<int32_t>(0, time)) * 10;
+    Hold& hold = m_holds[item];
+    hold.deadline = TickCount() + int64_t(std::max<int32_t>(0, time)) * 10;
+    hold.bound = bound;
     m_peakHeld = std::max(m_peakHeld, HeldCount());
     armDeadlineTimer();
 }
@@ -180,16 +193,19 @@ void CommandQueue::OnTimeout()
 {
     const int64_t now = TickCount();
     QList<DeviceRow*> expired;
+    QHash<DeviceRow*, QString> bounds;
     for (auto it = m_holds.cbegin(); it != m_holds.cend(); ++it)
-        if (it.value().deadline <= now)
+        if (it.value().deadline <= now) {
             expired.append(it.key());
+            bounds.insert(it.key(), it.value().bound);
+        }
     // In list order, so the rows time out as they were started.
     std::sort(expired.begin(), expired.end(),
               [](const DeviceRow* a, const DeviceRow* b) { return a->index < b->index; });
     for (DeviceRow* row : expired) {
         m_holds.remove(row);
         m_core.EndServing(row);
-        m_core.Devices().SetState(row, DeviceState::TimeOut);
+        timeOut(row, bounds.value(row));
     }
     armDeadlineTimer();
     if (!expired.isEmpty())
@@ -216,8 +232,12 @@ void CommandQueue::Abort()
         ui->CloseProgress();
     DeviceListModel& devices = m_core.Devices();
     for (DeviceRow* row : devices.SelectedRows())
-        if (devices.State(row) != DeviceState::Ok)
+        if (devices.State(row) != DeviceState::Ok) {
+            // A row that had already failed keeps why; the others were stopped by the operator.
+            if (devices.Outcome(row) == DeviceOutcome::Running)
+                row->job.reason = QStringLiteral("aborted by the operator");
             devices.SetState(row, DeviceState::Aborted);
+        }
 }
 
 void CommandQueue::waitCentiseconds(int32_t time, bool untilHoldReleased)
@@ -260,7 +280,15 @@ void CommandQueue::waitAll(const Command& c)
     }
     for (DeviceRow* row : devices.SelectedRows())
         if (devices.GetStatus(row) == status)
-            devices.SetState(row, DeviceState::TimeOut);
+            timeOut(row, c.bound);
+}
+
+void CommandQueue::timeOut(DeviceRow* row, const QString& bound)
+{
+    m_core.Devices().SetState(row, DeviceState::TimeOut);
+    row->job.bound = bound;
+    row->job.reason = bound.isEmpty() ? QStringLiteral("no answer in time")
+                                      : QStringLiteral("no answer within ") + bound;
 }
 
 void CommandQueue::Execute(Command& c)
@@ -329,25 +357,21 @@ void CommandQueue::Execute(Command& c)
     }
 }
 
-void CommandQueue::retryNow(uint8_t type, DeviceRow* row, int32_t time, const QStringList& params)
-{
-    Command retry = Command::Make(type, row, time, params);
-    Execute(retry);
-}
-
 void CommandQueue::retryLater(uint8_t type, DeviceRow* row, int32_t time, const QStringList& params,
-                              int delayCs)
+                              int delayCs, const QString& bound)
 {
     const quint64 generation = m_generation;
     const quint64 rowId = row->id;
-    QTimer::singleShot(delayCs * 10, this, [this, generation, type, rowId, time, params] {
+    QTimer::singleShot(delayCs * 10, this, [this, generation, type, rowId, time, params, bound] {
         if (!m_running || m_shuttingDown || generation != m_generation)
             return;
         DeviceRow* row = m_core.Devices().RowById(rowId);
         if (!row)
             return;
+        Command retry = Command::Make(type, row, time, params);
+        retry.bound = bound;
         try {
-            retryNow(type, row, time, params);
+            Execute(retry);
         } catch (const VxError& e) {
             failOperation(e);
         }

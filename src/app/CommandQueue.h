@@ -50,7 +50,7 @@ public:
 
     // Holds the row until StopTimer(row) or until time (centiseconds) has passed; then its
     // Status reads "-Time Out-". A new hold of the same row replaces the deadline.
-    void StartTimer(DeviceRow* item, int32_t time);
+    void StartTimer(DeviceRow* item, int32_t time, const QString& bound = QString());
     void StopTimer(DeviceRow* item);
     // Marks every row whose deadline has passed "-Time Out-" and releases it.
     void OnTimeout();
@@ -82,6 +82,7 @@ private:
     struct Hold
     {
         int64_t deadline = 0; // monotonic milliseconds
+        QString bound;        // what the deadline is made of
     };
 
     // Starts every command that may start now; false when none could.
@@ -107,7 +108,7 @@ private:
     void onSetIPReply(DeviceRow* row, const VxNIMPError& e, const QString& sentIp,
                       const QString& sentMask);
     void onTransferReply(DeviceRow* row, const VxNIMPError& e, uint8_t type,
-                         const QString& sentPath, quint64 request);
+                         const QString& sentPath, quint64 request, const QString& bound);
     void onFlashReply(DeviceRow* row, const VxNIMPError& e, uint8_t type);
     void onResetReply(DeviceRow* row, const VxNIMPError& e, uint8_t type, quint64 request);
 
@@ -116,12 +117,13 @@ private:
     // when the list was cleared since, or the row is no longer selected).
     void sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t nimpCommand, int timeout,
                      ReplyHandler handler);
-    // A retry created by a reply handler: executed now, inside the handler.
-    void retryNow(uint8_t type, DeviceRow* row, int32_t time, const QStringList& params);
-    // A retry after a pause: run from the event loop, not from inside the reply's delivery, and
-    // dropped when the operation has ended in the meantime.
+    // A retry created by a reply handler, after a pause (0: at once): run from the event loop,
+    // not from inside the reply's delivery, and dropped when the operation has ended in the
+    // meantime.
     void retryLater(uint8_t type, DeviceRow* row, int32_t time, const QStringList& params,
-                    int delayCs);
+                    int delayCs, const QString& bound = QString());
+    // A row ends with a time-out: its Status, and the step and settings in its job.
+    void timeOut(DeviceRow* row, const QString& bound);
     // An error inside a reply handler or a delayed retry ends the operation like one in Execute.
     void failOperation(const VxError& error);
     void decrementRetry(DeviceRow* row);

@@ -7,6 +7,7 @@
 #include "nimp/VxNIMPClient.h"
 #include "nimp/VxNIMPVarList.h"
 #include "nimp/VxNIMPWire.h"
+#include "common/TextHelpers.h"
 #include "tftp/VxTFTPServer.h"
 
 #include <QDir>
@@ -105,7 +106,8 @@ void CommandQueue::sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t ni
                                int timeout, ReplyHandler handler)
 {
     const QString mac = macOf(c.item);
-    ++c.item->requestsSent;
+    ++c.item->job.requestsSent;
+    c.item->job.lastCommand = c.type;
     QPointer<CommandQueue> self(this);
     const quint64 rowId = c.item->id;
     // The device is reached through the interface it answered Discover on.
@@ -129,9 +131,8 @@ void CommandQueue::sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t ni
                         AppErrorUnknownDevice, QStringLiteral("Error: Unknown device: ") + e.mac));
                 return;
             }
-            // The device's transfers are expected from where its replies come from.
-            if (!e.source.isNull())
-                row->replyAddress = e.source;
+            // A reply says nothing about where the device's files may be served: an unsigned
+            // one may come from anyone.
             try {
                 handler(row, e, replyVars);
             } catch (const VxError& error) {
@@ -146,9 +147,11 @@ void CommandQueue::loadConfig(Command& c)
     DeviceListModel& devices = m_core.Devices();
     ConfigTarget* target = m_core.Config();
     const QString file = c.params.value(0);
+    c.item->job.lastCommand = c.type;
     if (!target || target->LoadConfigFile(file) != 0) {
         log(macOf(c.item) + QStringLiteral(" Load config fail!"));
         devices.SetState(c.item, DeviceState::Unsuccess);
+        c.item->job.reason = QStringLiteral("the configuration it sent could not be loaded");
         return;
     }
     if (developerMode())
@@ -159,7 +162,7 @@ void CommandQueue::loadConfig(Command& c)
 void CommandQueue::getVersion(Command& c)
 {
     DeviceListModel& devices = m_core.Devices();
-    StartTimer(c.item, c.time);
+    StartTimer(c.item, c.time, c.bound);
     log(macOf(c.item) + QStringLiteral(" Nimp:Get Version"));
     devices.SetState(c.item, DeviceState::Pending);
     VxNIMPVarList vars(NimpVersionTable);
@@ -177,14 +180,15 @@ void CommandQueue::onGetVersionReply(DeviceRow* row, const VxNIMPError& e,
         // "Not done" still proves that the device is alive, which is all this request asks.
         log(e.mac + (e.code == 0 ? QStringLiteral(" Nimp Ack: Get Version OK.")
                                  : QStringLiteral(" Nimp Ack: Get Version not done, but alive.")));
+        // What the device runs is worth knowing even after an abort.
+        const QString version = varValue(reply, VarVersion);
+        if (e.code == 0 && !version.isEmpty())
+            m_core.NoteReportedVersion(row, version);
         if (frozen(row))
             return;
         setStateIfPending(row, DeviceState::InRunning);
         devices.SetRetries(row, 0);
         StopTimer(row);
-        const QString version = varValue(reply, VarVersion);
-        if (e.code == 0 && !version.isEmpty())
-            m_core.NoteReportedVersion(row, version);
         return;
     }
     if (frozen(row))
@@ -194,9 +198,13 @@ void CommandQueue::onGetVersionReply(DeviceRow* row, const VxNIMPError& e,
         setStateIfPending(row, DeviceState::InRunning);
         // The row stays held until the retry holds it again.
         retryLater(cmdGetVersion, row, m_core.Settings().timingTolerance + GetVersionRetryExtra,
-                   {e.password}, GetVersionRetryPause);
+                   {e.password}, GetVersionRetryPause,
+                   WaitBound({{"TimingTolerance", m_core.Settings().timingTolerance}},
+                             GetVersionRetryExtra));
         return;
     }
+    if (devices.State(row) == DeviceState::Pending)
+        row->job.reason = QStringLiteral("did not answer Get Version: ") + StripNimpPrefix(e.message);
     setStateIfPending(row, DeviceState::Unsuccess);
     StopTimer(row);
 }
@@ -224,12 +232,14 @@ void CommandQueue::onSetIPReply(DeviceRow* row, const VxNIMPError& e, const QStr
     DeviceListModel& devices = m_core.Devices();
     if (e.code == 0) {
         log(e.mac + QStringLiteral(" Nimp Ack: Set IP OK."));
+        // The device has the address now, whether or not the operation was aborted meanwhile.
+        devices.SetField(row, QStringLiteral("IP Address"), sentIp);
+        devices.SetField(row, QStringLiteral("Netmask"), sentMask);
+        row->job.milestone = DeviceMilestone::AddressSet;
         if (frozen(row))
             return;
         setStateIfPending(row, DeviceState::InRunning);
         devices.SetRetries(row, 0);
-        devices.SetField(row, QStringLiteral("IP Address"), sentIp);
-        devices.SetField(row, QStringLiteral("Netmask"), sentMask);
         return;
     }
     if (frozen(row)) {
@@ -239,10 +249,12 @@ void CommandQueue::onSetIPReply(DeviceRow* row, const VxNIMPError& e, const QStr
     if (retryLeft(row)) {
         decrementRetry(row);
         setStateIfPending(row, DeviceState::InRunning);
-        retryNow(cmdSetIP, row, 0, {e.password, sentIp, sentMask});
+        retryLater(cmdSetIP, row, 0, {e.password, sentIp, sentMask}, 0);
         return;
     }
     const QString message = StripNimpPrefix(e.message);
+    if (devices.State(row) == DeviceState::Pending)
+        row->job.reason = message;
     setStatusIfPending(row, message);
     log(e.mac + QStringLiteral(" Nimp Ack: Set IP ") + message);
 }
@@ -252,7 +264,7 @@ void CommandQueue::transfer(Command& c)
     DeviceListModel& devices = m_core.Devices();
     const AppSettings& settings = m_core.Settings();
     const QString mac = macOf(c.item);
-    StartTimer(c.item, c.time);
+    StartTimer(c.item, c.time, c.bound);
     const QString logText = mac + QStringLiteral(" Nimp:") +
                             (c.type == cmdReadConfig    ? QStringLiteral("Put config")
                              : c.type == cmdWriteConfig ? QStringLiteral("Get config")
@@ -290,22 +302,24 @@ void CommandQueue::transfer(Command& c)
         timeout = settings.configUploadTime;
     }
     const uint8_t type = c.type;
-    const quint64 request = c.item->requestsSent + 1; // the number sendRequest gives this one
-    c.item->tftpGrantRequest = request;
+    const quint64 request = c.item->job.requestsSent + 1; // the number sendRequest gives this one
+    c.item->job.tftpGrantRequest = request;
+    c.item->job.transfer = DeviceTransfer();
+    const QString bound = c.bound;
     sendRequest(c, vars, NIMP_CMD_SET, timeout,
-                [this, type, path, request](DeviceRow* row, const VxNIMPError& e,
-                                            const VxNIMPVarList&) {
-                    onTransferReply(row, e, type, path, request);
+                [this, type, path, request, bound](DeviceRow* row, const VxNIMPError& e,
+                                                   const VxNIMPVarList&) {
+                    onTransferReply(row, e, type, path, request, bound);
                 });
     log(logText);
 }
 
 void CommandQueue::onTransferReply(DeviceRow* row, const VxNIMPError& e, uint8_t type,
-                                   const QString& sentPath, quint64 request)
+                                   const QString& sentPath, quint64 request, const QString& bound)
 {
     DeviceListModel& devices = m_core.Devices();
     // The transfer is over either way: the device may no longer reach the file.
-    if (row->tftpGrantRequest == request)
+    if (row->job.tftpGrantRequest == request)
         m_core.EndServing(row);
     const QString infix = QStringLiteral(" Nimp Ack:") +
                           (type == cmdWriteConfig  ? QStringLiteral("Get config ")
@@ -322,6 +336,14 @@ void CommandQueue::onTransferReply(DeviceRow* row, const VxNIMPError& e, uint8_t
     }
     if (frozen(row) || !retryLeft(row)) {
         const QString message = StripNimpPrefix(e.message);
+        if (!frozen(row) && devices.State(row) == DeviceState::Pending) {
+            QString reason = message;
+            const DeviceTransfer& t = row->job.transfer;
+            if (t.happened && !t.ok)
+                reason += QStringLiteral(" (the TFTP transfer of %1 with %2 failed: %3)")
+                              .arg(EscapeUntrusted(t.file), t.peer.toString(), t.error);
+            row->job.reason = reason;
+        }
         if (!frozen(row))
             setStatusIfPending(row, message);
         log(e.mac + infix + message);
@@ -336,13 +358,15 @@ void CommandQueue::onTransferReply(DeviceRow* row, const VxNIMPError& e, uint8_t
     else if (type == cmdReadConfig)
         time = settings.timingTolerance + settings.configUploadTime;
     setStateIfPending(row, DeviceState::InRunning);
-    retryNow(type, row, time, {e.password, sentPath});
+    // The row stays held until the retry holds it again.
+    retryLater(type, row, time, {e.password, sentPath}, 0, bound);
 }
 
 void CommandQueue::verifyConfig(Command& c)
 {
     DeviceListModel& devices = m_core.Devices();
     const QString mac = macOf(c.item);
+    c.item->job.lastCommand = c.type;
     log(mac + QStringLiteral(" Verify config"));
     devices.SetState(c.item, DeviceState::Pending);
     devices.SetStep(c.item, DeviceStep::VerifyConfig);
@@ -351,6 +375,8 @@ void CommandQueue::verifyConfig(Command& c)
     if (!target || target->VerifyConfigFiles(written, c.params.value(1)) != 0) {
         log(mac + QStringLiteral(" Verifty config fail!"));
         devices.SetState(c.item, DeviceState::Unsuccess);
+        c.item->job.reason =
+            QStringLiteral("the configuration read back differs from the one written");
         return;
     }
     devices.SetState(c.item, DeviceState::Ok);
@@ -386,16 +412,24 @@ void CommandQueue::onFlashReply(DeviceRow* row, const VxNIMPError& e, uint8_t ty
                                                 : QStringLiteral(" Nimp Ack: Firmware update ");
     if (e.code != 0) {
         const QString message = StripNimpPrefix(e.message);
+        if (!frozen(row) && m_core.Devices().State(row) == DeviceState::Pending)
+            row->job.reason = message;
         if (!frozen(row))
             setStatusIfPending(row, message);
         log(e.mac + what + message);
         return;
     }
     log(e.mac + what + QStringLiteral("OK."));
+    // The flash happened, aborted or not: the row says so.
+    if (type == cmdFirmwareFlash) {
+        m_core.Devices().SetField(row, QStringLiteral("F/W Version"), FwVersionUpdated);
+        row->job.milestone = DeviceMilestone::ImageFlashed;
+    } else {
+        row->job.milestone = row->job.factoryResetSent ? DeviceMilestone::ConfigRestored
+                                                       : DeviceMilestone::ConfigFlashed;
+    }
     if (frozen(row))
         return;
-    if (type == cmdFirmwareFlash)
-        m_core.Devices().SetField(row, QStringLiteral("F/W Version"), FwVersionUpdated);
     setStateIfPending(row, DeviceState::InRunning);
 }
 
@@ -408,9 +442,11 @@ void CommandQueue::reset(Command& c)
     devices.SetState(c.item, DeviceState::Pending);
     devices.SetStep(c.item, factory ? DeviceStep::FactoryReset : DeviceStep::Reset);
     const uint8_t type = c.type;
-    const quint64 request = c.item->requestsSent + 1; // the number sendRequest gives this one
-    if (factory)
-        c.item->factoryResetSent = true;
+    const quint64 request = c.item->job.requestsSent + 1; // the number sendRequest gives this one
+    if (factory) {
+        c.item->job.factoryResetSent = true;
+        c.item->job.milestone = DeviceMilestone::FactoryReset;
+    }
     sendRequest(c, vars, NIMP_CMD_SET, ResetTimeout,
                 [this, type, request](DeviceRow* row, const VxNIMPError& e, const VxNIMPVarList&) {
                     onResetReply(row, e, type, request);
@@ -426,7 +462,7 @@ void CommandQueue::onResetReply(DeviceRow* row, const VxNIMPError& e, uint8_t ty
     // (or the time-out of a lost request) comes only after the row's next request has gone
     // out, the Retry column and the Status belong to that next step; the late reply must
     // neither clear its retries nor start another reset in the middle of it.
-    const bool late = row->requestsSent != request || frozen(row);
+    const bool late = row->job.requestsSent != request || frozen(row);
     if (e.code == 0) {
         // Status stays "..": the operation brings the row back after the reboot wait.
         log(e.mac + (type == cmdFactoryReset ? QStringLiteral(" Nimp Ack:Factory reset OK.")
@@ -438,7 +474,7 @@ void CommandQueue::onResetReply(DeviceRow* row, const VxNIMPError& e, uint8_t ty
     if (!late && retryLeft(row)) {
         decrementRetry(row);
         setStateIfPending(row, DeviceState::InRunning);
-        retryNow(type, row, 0, {e.password});
+        retryLater(type, row, 0, {e.password}, 0);
     }
     // Out of retries: the later steps find out whether the device came back.
 }

@@ -1,6 +1,7 @@
 #include "app/DeviceListExport.h"
 
 #include "app/DeviceListModel.h"
+#include "app/OperationSummary.h"
 #include "common/TextHelpers.h"
 
 #include <QJsonArray>
@@ -15,6 +16,16 @@ bool fromDevice(int column)
 {
     return column == DeviceListModel::ColModelName || column == DeviceListModel::ColFwVersion ||
            column == DeviceListModel::ColDeviceName;
+}
+
+// A cell as files and scripts get it: F/W Version is the version the device last reported,
+// not the word the window shows while it has not said.
+std::optional<QString> exportedCell(const DeviceListModel& devices, const DeviceRow* row, int column)
+{
+    std::optional<QString> cell = devices.Cell(row, column);
+    if (cell && column == DeviceListModel::ColFwVersion)
+        return row->reportedVersion;
+    return cell;
 }
 
 QString csvField(QString text, bool untrusted)
@@ -40,12 +51,20 @@ QByteArray DeviceRowsToJson(const DeviceListModel& devices, const QList<DeviceRo
     for (const DeviceRow* row : rows) {
         QJsonObject object;
         for (int c = 0; c < DeviceListModel::ColumnCount; ++c) {
-            const std::optional<QString> cell = devices.Cell(row, c);
+            const std::optional<QString> cell = exportedCell(devices, row, c);
             if (cell)
                 object.insert(DeviceListModel::ColumnNames().at(c), *cell);
         }
         if (!row->interfaceName.isEmpty())
             object.insert(QString::fromLatin1(InterfaceJsonKey), row->interfaceName);
+        if (!row->conflict.isEmpty())
+            object.insert(QStringLiteral("conflict"), row->conflict);
+        // Where the device's part of the operation ended, and why it failed.
+        if (row->hasOperationCells && row->job.lastCommand != 0)
+            object.insert(QStringLiteral("step"), StepKey(row->job.lastCommand));
+        if (row->hasOperationCells && devices.State(row) != DeviceState::Ok
+            && !row->job.reason.isEmpty())
+            object.insert(QStringLiteral("reason"), row->job.reason);
         array.append(object);
     }
     return QJsonDocument(array).toJson(QJsonDocument::Indented);
@@ -67,7 +86,7 @@ QByteArray DeviceRowsToCsv(const DeviceListModel& devices, const QList<DeviceRow
     endLine();
     for (const DeviceRow* row : rows) {
         for (int c = 0; c < columns; ++c)
-            out += csvField(devices.Cell(row, c).value_or(QString()), fromDevice(c)) +
+            out += csvField(exportedCell(devices, row, c).value_or(QString()), fromDevice(c)) +
                    QLatin1Char(',');
         endLine();
     }

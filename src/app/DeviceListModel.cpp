@@ -113,10 +113,16 @@ QVariant DeviceListModel::data(const QModelIndex& index, int role) const
     const DeviceRow* row = m_rows[size_t(index.row())].get();
     if (role == OutcomeRole)
         return int(Outcome(row));
-    if (role == Qt::ToolTipRole)
-        return row->interfaceName.isEmpty()
-                   ? QVariant()
-                   : QVariant(QString::fromLatin1(AnsweredOnText).arg(row->interfaceName));
+    if (role == Qt::ToolTipRole) {
+        QStringList tip;
+        if (!row->conflict.isEmpty())
+            tip.append(row->conflict); // escaped when it was made
+        else if (index.column() == ColStatus && !row->job.reason.isEmpty())
+            tip.append(EscapeUntrusted(row->job.reason));
+        if (!row->interfaceName.isEmpty())
+            tip.append(QString::fromLatin1(AnsweredOnText).arg(row->interfaceName));
+        return tip.isEmpty() ? QVariant() : QVariant(tip.join(QLatin1Char('\n')));
+    }
     if (role != Qt::DisplayRole && role != SortKeyRole)
         return {};
     const std::optional<QString> cell = Cell(row, index.column());
@@ -160,6 +166,12 @@ DeviceRow* DeviceListModel::AddRow(const QString& caption, const QStringList& su
     row->subItems = subItems;
     row->index = Count();
     row->id = m_nextId++;
+    if (!subItems.isEmpty()) {
+        if (const std::optional<MacAddress> mac = MacAddress::Parse(subItems.at(0)))
+            row->mac = *mac;
+        if (!m_byMac.contains(subItems.at(0)))
+            m_byMac.insert(subItems.at(0), row.get());
+    }
     m_byId.insert(row->id, row.get());
     beginInsertRows(QModelIndex(), row->index, row->index);
     m_rows.push_back(std::move(row));
@@ -170,8 +182,10 @@ DeviceRow* DeviceListModel::AddRow(const QString& caption, const QStringList& su
 void DeviceListModel::ClearRows()
 {
     m_locked.reset();
+    m_lockedSet.clear();
     beginResetModel();
     m_byId.clear();
+    m_byMac.clear();
     m_rows.clear();
     endResetModel();
     emit selectionChanged();
@@ -297,8 +311,22 @@ QList<DeviceRow*> DeviceListModel::SelectedRows() const
 {
     if (m_locked)
         return *m_locked;
-    const std::vector<char> flags = selectedFlags();
+    std::vector<char> flags = selectedFlags();
     QList<DeviceRow*> out;
+    const QItemSelectionModel* selection = SelectionModel();
+    const QAbstractItemModel* shown = selection->model();
+    if (shown && shown != this) {
+        // The view's order: walk what it shows and map each row back.
+        const int n = shown->rowCount();
+        for (int r = 0; r < n; ++r) {
+            const int source = toSourceRow(shown->index(r, 0));
+            if (source >= 0 && size_t(source) < flags.size() && flags[size_t(source)]) {
+                out.append(m_rows[size_t(source)].get());
+                flags[size_t(source)] = 0;
+            }
+        }
+        return out;
+    }
     for (size_t i = 0; i < flags.size(); ++i)
         if (flags[i])
             out.append(m_rows[i].get());
@@ -315,10 +343,13 @@ int DeviceListModel::SelectedCount() const
 
 void DeviceListModel::SetSelectionLocked(bool locked)
 {
-    if (locked && !m_locked)
+    if (locked && !m_locked) {
         m_locked = SelectedRows();
-    else if (!locked)
+        m_lockedSet = QSet<const DeviceRow*>(m_locked->cbegin(), m_locked->cend());
+    } else if (!locked) {
         m_locked.reset();
+        m_lockedSet.clear();
+    }
 }
 
 DeviceOutcome DeviceListModel::Outcome(const DeviceRow* row) const
@@ -343,7 +374,7 @@ bool DeviceListModel::IsSelected(const DeviceRow* row) const
     if (!row)
         return false;
     if (m_locked)
-        return m_locked->contains(const_cast<DeviceRow*>(row));
+        return m_lockedSet.contains(row);
     const std::vector<char> flags = selectedFlags();
     return row->index >= 0 && size_t(row->index) < flags.size() && flags[size_t(row->index)];
 }
@@ -360,6 +391,23 @@ DeviceRow* DeviceListModel::FindSelectedItem(const QString& mac) const
         if (!row->subItems.isEmpty() && row->subItems.at(0) == mac)
             return row;
     return nullptr;
+}
+
+void DeviceListModel::SetConflict(DeviceRow* row, const QString& text)
+{
+    if (!row)
+        return;
+    row->conflict = text;
+    SetStatus(row, QString::fromLatin1(ConflictStatusText));
+}
+
+QStringList DeviceListModel::ConflictLines(const QList<DeviceRow*>& rows)
+{
+    QStringList lines;
+    for (const DeviceRow* row : rows)
+        if (!row->conflict.isEmpty())
+            lines.append(row->conflict);
+    return lines;
 }
 
 // Every operation writes Status before it reads it; a row without the cell answers empty

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "common/MacAddress.h"
+
 #include <QAbstractTableModel>
 #include <QHash>
+#include <QSet>
 #include <QHostAddress>
 #include <QPointer>
 #include <QString>
@@ -42,6 +45,46 @@ QString DeviceStepText(DeviceStep step);
 
 class QItemSelectionModel;
 
+// Where a device's run of an operation ended up, for the summary and for --json: the last
+// command it was given, and what it had passed when the operation ended.
+enum class DeviceMilestone : uint8_t {
+    None,
+    ImageFlashed,    // the device answered its firmware flash
+    FactoryReset,    // the factory reset was sent after the flash
+    ConfigRestored,  // its configuration was written to flash again after the factory reset
+    ConfigFlashed,   // a configuration write reached the device's flash
+    AddressSet,      // the device took the address it was given
+};
+
+// What a transfer of the console's TFTP server did for a device: its last one in this run.
+struct DeviceTransfer
+{
+    bool happened = false;
+    bool ok = false;
+    QString file;
+    QHostAddress peer;
+    qint64 bytes = 0;
+    qint64 blocksResent = 0;
+    QString error; // the server's or the device's words when it failed
+};
+
+// The engine's bookkeeping of one device in the operation that runs: a reply can tell whether
+// the device has moved on to another request since its own was sent, the TFTP grant it holds,
+// and what the lists of the operation need to remember.
+struct DeviceJob
+{
+    quint64 requestsSent = 0;
+    quint64 tftpGrant = 0;          // what the TFTP server lets the device do now (0: nothing)
+    quint64 tftpGrantRequest = 0;   // the request (requestsSent) that the grant belongs to
+    bool factoryResetSent = false;  // a firmware upgrade has factory reset the device
+    QString versionBeforeUpgrade;   // the version it reported when the upgrade began
+    uint8_t lastCommand = 0;        // the CommandType of the last request or check it got
+    QString reason;                 // why it failed, in the device's or the console's words
+    QString bound;                  // for a time-out: the settings that bound the step
+    DeviceMilestone milestone = DeviceMilestone::None;
+    DeviceTransfer transfer;
+};
+
 // One discovered device: the caption ("Model Name") and the sub-items after it. A fresh row
 // has sub-items 0 to 4; Action, Status and Retry come into being together on the first write
 // of Action or Status, and are derived from the typed state below. Rows live until the list is
@@ -53,18 +96,26 @@ struct DeviceRow
     QStringList subItems;
     int index = 0;  // position in the list; rows are only appended or all removed
     quint64 id = 0; // unique for the life of the list
-    // Requests sent for the row so far: a reply can tell whether the row has moved on to
-    // another request since its own was sent.
-    quint64 requestsSent = 0;
-    // Where the device's latest NIMP reply came from (null before the first): the address its
-    // TFTP requests are expected from.
-    QHostAddress replyAddress;
+
+    // What the device is, typed: its MAC (null when what it reported is no MAC), the version
+    // it last reported itself (by Discover or Get Version; the F/W Version cell may show
+    // "Updated" meanwhile).
+    MacAddress mac;
+    QString reportedVersion;
+    // Where the device answered Discover from: its files are served there and at the address
+    // the list shows for it (which only Discover and the device's own Set IP write), never
+    // wherever some later reply came from.
+    QHostAddress discoverSource;
     // The local interface the device answered Discover on, when Discover went out of chosen
     // interfaces (empty and 0 when requests go to NimpAddress as the routing table sends them):
     // every later request to the device leaves through it, and the device is told this
     // interface's address for the TFTP server.
     QString interfaceName;
     int interfaceIndex = 0;
+    // Another answer to the same Discover claimed this MAC (from another address, or with
+    // other values): nothing is sent to the device and nothing is served for it. The text
+    // says what was heard.
+    QString conflict;
 
     // The operation's state of the device: the Action, Status and Retry cells show it.
     bool hasOperationCells = false;
@@ -74,11 +125,7 @@ struct DeviceRow
     QString actionText; // the text of an Other step
     int retries = 0;    // retries still allowed
 
-    // Engine bookkeeping of the current operation.
-    QList<quint64> tftpGrants;        // what the TFTP server lets the device do now, if anything
-    quint64 tftpGrantRequest = 0;     // the request (requestsSent) that the grants belong to
-    bool factoryResetSent = false;    // a firmware upgrade has factory reset the device
-    QString versionBeforeUpgrade;     // F/W Version when the upgrade began
+    DeviceJob job;
 };
 
 // Where a row stands, from its Status: nothing yet, still in the running ("....." or ".."),
@@ -153,7 +200,8 @@ public:
     void SetSelected(DeviceRow* row, bool selected);
     void SelectAll();
     void ClearSelection();
-    QList<DeviceRow*> SelectedRows() const; // in list order
+    // In the order the view shows them (list order when it shows the list as it is).
+    QList<DeviceRow*> SelectedRows() const;
     int SelectedCount() const;
     void SetSelectionLocked(bool locked);
     bool SelectionLocked() const { return m_locked.has_value(); }
@@ -163,6 +211,14 @@ public:
     // The row with this id, or none when the list was cleared since.
     DeviceRow* RowById(quint64 id) const;
     DeviceRow* FindSelectedItem(const QString& mac) const;
+    // The row of the device that reported this MAC, or none.
+    DeviceRow* FindByMac(const QString& mac) const { return m_byMac.value(mac, nullptr); }
+
+    // Marks a row whose MAC was claimed by two answers: its Status reads ConflictStatusText and
+    // its tool tip says what was heard.
+    void SetConflict(DeviceRow* row, const QString& text);
+    // The rows among these that must not be acted on, and why, one line each.
+    static QStringList ConflictLines(const QList<DeviceRow*>& rows);
     bool IsSelected(const DeviceRow* row) const;
 
     // The typed state behind the Action, Status and Retry cells. Setting any of them makes the
@@ -198,12 +254,17 @@ private:
     std::unique_ptr<QItemSelectionModel> m_ownSelection;
     QPointer<QItemSelectionModel> m_selection;
     std::optional<QList<DeviceRow*>> m_locked;
+    QSet<const DeviceRow*> m_lockedSet;
     QHash<quint64, DeviceRow*> m_byId;
+    QHash<QString, DeviceRow*> m_byMac;
     quint64 m_nextId = 1;
 };
 
 // The tool tip of a row whose device answered Discover on a chosen interface (%1 its name).
 inline constexpr const char* AnsweredOnText = "Answered on %1";
+
+// The Status of a row whose MAC two answers to one Discover claimed.
+inline constexpr const char* ConflictStatusText = "MAC conflict!";
 
 // The answer of GetField for a column name or cell that does not exist.
 inline constexpr const char* UnknownFieldText = "Unknown Field!";

@@ -1,11 +1,93 @@
 #include "app/OperationSummary.h"
 
+#include "app/Command.h"
 #include "app/DeviceListModel.h"
+#include "common/TextHelpers.h"
 
+#include <QMap>
 #include <QStringList>
 
 namespace {
-const QString StatusOk = QStringLiteral("OK");
+
+struct StepWords
+{
+    uint8_t type;
+    const char* key;
+    const char* phrase;
+};
+constexpr StepWords Steps[] = {
+    {cmdLoadConfig, "load-config", "loading the configuration"},
+    {cmdGetVersion, "get-version", "asking for its version"},
+    {cmdSetIP, "set-ip", "setting the address"},
+    {cmdWriteConfig, "write-config", "fetching the configuration"},
+    {cmdFirmwareDownload, "firmware-download", "fetching the image"},
+    {cmdReadConfig, "read-config", "sending its configuration"},
+    {cmdVerifyConfig, "verify-config", "verifying the configuration"},
+    {cmdConfigFlash, "config-flash", "writing the configuration to flash"},
+    {cmdFirmwareFlash, "firmware-flash", "flashing the image"},
+    {cmdReset, "reset", "resetting"},
+    {cmdFactoryReset, "factory-reset", "factory resetting"},
+};
+
+// What an aborted device had passed: before its first change, the step it was in.
+QString abortedText(const DeviceRow* row)
+{
+    if (row->job.milestone == DeviceMilestone::None)
+        return QStringLiteral("aborted while ") + StepPhrase(row->job.lastCommand)
+               + QStringLiteral(", before they confirmed any change");
+    return QStringLiteral("aborted ") + MilestonePhrase(row->job.milestone);
+}
+
+QString failureGroup(const DeviceListModel& devices, const DeviceRow* row)
+{
+    const QString status = devices.GetStatus(row);
+    if (row->state == DeviceState::Aborted)
+        return abortedText(row);
+    QString text = status + QLatin1Char(' ') + StepPhrase(row->job.lastCommand);
+    if (!row->job.bound.isEmpty())
+        text += QStringLiteral(" (") + row->job.bound + QLatin1Char(')');
+    else if (!row->job.reason.isEmpty() && row->job.reason != status)
+        text += QStringLiteral(" (") + row->job.reason + QLatin1Char(')');
+    return text;
+}
+
+} // namespace
+
+QString StepKey(uint8_t commandType)
+{
+    for (const StepWords& s : Steps)
+        if (s.type == commandType)
+            return QString::fromLatin1(s.key);
+    return QStringLiteral("start");
+}
+
+QString StepPhrase(uint8_t commandType)
+{
+    for (const StepWords& s : Steps)
+        if (s.type == commandType)
+            return QString::fromLatin1(s.phrase);
+    return QStringLiteral("before its first step");
+}
+
+QString MilestonePhrase(DeviceMilestone milestone)
+{
+    switch (milestone) {
+    case DeviceMilestone::AddressSet:
+        return QStringLiteral("after their address was set");
+    case DeviceMilestone::ConfigFlashed:
+        return QStringLiteral("after the configuration was written to flash");
+    case DeviceMilestone::ImageFlashed:
+        return QStringLiteral("after the image was flashed, before the factory reset: they run "
+                              "the new image on their old configuration");
+    case DeviceMilestone::FactoryReset:
+        return QStringLiteral("after the factory reset, before their configuration was written "
+                              "back: they run on factory settings");
+    case DeviceMilestone::ConfigRestored:
+        return QStringLiteral("after their configuration was written back");
+    case DeviceMilestone::None:
+        break;
+    }
+    return QStringLiteral("before they confirmed any change");
 }
 
 QString DurationText(qint64 elapsedMs)
@@ -25,17 +107,62 @@ QString OperationSummaryLine(const QString& caption, const DeviceListModel& devi
                              const QList<DeviceRow*>& rows, qint64 elapsedMs)
 {
     int ok = 0;
-    QStringList failures;
+    int failed = 0;
+    // Groups in the order their first row comes.
+    QStringList order;
+    QMap<QString, int> counts;
     for (const DeviceRow* row : rows) {
-        const QString status = devices.GetStatus(row);
-        if (status == StatusOk)
+        if (devices.State(row) == DeviceState::Ok) {
             ++ok;
-        else
-            failures.append(devices.GetField(row, QStringLiteral("Mac Address")) +
-                            QLatin1Char(' ') + status);
+            continue;
+        }
+        ++failed;
+        const QString group = failureGroup(devices, row);
+        if (!counts.contains(group))
+            order.append(group);
+        ++counts[group];
     }
-    QString line = QStringLiteral("%1: %2 OK, %3 failed").arg(caption).arg(ok).arg(failures.size());
-    if (!failures.isEmpty())
-        line += QStringLiteral(" (") + failures.join(QStringLiteral(", ")) + QLatin1Char(')');
+    QString line = QStringLiteral("%1: %2 OK, %3 failed").arg(caption).arg(ok).arg(failed);
+    if (failed > 0) {
+        QStringList groups;
+        for (const QString& g : std::as_const(order))
+            groups.append(QString::number(counts.value(g)) + QLatin1Char(' ') + g);
+        line += QStringLiteral(": ") + groups.join(QStringLiteral("; "));
+    }
     return line + QStringLiteral(" in ") + DurationText(elapsedMs);
+}
+
+QStringList FailedDeviceLines(const DeviceListModel& devices, const QList<DeviceRow*>& rows)
+{
+    QStringList lines;
+    for (const DeviceRow* row : rows) {
+        if (devices.State(row) == DeviceState::Ok)
+            continue;
+        QString line = EscapeUntrusted(row->subItems.value(0)) + QLatin1Char(' ')
+                       + (row->state == DeviceState::Aborted
+                              ? abortedText(row)
+                              : devices.GetStatus(row) + QLatin1Char(' ')
+                                    + StepPhrase(row->job.lastCommand));
+        if (!row->job.reason.isEmpty() && row->state != DeviceState::Aborted)
+            line += QStringLiteral(": ") + row->job.reason;
+        lines.append(line);
+    }
+    return lines;
+}
+
+QString WaitBound(std::initializer_list<WaitPart> parts, int32_t extraCs)
+{
+    const auto seconds = [](int32_t cs) {
+        return cs % 100 == 0 ? QString::number(cs / 100) : QString::number(cs / 100.0, 'f', 2);
+    };
+    QStringList out;
+    for (const WaitPart& p : parts) {
+        QString text = QString::fromLatin1(p.name) + QLatin1Char(' ') + seconds(p.cs) + QStringLiteral(" s");
+        if (p.factor != 1)
+            text += QStringLiteral(" x ") + QString::number(p.factor);
+        out.append(text);
+    }
+    if (extraCs > 0)
+        out.append(seconds(extraCs) + QStringLiteral(" s"));
+    return out.join(QStringLiteral(" + "));
 }

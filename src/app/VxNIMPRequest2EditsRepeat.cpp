@@ -1,6 +1,7 @@
 #include "app/VxNIMPRequest2EditsRepeat.h"
 
 #include "app/DeviceListModel.h"
+#include "common/TextHelpers.h"
 #include "common/VxCondition.h"
 #include "common/VxError.h"
 #include "nimp/VxNIMPWire.h"
@@ -101,18 +102,6 @@ void VxNIMPRequest2Edits::OnReply(uint8_t command)
     if (!m_list)
         return;
     const VxNIMPVarList& vars = Request().variables;
-    if (command == NIMP_CMD_DISCOVER && vars.Count() == 1 && vars.Item(0).sub) {
-        const VxNIMPResponseVarList& sub = *vars.Item(0).sub;
-        for (int i = 0; i < sub.Count(); ++i) {
-            if (sub.Item(i).id != MacSubVariableId)
-                continue;
-            for (int r = 0; r < m_list->Count(); ++r) {
-                const std::optional<QString> cell = m_list->Cell(m_list->Row(r), i);
-                if (cell && *cell == sub.Item(i).value)
-                    return;
-            }
-        }
-    }
     QStringList values;
     for (int v = 0; v < vars.Count(); ++v) {
         const VxNIMPVar& var = vars.Item(v);
@@ -125,13 +114,70 @@ void VxNIMPRequest2Edits::OnReply(uint8_t command)
     }
     if (values.isEmpty())
         return;
+    const VxNIMPInterface* via = ReplyInterface();
+    const QString interfaceName = via ? via->name : QString();
+    if (command == NIMP_CMD_DISCOVER && vars.Count() == 1 && vars.Item(0).sub) {
+        const VxNIMPResponseVarList& sub = *vars.Item(0).sub;
+        for (int i = 0; i < sub.Count(); ++i) {
+            if (sub.Item(i).id != MacSubVariableId)
+                continue;
+            DeviceRow* known = m_list->FindByMac(sub.Item(i).value);
+            if (!known)
+                break;
+            QStringList knownValues = known->subItems.mid(0, values.size() - 1);
+            knownValues.prepend(known->caption);
+            // One device may be heard on two interfaces; two addresses or two records are two
+            // hosts.
+            const bool same = known->discoverSource == ReplySource() && knownValues == values;
+            if (same)
+                return; // the same device answering a repeated Discover
+            noteConflict(known, knownValues, values, interfaceName);
+            return;
+        }
+    }
     const QString caption = values.takeFirst();
     DeviceRow* row = m_list->AddRow(caption, values);
-    row->replyAddress = ReplySource();
-    if (const VxNIMPInterface* via = ReplyInterface()) {
+    row->discoverSource = ReplySource();
+    if (via) {
         row->interfaceIndex = via->index;
         row->interfaceName = via->name;
     }
+    if (values.size() > 3)
+        row->reportedVersion = values.at(3);
+}
+
+void VxNIMPRequest2Edits::noteConflict(DeviceRow* row, const QStringList& first,
+                                       const QStringList& other, const QString& otherInterface)
+{
+    const auto answer = [](const QHostAddress& from, const QString& interfaceName,
+                           const QStringList& values) {
+        QString text = QStringLiteral("from ") + from.toString();
+        if (!interfaceName.isEmpty())
+            text += QStringLiteral(" on ") + interfaceName;
+        return text + QStringLiteral(" (") + EscapeUntrusted(values.join(QStringLiteral(", ")))
+               + QLatin1Char(')');
+    };
+    const QString otherText = answer(ReplySource(), otherInterface, other);
+    // Each answer is told once, however often a flood repeats it.
+    if (row->conflict.contains(otherText))
+        return;
+    const QString mac = EscapeUntrusted(row->subItems.value(0));
+    const bool firstConflict = row->conflict.isEmpty();
+    QString text;
+    if (firstConflict) {
+        text = mac + QStringLiteral(" answered Discover twice, ")
+               + answer(row->discoverSource, row->interfaceName, first) + QStringLiteral(" and ")
+               + otherText + QStringLiteral(": another host claims its MAC, so nothing is sent to "
+                                            "it and nothing is served for it");
+    } else {
+        // Bounded: a flood of claims does not grow the row without end.
+        if (row->conflict.size() > 4096)
+            return;
+        text = row->conflict + QStringLiteral("; again ") + otherText;
+    }
+    m_list->SetConflict(row, text);
+    emit logLine(firstConflict ? text
+                               : mac + QStringLiteral(" answered Discover again ") + otherText);
 }
 
 void VxNIMPRequest2EditsRepeat::Prepare(uint8_t) {}

@@ -9,6 +9,7 @@
 #include <QString>
 
 class DeviceListModel;
+struct DeviceRow;
 
 // The device a request object talks to by default.
 struct VxNIMPDevice
@@ -67,6 +68,8 @@ signals:
     // An error raised while a reply was handled (the filter could not be evaluated): the reply
     // is dropped and the run goes on. Whoever shows errors listens.
     void replyError(int code, const QString& message);
+    // A line for the log: what a reply showed that the operator must know of.
+    void logLine(const QString& line);
 
 protected:
     virtual void Prepare(uint8_t command);
@@ -104,6 +107,9 @@ public:
 protected:
     void Prepare(uint8_t command) override; // empties the list
     void OnReply(uint8_t command) override;
+
+    void noteConflict(DeviceRow* row, const QStringList& first, const QStringList& other,
+                      const QString& otherInterface);
 
     DeviceListModel* m_list = nullptr;
 };

@@ -95,7 +95,7 @@ int runUpgrade(const QStringList& argv)
         const int status = ReportSelectedRows(core, json);
         QStringList reset;
         for (DeviceRow* row : core.Devices().SelectedRows())
-            if (row->factoryResetSent)
+            if (row->job.factoryResetSent)
                 reset.append(core.Devices().GetField(row, QStringLiteral("Mac Address")));
         if (!reset.isEmpty())
             std::fprintf(json ? stderr : stdout, "%s%s\n", qPrintable(BatchText::FactoryPasswordNotice),

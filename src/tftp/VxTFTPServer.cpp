@@ -84,9 +84,11 @@ struct VxTFTPServer::GrantEntry
 {
     quint64 id = 0;
     VxTFTPGrant grant;
-    quint32 peer = 0;
+    QList<quint32> peers;
     QString folder;
     QByteArray file;
+    bool inUse = false;  // a session serves it now
+    bool usedUp = false; // a session completed it
 };
 
 struct VxTFTPServer::Dally
@@ -126,6 +128,8 @@ QString VxTFTPStatusMessage(int status)
         return QStringLiteral("(VxTFTP) Request refused!");
     case TFTP_BUSY:
         return QStringLiteral("(VxTFTP) Too many sessions!");
+    case TFTP_GRANT_TAKEN:
+        return QStringLiteral("(VxTFTP) The file was served once already or is being served!");
     case TFTP_PEER_ERROR:
         return QStringLiteral("(VxTFTP) The peer ended the transfer!");
     case TFTP_ILLEGAL_PACKET:
@@ -187,7 +191,10 @@ quint64 VxTFTPServer::Grant(const VxTFTPGrant& grant)
     auto entry = std::make_unique<GrantEntry>();
     entry->id = m_nextGrant++;
     entry->grant = grant;
-    entry->peer = grant.peer.toIPv4Address();
+    entry->peers.append(grant.peer.toIPv4Address());
+    for (const QHostAddress& other : grant.alsoFrom)
+        if (!entry->peers.contains(other.toIPv4Address()))
+            entry->peers.append(other.toIPv4Address());
     const QFileInfo info(grant.path);
     entry->folder = info.absolutePath();
     entry->file = QFile::encodeName(info.fileName());
@@ -475,17 +482,35 @@ void VxTFTPServer::readRequests(Listener& listener)
     }
 }
 
-const VxTFTPServer::GrantEntry* VxTFTPServer::findGrant(int operation, const QHostAddress& peer,
-                                                        const QString& name) const
+VxTFTPServer::GrantEntry* VxTFTPServer::findGrant(int operation, const QHostAddress& peer,
+                                                  const QString& name) const
 {
     const quint32 address = peer.toIPv4Address();
-    // The most recent grant wins.
+    // The most recent grant that is free wins; when every grant that matches is taken, the
+    // most recent of them (which refuses). Devices that share an address (behind one router,
+    // or simulated on loopback) and fetch one image each have a grant of their own.
+    GrantEntry* taken = nullptr;
     for (auto it = m_grants.rbegin(); it != m_grants.rend(); ++it) {
-        const GrantEntry& g = **it;
-        if (g.grant.operation == operation && g.peer == address && g.grant.name == name)
+        GrantEntry& g = **it;
+        if (g.grant.operation != operation || !g.peers.contains(address) || g.grant.name != name)
+            continue;
+        if (!g.inUse && !g.usedUp)
             return &g;
+        if (!taken)
+            taken = &g;
     }
-    return nullptr;
+    return taken;
+}
+
+void VxTFTPServer::grantEnded(quint64 id, int status)
+{
+    for (auto& g : m_grants)
+        if (g->id == id) {
+            g->inUse = false;
+            if (status == TFTP_SUCCESS)
+                g->usedUp = true;
+            return;
+        }
 }
 
 bool VxTFTPServer::folderAllows(int operation, const QHostAddress& peer) const
@@ -546,7 +571,16 @@ void VxTFTPServer::handleRequest(Listener& listener, const char* data, qint64 si
     }
 
     VxTFTPSession::Target target;
-    if (const GrantEntry* grant = findGrant(opcode, peer, request.fileName)) {
+    GrantEntry* granted = findGrant(opcode, peer, request.fileName);
+    if (granted && (granted->inUse || granted->usedUp)) {
+        // One transfer per grant: neither a second host at the device's address nor a repeat
+        // of a completed transfer gets the file.
+        request.grant = granted->id;
+        refuse(listener, request, opcode == TFTP_OP_READ ? kErrorFileNotFound : kErrorAccessViolation,
+               TFTP_GRANT_TAKEN);
+        return;
+    }
+    if (const GrantEntry* grant = granted) {
         target.folder = grant->folder;
         target.name = grant->file;
         target.maxBytes = m_maxFileSize;
@@ -580,9 +614,16 @@ void VxTFTPServer::handleRequest(Listener& listener, const char* data, qint64 si
                                     ? TftpOptions::Negotiate(data, size, next, peer.isLoopback())
                                     : TftpOptions();
     request.sessionNumber = ++m_sessionNumber;
+    if (granted) {
+        granted->inUse = true;
+        request.grant = granted->id;
+    }
     m_sessions.push_back(
         std::make_unique<VxTFTPSession>(*this, request, peer, local, std::move(target), options));
     VxTFTPSession* session = m_sessions.back().get();
+    if (granted)
+        session->SetEndHook(
+            [this, id = granted->id](int status) { grantEnded(id, status); });
     if (m_group) {
         const quint32 address = peer.toIPv4Address();
         const bool exempt = m_loopbackExempt && peer.isLoopback();
@@ -633,6 +674,7 @@ void VxTFTPServer::refuse(Listener& listener, const VxTFTPMsg& request, int erro
     const QString key = status == TFTP_BUSY
                             ? QStringLiteral("busy ") + request.peerAddress
                             : QString::number(request.operation) + QLatin1Char(' ') +
+                                  (status == TFTP_GRANT_TAKEN ? QStringLiteral("taken ") : QString()) +
                                   request.peerAddress + QLatin1Char(' ') + request.fileName;
     if (!firstReport(key))
         return;

@@ -39,6 +39,7 @@ enum VxTFTPStatus : int
     TFTP_BUSY = -1116,           // over the session limits; once per peer
     TFTP_PEER_ERROR = -1117,     // the peer ended the transfer with an ERROR packet
     TFTP_ILLEGAL_PACKET = -1118, // the peer broke the protocol (a DATA block over the agreed size)
+    TFTP_GRANT_TAKEN = -1119,    // the grant serves another transfer now, or has served its one
 };
 
 // The message of a status code ("" for a code that has none).
@@ -70,6 +71,7 @@ struct VxTFTPMsg
     int agreedBlockSize = 512; // blksize option, 512 without it
     int windowSize = 1;        // windowsize option, 1 without it
     qint64 blocksResent = 0;   // DATA blocks sent again (reads), ACKs sent again (writes)
+    quint64 grant = 0;         // the grant the session serves (0: the folder's rules)
 };
 
 // Called on every status change of every session. Setting *cancel to true ends the
@@ -77,7 +79,9 @@ struct VxTFTPMsg
 // destroy the server.
 using VxTFTPCallback = std::function<void(void* arg, const VxTFTPMsg& msg, bool* cancel)>;
 
-// What one device may do: read `path` under `name`, or write `name` (stored at `path`).
+// What one device may do: read `path` under `name`, or write `name` (stored at `path`), once.
+// A grant serves one transfer at a time and is used up by the first one that completes; any
+// other request on it is refused (TFTP_GRANT_TAKEN).
 struct VxTFTPGrant
 {
     int operation = TFTP_OP_READ; // TFTP_OP_READ or TFTP_OP_WRITE, seen from the peer
@@ -85,6 +89,7 @@ struct VxTFTPGrant
     QString name;                 // the name the device was told, matched exactly
     QString path;                 // absolute path of the file read or written
     qint64 maxBytes = 0;          // writes: more than this fails the put (0: no limit)
+    QList<QHostAddress> alsoFrom = {}; // or from these (the same device at another address)
 };
 
 // The TFTP server (RFC 1350 with the options of RFC 2347-2349 and 7440) from which the
@@ -184,7 +189,8 @@ private:
     void readRequests(Listener& listener);
     void handleRequest(Listener& listener, const char* data, qint64 size, const QHostAddress& from,
                        quint16 fromPort);
-    const GrantEntry* findGrant(int operation, const QHostAddress& peer, const QString& name) const;
+    GrantEntry* findGrant(int operation, const QHostAddress& peer, const QString& name) const;
+    void grantEnded(quint64 id, int status);
     bool folderAllows(int operation, const QHostAddress& peer) const;
     void refuse(Listener& listener, const VxTFTPMsg& request, int errorCode, int status);
     void tick();

@@ -120,6 +120,9 @@ void VxTFTPSession::Report(int status)
         m_state = State::Failed;
         releaseSlot();
     }
+    if (status == TFTP_SUCCESS || status < 0)
+        if (auto hook = std::exchange(m_endHook, nullptr))
+            hook(status);
     --m_busy;
 }
 

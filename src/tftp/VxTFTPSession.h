@@ -78,6 +78,8 @@ public:
     // Called once when the session stops counting toward the limits: when it ends
     // (succeeds or fails) or is destroyed.
     void SetSlotRelease(std::function<void()> release) { m_releaseSlot = std::move(release); }
+    // Called once, with the final status, when the transfer completes or fails.
+    void SetEndHook(std::function<void(int status)> hook) { m_endHook = std::move(hook); }
 
 private:
     void unwatch();
@@ -103,6 +105,7 @@ private:
 
     VxTFTPServer& m_server;
     std::function<void()> m_releaseSlot;
+    std::function<void(int status)> m_endHook;
     VxTFTPMsg m_msg;
     QHostAddress m_peer;
     sockaddr_in m_peerAddress{};

@@ -368,7 +368,7 @@ TEST(BatchUpgrade, AnAbortAfterTheFactoryResetNamesTheSavedConfigurationsAndGuar
     QTimer abortAfterFactoryReset;
     QObject::connect(&abortAfterFactoryReset, &QTimer::timeout, [&] {
         for (int i = 0; i < 3; ++i)
-            if (!bed.rowOf(i)->factoryResetSent)
+            if (!bed.rowOf(i)->job.factoryResetSent)
                 return;
         abortAfterFactoryReset.stop();
         bed.queue().Abort();

@@ -99,7 +99,7 @@ TEST(UntrustedReplies, ADeviceNameWithControlCharactersIsShownEscapedAndKeptExac
     ASSERT_EQ(bed.devices().Count(), 1);
     DeviceRow* row = bed.rowOf(0);
     ASSERT_NE(row, nullptr);
-    EXPECT_EQ(row->replyAddress, QHostAddress(QHostAddress::LocalHost));
+    EXPECT_EQ(row->discoverSource, QHostAddress(QHostAddress::LocalHost));
 
     DeviceListModel& model = bed.devices();
     const QModelIndex cell = model.index(0, DeviceListModel::ColDeviceName);

@@ -93,13 +93,16 @@ TEST_F(TftpGrantTest, TheLatestMatchingGrantWinsAndARevokedGrantRefusesLaterRequ
     EXPECT_EQ(server.GrantCount(), 2);
     TftpTestPeer one, two, three;
     EXPECT_EQ(one.Fetch(port, "fw.bin"), newer);
-    server.Revoke(second);
+    // A grant serves one transfer: the next request gets the older grant's file.
     EXPECT_EQ(two.Fetch(port, "fw.bin"), older);
+    server.Revoke(second);
+    server.Revoke(first);
 
     // A transfer under way finishes after its grant has ended; a new request is refused.
+    const quint64 third = Grant(TFTP_OP_READ, QStringLiteral("fw.bin"), Path("a/fw.bin"));
     three.SendTo(port, TftpTestPeer::Request(1, "fw.bin"));
     ASSERT_EQ(three.Receive().block(), 1);
-    server.Revoke(first);
+    server.Revoke(third);
     EXPECT_EQ(server.GrantCount(), 0);
     three.Send(TftpTestPeer::Ack(1));
     auto p = three.Receive();
@@ -128,7 +131,15 @@ TEST_F(TftpGrantTest, AWriteGrantStoresItsNameAtItsPathWithinItsSize)
     EXPECT_EQ(ReadFile(target), config);
     ASSERT_TRUE(WaitUntil([&] { return server.SessionCount() == 0; }, 3000));
 
+    // The grant is used up: another put is refused, whoever sends it.
+    events.msgs.clear();
+    TftpTestPeer second;
+    second.SendTo(port, TftpTestPeer::Request(2, name.toLatin1()));
+    EXPECT_EQ(second.Receive().data, Bytes("00 05 00 02 00"));
+    EXPECT_EQ(events.Milestones(), (std::vector<int>{TFTP_GRANT_TAKEN}));
+
     // Over the grant's size the put fails at the block that passes it; the file stays.
+    Grant(TFTP_OP_WRITE, name, target, 1000);
     events.msgs.clear();
     TftpTestPeer again;
     EXPECT_FALSE(again.Put(port, name.toLatin1(), Pattern(1500, 5)));
