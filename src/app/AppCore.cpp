@@ -273,6 +273,7 @@ void AppCore::SetIP(const QString& firstAddress, const QString& netmask)
     const QList<DeviceRow*> rows = m_devices.SelectedRows();
     if (rows.isEmpty())
         return;
+    CheckNoConflicts(rows);
     CommandQueue& q = *m_queue;
     QString address = firstAddress;
     for (DeviceRow* row : rows) {
@@ -300,6 +301,7 @@ void AppCore::ReadConfiguration(DeviceRow* row)
         throw VxError(AppErrorBusy, QStringLiteral("An operation is already running."));
     if (!row)
         return;
+    CheckNoConflicts({row});
     const QString file = ReadBackFile(row);
     m_devices.SetStatus(row, QString::fromLatin1(DeviceStatus::InRunning));
     auto read = std::make_unique<Command>(
@@ -310,6 +312,17 @@ void AppCore::ReadConfiguration(DeviceRow* row)
     m_queue->Append(std::move(read));
     m_queue->AddCommand(cmdLoadConfig, row, 0, {file});
     RunWithProgress(GetConfigCaption, GetConfigPrompt, {}, {row});
+}
+
+void AppCore::CheckNoConflicts(const QList<DeviceRow*>& rows) const
+{
+    const QStringList lines = DeviceListModel::ConflictLines(rows);
+    if (lines.isEmpty())
+        return;
+    throw VxError(AppErrorMacConflict,
+                  QStringLiteral("Nothing was sent: deselect the devices whose MAC another host "
+                                 "claims, or find that host and discover again.\n")
+                      + lines.join(QLatin1Char('\n')));
 }
 
 QString AppCore::TftpServerAddressFor(const DeviceRow* row) const

@@ -93,6 +93,10 @@ public:
     // configuration target); the row ends "OK" when both worked.
     void ReadConfiguration(DeviceRow* row);
 
+    // Raises AppErrorMacConflict, naming them and what was heard, when any of the rows is a
+    // MAC two hosts claimed at Discover: nothing is sent to such a device.
+    void CheckNoConflicts(const QList<DeviceRow*>& rows) const;
+
     // The address a device is told to reach the TFTP server at (raises when there is none).
     QString TftpServerAddressFor(const DeviceRow* row) const;
 

@@ -8,3 +8,5 @@ inline constexpr int AppErrorNoLocalAddress = -2004;
 inline constexpr int AppErrorBusy = -2005;
 // A network interface named in the settings or on the command line cannot be used.
 inline constexpr int AppErrorUnknownInterface = -2006;
+// A selected device's MAC was claimed by another host at Discover.
+inline constexpr int AppErrorMacConflict = -2007;

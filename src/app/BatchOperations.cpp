@@ -105,6 +105,7 @@ void ensureIdle(AppCore& core)
 {
     if (core.Busy())
         throw VxError(AppErrorBusy, QStringLiteral("An operation is already running."));
+    core.CheckNoConflicts(core.Devices().SelectedRows());
 }
 
 QString macOf(AppCore& core, const DeviceRow* row)

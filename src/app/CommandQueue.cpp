@@ -321,6 +321,12 @@ void CommandQueue::Execute(Command& c)
 
     if (!c.item || devices.State(c.item) != DeviceState::InRunning)
         return;
+    if (!c.item->conflict.isEmpty()) {
+        // Whoever answers for this MAC, it is not known to be the device.
+        devices.SetStatus(c.item, QString::fromLatin1(ConflictStatusText));
+        c.item->job.reason = c.item->conflict;
+        return;
+    }
     ++m_deviceCount;
     switch (c.type) {
     case cmdLoadConfig:

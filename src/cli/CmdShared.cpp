@@ -176,15 +176,21 @@ void CliSession::DiscoverAndSelect(const QStringList& macs, bool all)
     DeviceListModel& devices = c.Devices();
     if (all) {
         devices.SelectAll();
+        // A MAC another host claims is left out, and said so.
+        for (DeviceRow* row : devices.SelectedRows())
+            if (!row->conflict.isEmpty()) {
+                devices.SetSelected(row, false);
+                std::fprintf(stderr, "nodewarden: skipped: %s\n", qPrintable(row->conflict));
+            }
         return;
     }
     QStringList missing;
+    QStringList conflicts;
     for (const QString& mac : wanted) {
-        DeviceRow* found = nullptr;
-        for (int i = 0; i < devices.Count() && !found; ++i)
-            if (devices.GetField(devices.Row(i), QStringLiteral("Mac Address")) == mac)
-                found = devices.Row(i);
-        if (found)
+        DeviceRow* found = devices.FindByMac(mac);
+        if (found && !found->conflict.isEmpty())
+            conflicts.append(found->conflict);
+        else if (found)
             devices.SetSelected(found, true);
         else
             missing.append(mac);
@@ -193,6 +199,9 @@ void CliSession::DiscoverAndSelect(const QStringList& macs, bool all)
         throw CliUsageError{
             QStringLiteral("not found by Discover: %1 (nothing was sent to any device)")
                 .arg(missing.join(QStringLiteral(", ")))};
+    if (!conflicts.isEmpty())
+        throw CliUsageError{QStringLiteral("nothing was sent to any device: %1")
+                                .arg(conflicts.join(QStringLiteral("; ")))};
 }
 
 CliOperationUi::CliOperationUi(AppCore& core, bool assumeYes)
