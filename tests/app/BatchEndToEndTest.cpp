@@ -1,5 +1,6 @@
 // The configuration write and the firmware upgrade against the simulated fleet on 127.0.0.1.
 #include "AppTestBed.h"
+#include "app/Backup.h"
 #include "app/BatchOperations.h"
 #include "app/DeviceListModel.h"
 #include "common/VxError.h"
@@ -420,6 +421,52 @@ TEST(BatchUpgrade, AnAbortAfterTheFactoryResetNamesTheSavedConfigurationsAndGuar
     }
     bed.devices().SelectAll();
     EXPECT_TRUE(InterruptedUpgrades(*bed.core, bed.devices().SelectedRows()).isEmpty());
+}
+
+TEST(BatchUpgrade, AnAbortDuringTheFlashLeavesTheRowsWhatTheDevicesDidAndTheBackupTheirReportedVersion)
+{
+    AppTestBed bed(QuickFleetOptions(3), kOneSecondWaits);
+    discoverAll(bed, 3);
+    const QString image = writeFile(QDir(bed.core->FirmwareDirectory()).filePath("ktr.bin"),
+                                    "FW_VERSION=2.00.01u\n" + QByteArray(3000, 'x'));
+    // Aborted with every flash asked for and none answered yet: the answers come after it.
+    QTimer abortDuringFlash;
+    QObject::connect(&abortDuringFlash, &QTimer::timeout, [&] {
+        for (int i = 0; i < 3; ++i)
+            if (bed.rowOf(i)->job.lastCommand != cmdFirmwareFlash)
+                return;
+        abortDuringFlash.stop();
+        bed.queue().Abort();
+    });
+    abortDuringFlash.start(5);
+    UpgradeFirmware(*bed.core, image);
+    const QStringList lines = bed.core->Log().Lines();
+    WaitMilliseconds(600);
+    SCOPED_TRACE(trace(bed));
+
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(bed.status(i), QStringLiteral("Aborted!")) << i;
+        EXPECT_EQ(bed.fleet->Device(i).counters.flash, 1) << i;
+        // The late "Firmware update OK." reaches the row; its Status stays.
+        EXPECT_EQ(bed.devices().GetField(bed.rowOf(i), QStringLiteral("F/W Version")),
+                  QStringLiteral("Updated"))
+            << i;
+    }
+    bool summary = false;
+    for (const QString& line : lines)
+        summary = summary
+                  || line.contains(QStringLiteral(
+                      "Upgrade Firmware: 0 OK, 3 failed: 3 aborted while flashing the image"));
+    EXPECT_TRUE(summary);
+
+    // A backup then records the version each device last reported, not the word of the cell.
+    bed.devices().SelectAll();
+    const BackupOutcome backup =
+        BackUpConfigurations(*bed.core, QDir(bed.dir.path()).filePath(QStringLiteral("bk")));
+    ASSERT_TRUE(backup.indexWritten);
+    const QByteArray index = readFile(backup.indexFile);
+    EXPECT_FALSE(index.contains("Updated")) << index.toStdString();
+    EXPECT_EQ(index.count("\"firmware\": \"1.02.07u\""), 3) << index.toStdString();
 }
 
 TEST(BatchParallel, SixteenDevicesFetchOneImageNameWhileOthersPutTheirOwnConfiguration)

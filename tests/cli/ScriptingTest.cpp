@@ -33,7 +33,8 @@ QByteArray readAll(const QString& path)
 
 struct CliBed
 {
-    explicit CliBed(int devices) : loopback(QuickFleetOptions(devices))
+    explicit CliBed(int devices) : CliBed(QuickFleetOptions(devices)) {}
+    explicit CliBed(const Ktr4200FleetOptions& options) : loopback(options)
     {
         LoopbackFleet::WriteSystemIni(
             home.path(),
@@ -308,6 +309,39 @@ TEST(CommandLineScripts, WriteConfigChangedOnlyWritesOnlyTheDevicesThatDiffer)
         unknown.err.contains(QStringLiteral("settings the console does not know: 80211b_dtmi")))
         << unknown.err.toStdString();
     EXPECT_EQ(bed.loopback.fleet->DatagramsReceived(), datagrams);
+}
+
+TEST(CommandLineScripts, TheJsonOfARunSaysWhereEachDeviceEndedAndWhyAndTheSummaryGroupsIt)
+{
+    Ktr4200FleetOptions o = QuickFleetOptions(3);
+    o.silent = {1, 2}; // listed by Discover, then never answering
+    CliBed bed(o);
+    ASSERT_TRUE(bed.loopback.started);
+    const QString out = QDir(bed.home.path()).filePath(QStringLiteral("bk"));
+    const ProgramRun run =
+        nodewarden(bed.home.path(), {"backup", "--all", "--output", out, "--json", "--yes"});
+    EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+    QMap<QString, QJsonObject> byMac;
+    for (const QJsonValue& v : QJsonDocument::fromJson(run.out.toUtf8()).array())
+        byMac.insert(v.toObject().value(QStringLiteral("Mac Address")).toString(), v.toObject());
+    ASSERT_EQ(byMac.size(), 3) << run.out.toStdString();
+    const QJsonObject ok = byMac.value(bed.device(0).MacText());
+    EXPECT_EQ(ok.value(QStringLiteral("step")).toString(), QStringLiteral("read-config"));
+    EXPECT_FALSE(ok.contains(QStringLiteral("reason")));
+    for (int i : {1, 2}) {
+        const QJsonObject silent = byMac.value(bed.device(i).MacText());
+        EXPECT_EQ(silent.value(QStringLiteral("Status")).toString(), QStringLiteral("-Time Out-"));
+        EXPECT_EQ(silent.value(QStringLiteral("step")).toString(), QStringLiteral("read-config"));
+        EXPECT_EQ(silent.value(QStringLiteral("reason")).toString(),
+                  QStringLiteral("no answer within ConfigUploadTime 3 s + TimingTolerance 0 s"));
+    }
+    // One group for both, then a line for each.
+    EXPECT_TRUE(run.err.contains(QStringLiteral(
+        "Back Up Configurations: 1 OK, 2 failed: 2 -Time Out- sending its configuration "
+        "(ConfigUploadTime 3 s + TimingTolerance 0 s) in ")))
+        << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(bed.device(2).MacText()
+                                 + QStringLiteral(" -Time Out- sending its configuration: no answer")));
 }
 
 #endif
