@@ -22,9 +22,8 @@ struct Counter
     bool timedOut = false;
 };
 
-void Count(void* arg, const VxNIMPError& error, const VxNIMPVarList&)
+void Count(Counter* c, const VxNIMPError& error)
 {
-    auto* c = static_cast<Counter*>(arg);
     if (error.code == NIMP_ERR_TIMEOUT)
         c->timedOut = true;
     else if (error.code == NIMP_OK)
@@ -61,7 +60,9 @@ int main(int argc, char** argv)
 
     Counter counter;
     client.SendRequest(QStringLiteral("FFFFFFFFFFFF"), QString(), VxNIMPVarList(NimpDiscoveryTable),
-                       NIMP_CMD_DISCOVER, Count, &counter, 300);
+                       NIMP_CMD_DISCOVER,
+                       [&counter](const VxNIMPError& e, const VxNIMPVarList&) { Count(&counter, e); },
+                       nullptr, 300);
     if (!peer.waitForReadyRead(5000)) {
         std::fprintf(stderr, "no request arrived\n");
         return 1;

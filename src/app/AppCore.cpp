@@ -2,6 +2,7 @@
 
 #include "app/AppErrors.h"
 #include "app/CommandQueue.h"
+#include "app/DeviceFiles.h"
 #include "app/DiscoveredMacs.h"
 #include "app/NimpInterfaces.h"
 #include "app/OperationSummary.h"
@@ -54,11 +55,9 @@ QString tempFile(const AppCore& core, const DeviceRow* row, const char* extensio
 AppCore::AppCore(const QString& dataFolder, QObject* parent)
     : QObject(parent), m_dataFolder(dataFolder)
 {
-    m_tftp = std::make_unique<VxTFTPServer>();
-    m_tftp->SetTimeouts(TftpTimeoutCs, TftpTransmissions);
-    m_tftp->SetCallback([](void* arg, const VxTFTPMsg& msg,
-                           bool* cancel) { static_cast<AppCore*>(arg)->OnTftpEvent(msg, cancel); },
-                        this);
+    m_files = std::make_unique<DeviceFiles>(
+        [this]() -> const AppSettings& { return m_settings; }, m_devices,
+        [this](const QString& line) { LogAction(line); }, SettingsPath());
     m_queue = std::make_unique<CommandQueue>(*this);
     m_requestClient = std::make_unique<VxNIMPClient>();
     m_discovery = std::make_unique<VxNIMPRequest2EditsRepeat>(
@@ -84,7 +83,7 @@ AppCore::~AppCore()
 
 void AppCore::Shutdown()
 {
-    m_tftp->Stop();
+    m_files->Server().Stop();
     VxNIMPClient* const clients[] = {&m_queue->Client(), m_requestClient.get()};
     const auto outstanding = [&clients] {
         int n = 0;
@@ -277,7 +276,7 @@ void AppCore::SetIP(const QString& firstAddress, const QString& netmask)
     CommandQueue& q = *m_queue;
     QString address = firstAddress;
     for (DeviceRow* row : rows) {
-        m_devices.SetStatus(row, QString::fromLatin1(DeviceStatus::InRunning));
+        m_devices.SetState(row, DeviceState::InRunning);
         q.AddCommand(cmdSetRetry, row, 0, {QStringLiteral("2")});
         q.AddCommand(cmdSetIP, row, 0, {m_settings.accessPassword, address, netmask});
         address = NextRunAddress(address);
@@ -303,7 +302,7 @@ void AppCore::ReadConfiguration(DeviceRow* row)
         return;
     CheckNoConflicts({row});
     const QString file = ReadBackFile(row);
-    m_devices.SetStatus(row, QString::fromLatin1(DeviceStatus::InRunning));
+    m_devices.SetState(row, DeviceState::InRunning);
     auto read = std::make_unique<Command>(
         Command::Make(cmdReadConfig, row, m_settings.configUploadTime + m_settings.timingTolerance,
                       {m_settings.accessPassword, file}));
@@ -325,119 +324,12 @@ void AppCore::CheckNoConflicts(const QList<DeviceRow*>& rows) const
                       + lines.join(QLatin1Char('\n')));
 }
 
-QString AppCore::TftpServerAddressFor(const DeviceRow* row) const
-{
-    if (m_settings.tftpServerAddress.isEmpty() && row && !row->interfaceName.isEmpty()) {
-        // The device answered on this interface: it reaches the console at its address.
-        const QList<VxLocalInterface> local = LocalInterfaces();
-        const auto it =
-            std::find_if(local.cbegin(), local.cend(),
-                         [row](const VxLocalInterface& l) { return l.name == row->interfaceName; });
-        const QString address =
-            it == local.cend()
-                ? QString()
-                : InterfaceAddressFor(*it, m_devices.GetField(row, QStringLiteral("IP Address")));
-        if (address.isEmpty())
-            throw VxError(
-                AppErrorNoLocalAddress,
-                QStringLiteral(
-                    "The network interface \"%1\" that %2 answered on has no IPv4 address "
-                    "any more to serve files at.")
-                    .arg(row->interfaceName,
-                         m_devices.GetField(row, QStringLiteral("Mac Address"))));
-        return address;
-    }
-    VxNetInterface interfaces[VxMaxInterfaces];
-    const int count = m_settings.tftpServerAddress.isEmpty() ? EnumerateInterfaces(interfaces) : 0;
-    const QString address = ChooseTftpServerAddress(
-        m_settings.tftpServerAddress, m_devices.GetField(row, QStringLiteral("IP Address")),
-        interfaces, count);
-    if (address.isEmpty())
-        throw VxError(AppErrorNoLocalAddress,
-                      QStringLiteral("No network interface is up to serve files to the devices "
-                                     "(set TftpServerAddress in system.ini)."));
-    return address;
-}
-
-QString AppCore::ServeFile(DeviceRow* row, ServeDirection direction, const QString& path,
-                           const QString& serverAddress)
-{
-    EndServing(row);
-    const QFileInfo info(path);
-    // The server listens only while an operation needs it, and only where the devices are
-    // told to find it.
-    const QHostAddress listenAt(serverAddress);
-    if (!m_tftpListenAddresses.contains(listenAt))
-        m_tftpListenAddresses.append(listenAt);
-    try {
-        m_tftp->Listen(m_tftpListenAddresses, m_settings.tftpPort);
-    } catch (const VxError& e) {
-        m_tftpListenAddresses.removeAll(listenAt);
-        // The server knows why its port could not be bound (port 69 needs privileges).
-        const QString detail = m_tftp->StartErrorDetail();
-        QString message = detail.isEmpty() ? e.message() : e.message() + QLatin1Char(' ') + detail;
-        const QString advice = TftpPortAdvice(m_settings.tftpPort, SettingsPath());
-        if (!advice.isEmpty())
-            message += QStringLiteral(".\n") + advice;
-        throw VxError(e.code(), message);
-    }
-    if (m_settings.developerMode)
-        LogAction(QStringLiteral("Tftp sever path:") + info.absolutePath());
-
-    // Exactly this file, this way, for this device, once: from where it answered Discover,
-    // and from the address the list shows for it (a device may answer from one and fetch from
-    // the other right after its address was set).
-    QList<QHostAddress> peers;
-    if (!row->discoverSource.isNull())
-        peers.append(row->discoverSource);
-    const QHostAddress listed(m_devices.GetField(row, QStringLiteral("IP Address")));
-    if (listed.protocol() == QAbstractSocket::IPv4Protocol && listed != QHostAddress::AnyIPv4
-        && listed != QHostAddress::Broadcast && !peers.contains(listed))
-        peers.append(listed);
-    if (!row->conflict.isEmpty() || peers.isEmpty()) {
-        // Nothing is served for a MAC that two hosts claim.
-        LogAction(EscapeUntrusted(row->subItems.value(0))
-                  + QStringLiteral(" nothing is served for this device: ") + row->conflict);
-        return info.fileName();
-    }
-    VxTFTPGrant grant;
-    grant.operation = direction == ServeDirection::DeviceFetches ? TFTP_OP_READ : TFTP_OP_WRITE;
-    grant.peer = peers.takeFirst();
-    grant.alsoFrom = peers;
-    grant.name = info.fileName();
-    grant.path = info.absoluteFilePath();
-    // A device's configuration is a few kilobytes; nothing larger is taken from the LAN.
-    grant.maxBytes = direction == ServeDirection::DevicePuts ? MaxConfigurationBytes : 0;
-    row->job.tftpGrant = m_tftp->Grant(grant);
-    m_grantRows.insert(row->job.tftpGrant, row->id);
-    return info.fileName();
-}
-
-void AppCore::EndServing(DeviceRow* row)
-{
-    if (row->job.tftpGrant != 0) {
-        m_tftp->Revoke(row->job.tftpGrant);
-        m_grantRows.remove(row->job.tftpGrant);
-    }
-    row->job.tftpGrant = 0;
-}
-
-void AppCore::EndAllServing()
-{
-    m_tftp->RevokeAll();
-    m_grantRows.clear();
-    for (int i = 0; i < m_devices.Count(); ++i)
-        m_devices.Row(i)->job.tftpGrant = 0;
-    m_tftp->StopListening();
-    m_tftpListenAddresses.clear();
-}
-
 void AppCore::NoteReportedVersion(DeviceRow* row, const QString& version)
 {
     m_devices.SetField(row, QStringLiteral("F/W Version"), version);
     row->reportedVersion = version;
     if (!row->job.versionBeforeUpgrade.isEmpty() && row->job.versionBeforeUpgrade == version)
-        LogAction(m_devices.GetField(row, QStringLiteral("Mac Address"))
+        LogAction(DeviceListModel::MacText(row)
                   + QStringLiteral(" reports F/W version %1 as before the upgrade.")
                         .arg(EscapeUntrusted(version)));
     row->job.versionBeforeUpgrade.clear();
@@ -448,53 +340,42 @@ QString AppCore::ReadConfigValue(const QString& file, const QString& key) const
     return ::ReadConfigValue(file, key);
 }
 
+std::optional<QString> AppCore::SelectedDeviceFirmware() const
+{
+    const DeviceRow* row = m_devices.SelectedRows().value(0);
+    if (!row)
+        return std::nullopt;
+    return m_devices.Cell(row, DeviceListModel::ColFwVersion).value_or(QString());
+}
+
+bool AppCore::ReadSelectedDevice(ConfigTarget& target)
+{
+    DeviceRow* row = m_devices.SelectedRows().value(0);
+    if (!row)
+        return false;
+    SetConfig(&target);
+    ReadConfiguration(row);
+    return true;
+}
+
+void AppCore::CancelOperation()
+{
+    m_queue->Clear();
+}
+
+VxTFTPServer& AppCore::TftpServer()
+{
+    return m_files->Server();
+}
+
+void AppCore::OnTftpEvent(const VxTFTPMsg& msg, bool*)
+{
+    m_files->OnTftpEvent(msg);
+}
+
 void AppCore::ReportError(const VxError& error)
 {
     LogAction(error.message());
     emit errorReported(error.code(), error.message());
 }
 
-void AppCore::OnTftpEvent(const VxTFTPMsg& msg, bool*)
-{
-    const QString line = TftpEventLogLine(msg, m_settings.developerMode);
-    if (!line.isEmpty())
-        LogAction(line);
-    if (msg.grant == 0)
-        return;
-    DeviceRow* row = m_devices.RowById(m_grantRows.value(msg.grant));
-    if (!row)
-        return;
-    const QString mac = EscapeUntrusted(row->subItems.value(0));
-    const QString file = EscapeUntrusted(msg.fileName);
-    const bool fetch = msg.operation == TFTP_OP_READ;
-    if (msg.status == TFTP_GRANT_TAKEN) {
-        LogAction(mac + QStringLiteral(" refused a second transfer of %1 %2 %3: it is served once, "
-                                       "to the device")
-                            .arg(file, fetch ? QStringLiteral("to") : QStringLiteral("from"),
-                                 msg.peerAddress));
-        return;
-    }
-    if (msg.status != TFTP_SUCCESS && msg.status >= 0)
-        return;
-    // The transfer's outcome belongs to the device that was granted it.
-    DeviceTransfer& t = row->job.transfer;
-    t.happened = true;
-    t.ok = msg.status == TFTP_SUCCESS;
-    t.file = msg.fileName;
-    t.peer = QHostAddress(msg.peerAddress);
-    t.bytes = msg.bytes;
-    t.blocksResent = msg.blocksResent;
-    t.error = t.ok ? QString() : StripTftpPrefix(msg.message);
-    LogAction(mac + QStringLiteral(" TFTP %1 %2 %3 %4: %5 bytes, %6 blocks resent%7")
-                        .arg(fetch ? QStringLiteral("sent") : QStringLiteral("received"), file,
-                             fetch ? QStringLiteral("to") : QStringLiteral("from"), msg.peerAddress)
-                        .arg(msg.bytes)
-                        .arg(msg.blocksResent)
-                        .arg(t.ok ? QString() : QStringLiteral(", failed: ") + t.error));
-}
-
-QString StripTftpPrefix(const QString& message)
-{
-    const QString tag = QStringLiteral("(VxTFTP) ");
-    return message.startsWith(tag) ? message.mid(tag.size()) : message;
-}

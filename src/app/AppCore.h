@@ -4,6 +4,8 @@
 #include "app/AppSettings.h"
 #include "app/DeviceListModel.h"
 #include "app/OperationUi.h"
+#include "app/QueueHost.h"
+#include "config/ConfigHost.h"
 
 #include <QHash>
 #include <QObject>
@@ -11,6 +13,7 @@
 #include <memory>
 
 class CommandQueue;
+class DeviceFiles;
 class ConfigTarget;
 class VxError;
 class VxNIMPClient;
@@ -20,10 +23,7 @@ struct VxTFTPMsg;
 
 // The console without its window: settings, the log, the device list, discovery, the command
 // queue and the TFTP server. The main window and the command line are views on it.
-// Which way a served file goes.
-enum class ServeDirection { DeviceFetches, DevicePuts };
-
-class AppCore : public QObject
+class AppCore : public QObject, public QueueHost, public ConfigHost
 {
     Q_OBJECT
 
@@ -53,20 +53,21 @@ public:
     QString ReadBackFile(const DeviceRow* row) const; // Temp/MAC.RD
     QString SavedFile(const DeviceRow* row) const;    // Temp/MAC.ORI
 
-    const AppSettings& Settings() const { return m_settings; }
+    const AppSettings& Settings() const override { return m_settings; }
     AppSettings& MutableSettings() { return m_settings; }
     ActionLog& Log() { return m_log; }
-    void LogAction(const QString& text) { m_log.LogAction(text); }
-    DeviceListModel& Devices() { return m_devices; }
+    void LogAction(const QString& text) override { m_log.LogAction(text); }
+    DeviceListModel& Devices() override { return m_devices; }
     CommandQueue& Queue() { return *m_queue; }
-    VxTFTPServer& TftpServer() { return *m_tftp; }
+    VxTFTPServer& TftpServer();
+    DeviceFiles& Files() override { return *m_files; }
     VxNIMPRequest2EditsRepeat& Discovery() { return *m_discovery; }
 
     // The configuration window (or a file-backed stand-in) that commands load and verify through.
     void SetConfig(ConfigTarget* target) { m_config = target; }
-    ConfigTarget* Config() const { return m_config; }
+    ConfigTarget* Config() const override { return m_config; }
     void SetUi(OperationUi* ui) { m_ui = ui; }
-    OperationUi* Ui() const { return m_ui; }
+    OperationUi* Ui() const override { return m_ui; }
 
     // The status bar's text (Discover writes the message of a sending error into it).
     const QString& StatusText() const { return m_statusText; }
@@ -97,26 +98,21 @@ public:
     // MAC two hosts claimed at Discover: nothing is sent to such a device.
     void CheckNoConflicts(const QList<DeviceRow*>& rows) const;
 
-    // The address a device is told to reach the TFTP server at (raises when there is none).
-    QString TftpServerAddressFor(const DeviceRow* row) const;
-
-    // Lets the TFTP server serve exactly one transfer of the row's device: it may fetch the file
-    // at path, or put a file that lands at path. The server listens at serverAddress from now on
-    // until the operation ends. Returns the file name the device is told. Raises when the
-    // server cannot listen.
-    QString ServeFile(DeviceRow* row, ServeDirection direction, const QString& path,
-                      const QString& serverAddress);
-    // The row's transfer is over: later requests of its device are refused.
-    void EndServing(DeviceRow* row);
-    // The operation is over: nothing is served any more and the server stops listening.
-    void EndAllServing();
     // A Get Version reply named the firmware version the device runs.
-    void NoteReportedVersion(DeviceRow* row, const QString& version);
+    void NoteReportedVersion(DeviceRow* row, const QString& version) override;
     QString ReadConfigValue(const QString& file, const QString& key) const;
+
+    // What the configuration windows ask of the console.
+    QString ConfigDataFolder() const override { return m_dataFolder; }
+    void ConfigLog(const QString& line) override { LogAction(line); }
+    bool ConfigDeveloperMode() const override { return m_settings.developerMode; }
+    std::optional<QString> SelectedDeviceFirmware() const override;
+    bool ReadSelectedDevice(ConfigTarget& target) override;
+    void CancelOperation() override;
 
     // An error that arose outside any caller that could take it (a reply handler): announced
     // to whoever shows errors, and logged.
-    void ReportError(const VxError& error);
+    void ReportError(const VxError& error) override;
     void OnTftpEvent(const VxTFTPMsg& msg, bool* cancel);
 
 signals:
@@ -131,7 +127,7 @@ private:
     AppSettings m_settings;
     ActionLog m_log;
     DeviceListModel m_devices;
-    std::unique_ptr<VxTFTPServer> m_tftp;
+    std::unique_ptr<DeviceFiles> m_files;
     std::unique_ptr<CommandQueue> m_queue;
     std::unique_ptr<VxNIMPClient> m_requestClient;
     std::unique_ptr<VxNIMPRequest2EditsRepeat> m_discovery;
@@ -139,14 +135,8 @@ private:
     OperationUi* m_ui = nullptr;
     QString m_statusText;
     bool m_discovering = false;
-    // Where the TFTP server listens during the current operation.
-    QList<QHostAddress> m_tftpListenAddresses;
-    // The row (by id) each grant of the operation was made for.
-    QHash<quint64, quint64> m_grantRows;
-};
 
-// A TFTP status message without its "(VxTFTP) " tag.
-QString StripTftpPrefix(const QString& message);
+};
 
 // Texts of the operations.
 inline constexpr const char* DiscoveredSuffix = " device(s) discovered.";

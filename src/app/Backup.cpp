@@ -27,10 +27,10 @@ QString field(const DeviceListModel& devices, const DeviceRow* row, const char* 
 }
 
 // The file of a row, or nothing when its MAC is not the twelve hex digits a file is named by.
-QString backupFile(const DeviceListModel& devices, const DeviceRow* row, const QString& folder)
+QString backupFile(const DeviceListModel&, const DeviceRow* row, const QString& folder)
 {
     static const QRegularExpression macText(QStringLiteral("^[0-9A-F]{12}$"));
-    const QString mac = field(devices, row, "Mac Address");
+    const QString mac = DeviceListModel::MacText(row);
     if (!macText.match(mac).hasMatch())
         return QString();
     return QDir(folder).filePath(mac + Extension);
@@ -80,11 +80,11 @@ std::vector<Command> CompileBackup(AppCore& core, const QString& folder)
     for (DeviceRow* row : devices.SelectedRows()) {
         const QString file = backupFile(devices, row, folder);
         if (file.isEmpty()) {
-            devices.SetStatus(row, QString::fromLatin1(DeviceStatus::Unsuccess));
+            devices.SetState(row, DeviceState::Unsuccess);
             row->job.reason = QStringLiteral("its MAC is not twelve hex digits to name a file by");
             continue;
         }
-        devices.SetStatus(row, QString::fromLatin1(DeviceStatus::InRunning));
+        devices.SetState(row, DeviceState::InRunning);
         add(cmdSetRetry, row, 0, {QStringLiteral("1")});
         add(cmdReadConfig, row, s.configUploadTime + s.timingTolerance, {s.accessPassword, file});
         list.back().bound = WaitBound(
@@ -116,27 +116,26 @@ BackupOutcome BackUpConfigurations(AppCore& core, const QString& folder)
 
     // The device's answer alone does not make a backup: its file must be there too.
     const auto finish = [&] {
-        const QString inRunning = QString::fromLatin1(DeviceStatus::InRunning);
         const QDateTime now = QDateTime::currentDateTime();
         QJsonArray entries;
         for (DeviceRow* row : rows) {
             const QString file = backupFile(devices, row, absolute);
             const QFileInfo info(file);
             const bool arrived = !file.isEmpty() && info.isFile() && info.size() > 0;
-            if (devices.GetStatus(row) == inRunning) {
+            if (devices.State(row) == DeviceState::InRunning) {
                 if (arrived) {
-                    devices.SetStatus(row, QString::fromLatin1(DeviceStatus::Ok));
+                    devices.SetState(row, DeviceState::Ok);
                 } else {
-                    core.LogAction(field(devices, row, "Mac Address") + BackupText::FileMissing);
-                    devices.SetStatus(row, QString::fromLatin1(DeviceStatus::Unsuccess));
+                    core.LogAction(DeviceListModel::MacText(row) + BackupText::FileMissing);
+                    devices.SetState(row, DeviceState::Unsuccess);
                 }
             }
             const QString status = devices.GetStatus(row);
-            const bool ok = status == QLatin1String(DeviceStatus::Ok);
+            const bool ok = devices.State(row) == DeviceState::Ok;
             (ok ? outcome.ok : outcome.failed) += 1;
             QJsonObject entry;
             entry.insert(QStringLiteral("model"), field(devices, row, "Model Name"));
-            entry.insert(QStringLiteral("mac"), field(devices, row, "Mac Address"));
+            entry.insert(QStringLiteral("mac"), DeviceListModel::MacText(row));
             entry.insert(QStringLiteral("ip"), field(devices, row, "IP Address"));
             entry.insert(QStringLiteral("name"), field(devices, row, "Device Name"));
             // What the device last reported, never a word of the console's ("Updated").

@@ -108,9 +108,9 @@ void ensureIdle(AppCore& core)
     core.CheckNoConflicts(core.Devices().SelectedRows());
 }
 
-QString macOf(AppCore& core, const DeviceRow* row)
+QString macOf(AppCore&, const DeviceRow* row)
 {
-    return core.Devices().GetField(row, QStringLiteral("Mac Address"));
+    return DeviceListModel::MacText(row);
 }
 
 // A usable address pair for Set IP: both given, and neither the empty nor the broadcast address.
@@ -327,14 +327,14 @@ std::vector<Command> CompileApplyConfiguration(AppCore& core, const BatchRunOpti
 
     ListBuilder b;
     for (DeviceRow* row : rows) {
-        devices.SetStatus(row, text(DeviceStatus::InRunning));
+        devices.SetState(row, DeviceState::InRunning);
         const QString written = core.WrittenFile(row);
         // A file left from an earlier operation must never reach the device in place of this
         // one: a row whose file cannot be made drops out of the list.
         QFile::remove(written);
         if (target->SaveConfigFile(row->caption, written) != 0 || !QFile::exists(written)) {
             core.LogAction(macOf(core, row) + BatchText::SaveConfigFail);
-            devices.SetStatus(row, text(DeviceStatus::Unsuccess));
+            devices.SetState(row, DeviceState::Unsuccess);
             row->job.reason = QStringLiteral("its configuration file could not be made");
             continue;
         }
@@ -417,7 +417,7 @@ std::vector<Command> CompileFirmwareUpgrade(AppCore& core, const QString& imageF
     ListBuilder b;
     for (DeviceRow* row : rows) {
         devices.SetAction(row, QString());
-        devices.SetStatus(row, text(DeviceStatus::InRunning));
+        devices.SetState(row, DeviceState::InRunning);
         const QString version = devices.GetField(row, QStringLiteral("F/W Version"));
         row->job.versionBeforeUpgrade =
             version == FwVersionUpdated || version == FwVersionUnknown ? QString() : version;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/DeviceState.h"
+
 #include <QStringList>
 #include <cstdint>
 #include <initializer_list>
@@ -28,27 +30,44 @@ enum CommandType : uint8_t
     cmdFactoryReset = 21,
 };
 
+// A Status an operation's list writes or waits for: one of the vocabulary, or another text.
+struct StatusValue
+{
+    DeviceState state = DeviceState::Other;
+    QString text; // the text of an Other state
+
+    static StatusValue FromText(const QString& text);
+    QString Text() const;
+};
+
 // One step of an operation: what to do, on which device row, with which wait or time-out
-// (centiseconds) and arguments.
+// (centiseconds) and arguments. Lists are written as the type, the row, the time and the
+// arguments in order (Make); the queue reads them by name.
 struct Command
 {
     uint8_t type = 0;
     DeviceRow* item = nullptr;
     int32_t time = 0;
-    QStringList params;
+
+    QString password;  // every request to a device
+    QString file;      // the file a transfer or a load works on; Verify Config: the one written
+    QString otherFile; // Verify Config: the one read back
+    QString ip;        // Set IP
+    QString netmask;   // Set IP
+    int count = 0;     // Set Retry: the retries; Abort If Count: the count that aborts
+    StatusValue status;   // Wait All: what it waits out; Set Status If: the Status it changes
+    StatusValue newStatus; // Set Status If: what it writes
     // What the time is made of, in the settings' names, for the words of a time-out
     // ("FWDownloadTime 60 s + TimingTolerance 5 s"); empty when it is no time-out.
     QString bound;
 
-    static Command Make(uint8_t type, DeviceRow* item, int32_t time, const QStringList& params = {})
-    {
-        Command c;
-        c.type = type;
-        c.item = item;
-        c.time = time;
-        c.params = params;
-        return c;
-    }
+    // The arguments in the order of the list: Set Retry and Abort If Count (count), Wait All
+    // (status), Set Status If (status, new status), Load Config (file), Get Version, the
+    // flashes and resets (password), Set IP (password, ip, netmask), the transfers
+    // (password, file), Verify Config (file, other file).
+    static Command Make(uint8_t type, DeviceRow* item, int32_t time, const QStringList& params = {});
+    // The arguments back in that order.
+    QStringList Params() const;
 };
 
 // The words of a wait made of settings (centiseconds) and a fixed extra: "FWDownloadTime 60 s

@@ -1,6 +1,9 @@
 #include "app/CommandQueue.h"
 
-#include "app/AppCore.h"
+#include "app/AppSettings.h"
+#include "app/DeviceFiles.h"
+#include "app/OperationUi.h"
+#include "app/QueueHost.h"
 #include "app/AppErrors.h"
 #include "app/DeviceListModel.h"
 #include "common/Wait.h"
@@ -23,8 +26,8 @@ bool isBarrier(uint8_t type)
 }
 } // namespace
 
-CommandQueue::CommandQueue(AppCore& core)
-    : QObject(nullptr), m_core(core), m_client(std::make_unique<VxNIMPClient>())
+CommandQueue::CommandQueue(QueueHost& host)
+    : QObject(nullptr), m_core(host), m_client(std::make_unique<VxNIMPClient>())
 {
     m_deadlineTimer.setSingleShot(true);
     m_deadlineTimer.setTimerType(Qt::PreciseTimer);
@@ -120,7 +123,7 @@ void CommandQueue::Run()
         ~Ending()
         {
             q->m_running = false;
-            q->m_core.EndAllServing();
+            q->m_core.Files().EndAllServing();
         }
     } ending{this};
 
@@ -151,7 +154,7 @@ void CommandQueue::Clear()
         devices.SetRetries(row, 0);
     m_holds.clear();
     m_deadlineTimer.stop();
-    m_core.EndAllServing();
+    m_core.Files().EndAllServing();
     // Retries waiting for their pause belong to the operation that was just dropped.
     ++m_generation;
     emit cleared();
@@ -204,7 +207,7 @@ void CommandQueue::OnTimeout()
               [](const DeviceRow* a, const DeviceRow* b) { return a->index < b->index; });
     for (DeviceRow* row : expired) {
         m_holds.remove(row);
-        m_core.EndServing(row);
+        m_core.Files().EndServing(row);
         timeOut(row, bounds.value(row));
     }
     armDeadlineTimer();
@@ -259,7 +262,7 @@ void CommandQueue::waitCentiseconds(int32_t time, bool untilHoldReleased)
 void CommandQueue::waitAll(const Command& c)
 {
     DeviceListModel& devices = m_core.Devices();
-    const QString status = c.params.value(0);
+    const StatusValue status = c.status;
     const quint64 generation = m_generation;
     // Its own limit: nothing else's deadline ends this wait.
     const int64_t limit = TickCount() + int64_t(std::max<int32_t>(0, c.time)) * 10;
@@ -269,7 +272,7 @@ void CommandQueue::waitAll(const Command& c)
             return; // the operation was cleared (aborted) meanwhile
         bool any = false;
         for (DeviceRow* row : devices.SelectedRows())
-            if (devices.GetStatus(row) == status) {
+            if (hasStatus(row, status)) {
                 any = true;
                 break;
             }
@@ -279,7 +282,7 @@ void CommandQueue::waitAll(const Command& c)
             break;
     }
     for (DeviceRow* row : devices.SelectedRows())
-        if (devices.GetStatus(row) == status)
+        if (hasStatus(row, status))
             timeOut(row, c.bound);
 }
 
@@ -305,15 +308,17 @@ void CommandQueue::Execute(Command& c)
         m_deviceCount = 0;
         return;
     case cmdAbortIfCount: {
-        bool ok = false;
-        const qint64 n = c.params.value(0).toLongLong(&ok);
-        if (ok && n == m_deviceCount)
+        if (c.count == m_deviceCount)
             Clear();
         return;
     }
     case cmdSetStatusIf:
-        if (devices.GetStatus(c.item) == c.params.value(0))
-            devices.SetStatus(c.item, c.params.value(1));
+        if (hasStatus(c.item, c.status)) {
+            if (c.newStatus.state == DeviceState::Other)
+                devices.SetStatus(c.item, c.newStatus.text);
+            else
+                devices.SetState(c.item, c.newStatus.state);
+        }
         return;
     default:
         break;
@@ -333,7 +338,7 @@ void CommandQueue::Execute(Command& c)
         loadConfig(c);
         return;
     case cmdSetRetry:
-        devices.SetRetries(c.item, c.params.value(0).toInt());
+        devices.SetRetries(c.item, c.count);
         return;
     case cmdGetVersion:
         getVersion(c);
@@ -363,19 +368,27 @@ void CommandQueue::Execute(Command& c)
     }
 }
 
-void CommandQueue::retryLater(uint8_t type, DeviceRow* row, int32_t time, const QStringList& params,
-                              int delayCs, const QString& bound)
+bool CommandQueue::hasStatus(const DeviceRow* row, const StatusValue& status) const
+{
+    const DeviceListModel& devices = m_core.Devices();
+    if (!row || !row->hasOperationCells)
+        return status.state == DeviceState::Other && status.text.isEmpty();
+    return devices.State(row) == status.state
+           && (status.state != DeviceState::Other || row->statusText == status.text);
+}
+
+void CommandQueue::retryLater(Command retry, int delayCs)
 {
     const quint64 generation = m_generation;
-    const quint64 rowId = row->id;
-    QTimer::singleShot(delayCs * 10, this, [this, generation, type, rowId, time, params, bound] {
+    const quint64 rowId = retry.item->id;
+    retry.item = nullptr; // found again by its id: the list may be cleared meanwhile
+    QTimer::singleShot(delayCs * 10, this, [this, generation, rowId, retry]() mutable {
         if (!m_running || m_shuttingDown || generation != m_generation)
             return;
         DeviceRow* row = m_core.Devices().RowById(rowId);
         if (!row)
             return;
-        Command retry = Command::Make(type, row, time, params);
-        retry.bound = bound;
+        retry.item = row;
         try {
             Execute(retry);
         } catch (const VxError& e) {

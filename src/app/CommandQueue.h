@@ -12,7 +12,7 @@
 #include <memory>
 #include <optional>
 
-class AppCore;
+class QueueHost;
 class VxNIMPClient;
 class VxNIMPVarList;
 struct VxNIMPError;
@@ -31,7 +31,7 @@ class CommandQueue : public QObject
 
 public:
     // Creates the NIMP client all device commands send through (raises its VxError).
-    explicit CommandQueue(AppCore& core);
+    explicit CommandQueue(QueueHost& host);
     ~CommandQueue() override;
 
     void AddCommand(uint8_t type, DeviceRow* item, int32_t time, const QStringList& params = {});
@@ -120,8 +120,9 @@ private:
     // A retry created by a reply handler, after a pause (0: at once): run from the event loop,
     // not from inside the reply's delivery, and dropped when the operation has ended in the
     // meantime.
-    void retryLater(uint8_t type, DeviceRow* row, int32_t time, const QStringList& params,
-                    int delayCs, const QString& bound = QString());
+    void retryLater(Command retry, int delayCs);
+    // Whether the row's Status is this one (a row without the cell has the empty one).
+    bool hasStatus(const DeviceRow* row, const StatusValue& status) const;
     // A row ends with a time-out: its Status, and the step and settings in its job.
     void timeOut(DeviceRow* row, const QString& bound);
     // An error inside a reply handler or a delayed retry ends the operation like one in Execute.
@@ -136,7 +137,7 @@ private:
     void log(const QString& text);
     bool developerMode() const;
 
-    AppCore& m_core;
+    QueueHost& m_core;
     std::unique_ptr<VxNIMPClient> m_client;
     std::deque<std::unique_ptr<Command>> m_list;
     QHash<DeviceRow*, Hold> m_holds;

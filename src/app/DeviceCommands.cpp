@@ -1,9 +1,12 @@
 // The commands of the queue that act on one device, and their reply handlers.
-#include "app/AppCore.h"
+#include "app/AppSettings.h"
+#include "app/DeviceFiles.h"
+#include "app/QueueHost.h"
 #include "app/AppErrors.h"
 #include "app/CommandQueue.h"
 #include "app/DeviceListModel.h"
 #include "config/ConfigTarget.h"
+#include "config/ConfigText.h"
 #include "nimp/VxNIMPClient.h"
 #include "nimp/VxNIMPVarList.h"
 #include "nimp/VxNIMPWire.h"
@@ -69,7 +72,7 @@ bool CommandQueue::developerMode() const
 
 QString CommandQueue::macOf(const DeviceRow* row) const
 {
-    return m_core.Devices().GetField(row, QStringLiteral("Mac Address"));
+    return DeviceListModel::MacText(row);
 }
 
 bool CommandQueue::retryLeft(const DeviceRow* row) const
@@ -117,8 +120,8 @@ void CommandQueue::sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t ni
     // The handler carries what it needs by value: the command itself is gone by the time the
     // reply arrives, and the row is found again by its id (the list may have been cleared).
     m_client->SendRequest(
-        mac, c.params.value(0), vars, nimpCommand,
-        [self, rowId, handler = std::move(handler)](void*, const VxNIMPError& e,
+        mac, c.password, vars, nimpCommand,
+        [self, rowId, handler = std::move(handler)](const VxNIMPError& e,
                                                     const VxNIMPVarList& replyVars) {
             if (!self || self->m_shuttingDown)
                 return;
@@ -139,14 +142,14 @@ void CommandQueue::sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t ni
                 self->failOperation(error);
             }
         },
-        nullptr, timeout, interfaces);
+        this, timeout, interfaces);
 }
 
 void CommandQueue::loadConfig(Command& c)
 {
     DeviceListModel& devices = m_core.Devices();
     ConfigTarget* target = m_core.Config();
-    const QString file = c.params.value(0);
+    const QString file = c.file;
     c.item->job.lastCommand = c.type;
     if (!target || target->LoadConfigFile(file) != 0) {
         log(macOf(c.item) + QStringLiteral(" Load config fail!"));
@@ -197,10 +200,12 @@ void CommandQueue::onGetVersionReply(DeviceRow* row, const VxNIMPError& e,
         decrementRetry(row);
         setStateIfPending(row, DeviceState::InRunning);
         // The row stays held until the retry holds it again.
-        retryLater(cmdGetVersion, row, m_core.Settings().timingTolerance + GetVersionRetryExtra,
-                   {e.password}, GetVersionRetryPause,
-                   WaitBound({{"TimingTolerance", m_core.Settings().timingTolerance}},
-                             GetVersionRetryExtra));
+        Command retry = Command::Make(
+            cmdGetVersion, row, m_core.Settings().timingTolerance + GetVersionRetryExtra);
+        retry.password = e.password;
+        retry.bound = WaitBound({{"TimingTolerance", m_core.Settings().timingTolerance}},
+                                GetVersionRetryExtra);
+        retryLater(retry, GetVersionRetryPause);
         return;
     }
     if (devices.State(row) == DeviceState::Pending)
@@ -215,8 +220,8 @@ void CommandQueue::setIP(Command& c)
     log(macOf(c.item) + QStringLiteral(" Nimp:Set IP "));
     devices.SetState(c.item, DeviceState::Pending);
     devices.SetStep(c.item, DeviceStep::SetIP);
-    const QString ip = c.params.value(1);
-    const QString mask = c.params.value(2);
+    const QString ip = c.ip;
+    const QString mask = c.netmask;
     VxNIMPVarList vars(NimpIPTable);
     setVar(vars, VarIpAddress, ip);
     setVar(vars, VarNetmask, mask);
@@ -249,7 +254,7 @@ void CommandQueue::onSetIPReply(DeviceRow* row, const VxNIMPError& e, const QStr
     if (retryLeft(row)) {
         decrementRetry(row);
         setStateIfPending(row, DeviceState::InRunning);
-        retryLater(cmdSetIP, row, 0, {e.password, sentIp, sentMask}, 0);
+        retryLater(Command::Make(cmdSetIP, row, 0, {e.password, sentIp, sentMask}), 0);
         return;
     }
     const QString message = StripNimpPrefix(e.message);
@@ -269,9 +274,9 @@ void CommandQueue::transfer(Command& c)
                             (c.type == cmdReadConfig    ? QStringLiteral("Put config")
                              : c.type == cmdWriteConfig ? QStringLiteral("Get config")
                                                         : QStringLiteral("Get firmware"));
-    const QString serverIp = m_core.TftpServerAddressFor(c.item);
+    const QString serverIp = m_core.Files().TftpServerAddressFor(c.item);
 
-    const QString path = c.params.value(1);
+    const QString path = c.file;
     if (c.type == cmdReadConfig && QFile::exists(path) && !QFile::remove(path))
         // A file left from an earlier run must not pass for the new one.
         throw VxError(AppErrorDataFolder,
@@ -279,7 +284,7 @@ void CommandQueue::transfer(Command& c)
 
     // The device may fetch exactly this file, or put exactly this one, and nothing else.
     const QString fileName =
-        m_core.ServeFile(c.item, c.type == cmdReadConfig ? ServeDirection::DevicePuts
+        m_core.Files().ServeFile(c.item, c.type == cmdReadConfig ? ServeDirection::DevicePuts
                                                          : ServeDirection::DeviceFetches,
                          path, serverIp);
 
@@ -320,7 +325,7 @@ void CommandQueue::onTransferReply(DeviceRow* row, const VxNIMPError& e, uint8_t
     DeviceListModel& devices = m_core.Devices();
     // The transfer is over either way: the device may no longer reach the file.
     if (row->job.tftpGrantRequest == request)
-        m_core.EndServing(row);
+        m_core.Files().EndServing(row);
     const QString infix = QStringLiteral(" Nimp Ack:") +
                           (type == cmdWriteConfig  ? QStringLiteral("Get config ")
                            : type == cmdReadConfig ? QStringLiteral("Put config ")
@@ -359,7 +364,9 @@ void CommandQueue::onTransferReply(DeviceRow* row, const VxNIMPError& e, uint8_t
         time = settings.timingTolerance + settings.configUploadTime;
     setStateIfPending(row, DeviceState::InRunning);
     // The row stays held until the retry holds it again.
-    retryLater(type, row, time, {e.password, sentPath}, 0, bound);
+    Command retry = Command::Make(type, row, time, {e.password, sentPath});
+    retry.bound = bound;
+    retryLater(retry, 0);
 }
 
 void CommandQueue::verifyConfig(Command& c)
@@ -371,8 +378,8 @@ void CommandQueue::verifyConfig(Command& c)
     devices.SetState(c.item, DeviceState::Pending);
     devices.SetStep(c.item, DeviceStep::VerifyConfig);
     ConfigTarget* target = m_core.Config();
-    const QString written = c.params.value(0);
-    if (!target || target->VerifyConfigFiles(written, c.params.value(1)) != 0) {
+    const QString written = c.file;
+    if (!target || target->VerifyConfigFiles(written, c.otherFile) != 0) {
         log(mac + QStringLiteral(" Verifty config fail!"));
         devices.SetState(c.item, DeviceState::Unsuccess);
         c.item->job.reason =
@@ -380,7 +387,7 @@ void CommandQueue::verifyConfig(Command& c)
         return;
     }
     devices.SetState(c.item, DeviceState::Ok);
-    const QString name = m_core.ReadConfigValue(written, DeviceNameKey);
+    const QString name = ::ReadConfigValue(written, DeviceNameKey);
     if (!name.isEmpty())
         devices.SetField(c.item, QStringLiteral("Device Name"), name);
 }
@@ -474,7 +481,7 @@ void CommandQueue::onResetReply(DeviceRow* row, const VxNIMPError& e, uint8_t ty
     if (!late && retryLeft(row)) {
         decrementRetry(row);
         setStateIfPending(row, DeviceState::InRunning);
-        retryLater(type, row, 0, {e.password}, 0);
+        retryLater(Command::Make(type, row, 0, {e.password}), 0);
     }
     // Out of retries: the later steps find out whether the device came back.
 }

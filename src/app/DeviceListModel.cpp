@@ -66,6 +66,14 @@ QString DeviceStateText(DeviceState state)
     return QString();
 }
 
+std::optional<DeviceState> DeviceStateFromText(const QString& text)
+{
+    for (const StateText& t : StateTexts)
+        if (text == QLatin1String(t.text))
+            return t.state;
+    return std::nullopt;
+}
+
 QString DeviceStepText(DeviceStep step)
 {
     for (const StepText& t : StepTexts)
@@ -479,11 +487,10 @@ void DeviceListModel::SetStatus(DeviceRow* row, const QString& text)
 {
     if (!row)
         return;
-    for (const StateText& t : StateTexts)
-        if (text == QLatin1String(t.text)) {
-            SetState(row, t.state);
-            return;
-        }
+    if (const std::optional<DeviceState> state = DeviceStateFromText(text)) {
+        SetState(row, *state);
+        return;
+    }
     const bool appeared = !row->hasOperationCells;
     ensureOperationCells(row);
     row->state = DeviceState::Other;

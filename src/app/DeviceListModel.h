@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/DeviceState.h"
 #include "common/MacAddress.h"
 
 #include <QAbstractTableModel>
@@ -13,35 +14,6 @@
 #include <cstdint>
 #include <optional>
 #include <vector>
-
-// Where a device stands in an operation. The Status cell is derived from it; texts outside the
-// vocabulary (a NIMP error such as "Password Error!", the empty text) are kept as Other.
-enum class DeviceState : uint8_t {
-    Other,     // statusText holds the text
-    InRunning, // "....."
-    Pending,   // ".."
-    Ok,        // "OK"
-    Unsuccess, // "Unsuccess!"
-    TimeOut,   // "-Time Out-"
-    Aborted,   // "Aborted!"
-};
-
-// The step a device is in. The Action cell is derived from it; other texts are kept as Other.
-enum class DeviceStep : uint8_t {
-    Other, // actionText holds the text (the empty text included)
-    SetIP,
-    WriteConfig1,
-    WriteConfig2,
-    ReadConfig,
-    UpdateFw1,
-    UpdateFw2,
-    VerifyConfig,
-    Reset,
-    FactoryReset,
-};
-
-QString DeviceStateText(DeviceState state);
-QString DeviceStepText(DeviceStep step);
 
 class QItemSelectionModel;
 
@@ -207,6 +179,12 @@ public:
     bool SelectionLocked() const { return m_locked.has_value(); }
 
     DeviceOutcome Outcome(const DeviceRow* row) const;
+
+    // The MAC as the device reported it (files and logs name the device by it).
+    static QString MacText(const DeviceRow* row)
+    {
+        return row && !row->subItems.isEmpty() ? row->subItems.at(0) : QString();
+    }
 
     // The row with this id, or none when the list was cleared since.
     DeviceRow* RowById(quint64 id) const;

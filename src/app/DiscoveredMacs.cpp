@@ -12,7 +12,7 @@ bool SaveDiscoveredMacs(const QString& dataFolder, const DeviceListModel& device
     static const QRegularExpression macText(QStringLiteral("^[0-9A-F]{12}$"));
     QByteArray text;
     for (int i = 0; i < devices.Count(); ++i) {
-        const QString mac = devices.GetField(devices.Row(i), QStringLiteral("Mac Address"));
+        const QString mac = DeviceListModel::MacText(devices.Row(i));
         if (macText.match(mac).hasMatch())
             text += mac.toLatin1() + '\n';
     }

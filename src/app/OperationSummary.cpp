@@ -149,20 +149,3 @@ QStringList FailedDeviceLines(const DeviceListModel& devices, const QList<Device
     }
     return lines;
 }
-
-QString WaitBound(std::initializer_list<WaitPart> parts, int32_t extraCs)
-{
-    const auto seconds = [](int32_t cs) {
-        return cs % 100 == 0 ? QString::number(cs / 100) : QString::number(cs / 100.0, 'f', 2);
-    };
-    QStringList out;
-    for (const WaitPart& p : parts) {
-        QString text = QString::fromLatin1(p.name) + QLatin1Char(' ') + seconds(p.cs) + QStringLiteral(" s");
-        if (p.factor != 1)
-            text += QStringLiteral(" x ") + QString::number(p.factor);
-        out.append(text);
-    }
-    if (extraCs > 0)
-        out.append(seconds(extraCs) + QStringLiteral(" s"));
-    return out.join(QStringLiteral(" + "));
-}

@@ -51,9 +51,7 @@ void VxNIMPRequest2Controls::Execute(uint8_t command)
     // callback never outlives it.
     m_client->SendRequest(
         m_request.device.mac, m_request.device.password, m_request.variables, command,
-        [](void* arg, const VxNIMPError& error, const VxNIMPVarList& vars) {
-            static_cast<VxNIMPRequest2Controls*>(arg)->handleReply(error, vars);
-        },
+        [this](const VxNIMPError& error, const VxNIMPVarList& vars) { handleReply(error, vars); },
         this, m_request.timeout, interfaces);
 }
 

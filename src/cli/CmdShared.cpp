@@ -40,7 +40,6 @@ void onSignal(int signal)
     }
 }
 
-const QString StatusOk = QStringLiteral("OK");
 
 // The engines of the sessions the running command opened (see RunCliCommand).
 std::vector<std::shared_ptr<CliSession::Engine>>* g_commandEngines = nullptr;
@@ -351,11 +350,10 @@ void CliOperationUi::drawProgress()
         int ok = 0, running = 0, failed = 0;
         const QList<DeviceRow*> rows = devices.SelectedRows();
         for (DeviceRow* row : rows) {
-            const QString status = devices.GetStatus(row);
-            if (status == StatusOk)
+            const DeviceOutcome outcome = devices.Outcome(row);
+            if (outcome == DeviceOutcome::Ok)
                 ++ok;
-            else if (status == QLatin1String(DeviceStatus::InRunning) ||
-                     status == QLatin1String(DeviceStatus::Pending))
+            else if (outcome == DeviceOutcome::Running)
                 ++running;
             else
                 ++failed;
@@ -379,14 +377,14 @@ int ReportSelectedRows(AppCore& core, bool json)
     const QList<DeviceRow*> rows = devices.SelectedRows();
     bool allOk = !rows.isEmpty();
     for (DeviceRow* row : rows)
-        allOk = allOk && devices.GetStatus(row) == StatusOk;
+        allOk = allOk && devices.State(row) == DeviceState::Ok;
     if (json) {
         std::fputs(DeviceRowsToJson(devices, rows).constData(), stdout);
     } else {
         for (DeviceRow* row : rows)
             std::printf(
                 "%s  %-15s  %s\n",
-                qPrintable(EscapeUntrusted(devices.GetField(row, QStringLiteral("Mac Address")))),
+                qPrintable(EscapeUntrusted(DeviceListModel::MacText(row))),
                 qPrintable(EscapeUntrusted(devices.GetField(row, QStringLiteral("IP Address")))),
                 qPrintable(EscapeUntrusted(devices.GetStatus(row))));
     }

@@ -245,12 +245,9 @@ int runTftpd(const QStringList& args)
     };
     const auto configure = [&](VxTFTPServer& server, Reporter& reporter) {
         server.SetTimeouts(500, 3);
-        server.SetCallback(
-            [](void* arg, const VxTFTPMsg& msg, bool*) {
-                const auto* r = static_cast<const Reporter*>(arg);
-                r->log->Report(r->server, msg);
-            },
-            &reporter);
+        server.SetCallback([r = &reporter](const VxTFTPMsg& msg, bool*) {
+            r->log->Report(r->server, msg);
+        });
         server.SetAllowedNetworks(options.allowed);
         server.SetReadOnly(options.readOnly);
         server.SetMaxFileSize(options.maxFileSize);

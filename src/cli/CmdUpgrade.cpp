@@ -96,7 +96,7 @@ int runUpgrade(const QStringList& argv)
         QStringList reset;
         for (DeviceRow* row : core.Devices().SelectedRows())
             if (row->job.factoryResetSent)
-                reset.append(core.Devices().GetField(row, QStringLiteral("Mac Address")));
+                reset.append(DeviceListModel::MacText(row));
         if (!reset.isEmpty())
             std::fprintf(json ? stderr : stdout, "%s%s\n", qPrintable(BatchText::FactoryPasswordNotice),
                          qPrintable(reset.join(QStringLiteral(", "))));

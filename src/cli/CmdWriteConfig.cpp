@@ -120,7 +120,7 @@ int reportChanges(AppCore& core, const QList<DeviceRow*>& rows,
     DeviceListModel& devices = core.Devices();
     bool allOk = !rows.isEmpty();
     for (DeviceRow* row : rows)
-        allOk = allOk && devices.GetStatus(row) == QLatin1String(DeviceStatus::Ok);
+        allOk = allOk && devices.State(row) == DeviceState::Ok;
     if (json) {
         QJsonArray array = QJsonDocument::fromJson(DeviceRowsToJson(devices, rows)).array();
         for (qsizetype i = 0; i < array.size(); ++i) {
@@ -143,7 +143,7 @@ int reportChanges(AppCore& core, const QList<DeviceRow*>& rows,
                                              : QStringLiteral("  not written");
             std::printf(
                 "%s  %-15s  %s%s\n",
-                qPrintable(EscapeUntrusted(devices.GetField(row, QStringLiteral("Mac Address")))),
+                qPrintable(EscapeUntrusted(DeviceListModel::MacText(row))),
                 qPrintable(EscapeUntrusted(devices.GetField(row, QStringLiteral("IP Address")))),
                 qPrintable(EscapeUntrusted(devices.GetStatus(row))), qPrintable(outcome));
             if (read)
@@ -179,16 +179,15 @@ int writeChangedOnly(AppCore& core, ConfigFileTarget& target, const BatchRunOpti
     QList<DeviceRow*> differing;
     bool aborted = false;
     for (DeviceRow* row : rows) {
-        const QString status = devices.GetStatus(row);
-        aborted = aborted || status == QLatin1String(DeviceStatus::Aborted);
-        if (status != QLatin1String(DeviceStatus::Ok))
+        aborted = aborted || devices.State(row) == DeviceState::Aborted;
+        if (devices.State(row) != DeviceState::Ok)
             continue;
         QStringList current;
         const QString file = QDir(readFolder)
-                                 .filePath(devices.GetField(row, QStringLiteral("Mac Address")) +
+                                 .filePath(DeviceListModel::MacText(row) +
                                            QStringLiteral(".cfg"));
         if (!ReadConfigLines(file, current)) {
-            devices.SetStatus(row, QString::fromLatin1(DeviceStatus::Unsuccess));
+            devices.SetState(row, DeviceState::Unsuccess);
             continue;
         }
         DeviceChanges& entry = found[row];

@@ -124,10 +124,10 @@ quint16 VxNIMPClient::LocalPort() const
     return m_socket ? m_socket->localPort() : 0;
 }
 
-void VxNIMPClient::Cancel(void* arg)
+void VxNIMPClient::Cancel(const QObject* owner)
 {
     const auto before = m_outstanding.size();
-    m_outstanding.remove_if([arg](const Request& r) { return r.arg == arg; });
+    m_outstanding.remove_if([owner](const Request& r) { return r.owner == owner; });
     if (m_outstanding.size() != before) {
         UpdateTimer();
         if (m_outstanding.empty()) {
@@ -148,7 +148,7 @@ void VxNIMPClient::CancelAll()
 
 int VxNIMPClient::SendRequest(const QString& mac, const QString& password,
                               const VxNIMPVarList& vars, uint8_t command, VxNIMPCallback callback,
-                              void* arg, int timeoutCs, const QList<int>& interfaces)
+                              const QObject* owner, int timeoutCs, const QList<int>& interfaces)
 {
     const QByteArray macBytes = NimpMacFromText(mac);
     const QByteArray records = NimpRequestRecords(vars, command);
@@ -187,7 +187,7 @@ int VxNIMPClient::SendRequest(const QString& mac, const QString& password,
     request.command = command;
     request.vars = vars;
     request.callback = std::move(callback);
-    request.arg = arg;
+    request.owner = owner;
     request.deadline = TickCount() + int64_t(timeoutCs) * 10;
     request.interfaces = interfaces;
     m_outstanding.push_back(std::move(request));
@@ -303,7 +303,6 @@ void VxNIMPClient::Complete(RequestList::iterator it, int code, const Received* 
     }
     const VxNIMPVarList vars = it->vars;
     const VxNIMPCallback callback = it->callback;
-    void* const arg = it->arg;
 
     // A Discover keeps collecting replies until its time-out.
     if (it->command != NIMP_CMD_DISCOVER || code == NIMP_ERR_TIMEOUT) {
@@ -312,7 +311,7 @@ void VxNIMPClient::Complete(RequestList::iterator it, int code, const Received* 
     }
     if (callback) {
         try {
-            callback(arg, error, vars);
+            callback(error, vars);
         } catch (const VxError& e) {
             emit CallbackFailed(e.code(), e.message());
         } catch (const std::exception& e) {

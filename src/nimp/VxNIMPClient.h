@@ -37,8 +37,7 @@ struct VxNIMPError
 // Called once for a Get or Set; once per accepted reply and once at the time-out for a
 // Discover. The list is a copy holding the values decoded from this reply. The callee
 // must not keep references into either argument.
-using VxNIMPCallback =
-    std::function<void(void* arg, const VxNIMPError& error, const VxNIMPVarList& vars)>;
+using VxNIMPCallback = std::function<void(const VxNIMPError& error, const VxNIMPVarList& vars)>;
 
 class VxNIMPClient : public QObject
 {
@@ -69,14 +68,14 @@ public:
     // the routing table sends it, replies from anywhere. Raises -1009 only when no copy could
     // be sent.
     int SendRequest(const QString& mac, const QString& password, const VxNIMPVarList& vars,
-                    uint8_t command, VxNIMPCallback callback, void* arg, int timeoutCs,
+                    uint8_t command, VxNIMPCallback callback, const QObject* owner, int timeoutCs,
                     const QList<int>& interfaces = {});
 
     int OutstandingCount() const { return int(m_outstanding.size()); }
 
-    // Discards the outstanding requests sent with this callback argument (CancelAll: every
-    // one) without calling back. Safe from inside a callback.
-    void Cancel(void* arg);
+    // Discards the outstanding requests sent for this owner (CancelAll: every one) without
+    // calling back. Safe from inside a callback.
+    void Cancel(const QObject* owner);
     void CancelAll();
 
     // Strict replies: a Get or Set reply counts only when its command byte is the request's
@@ -108,7 +107,7 @@ private:
         uint8_t command = 0;
         VxNIMPVarList vars;
         VxNIMPCallback callback;
-        void* arg = nullptr;
+        const QObject* owner = nullptr;
         int64_t deadline = 0;
         bool done = false;
         QList<int> interfaces; // empty: replies from any interface

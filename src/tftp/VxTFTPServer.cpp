@@ -168,10 +168,9 @@ void VxTFTPServer::SetTimeouts(int timeoutCs, int transmissions)
     m_transmissions = std::max(1, transmissions);
 }
 
-void VxTFTPServer::SetCallback(VxTFTPCallback callback, void* arg)
+void VxTFTPServer::SetCallback(VxTFTPCallback callback)
 {
     m_callback = std::move(callback);
-    m_callbackArg = arg;
 }
 
 void VxTFTPServer::SetSessionLimits(int total, int perPeer, bool loopbackExempt)
@@ -461,10 +460,10 @@ QString VxTFTPServer::LocalAddress() const
     return m_hostAddress;
 }
 
-char* VxTFTPServer::receiveBuffer()
+char* VxTFTPServer::SessionReceiveBuffer()
 {
     if (!m_receiveBuffer)
-        m_receiveBuffer = std::make_unique<char[]>(size_t(ReceiveBufferSize));
+        m_receiveBuffer = std::make_unique<char[]>(size_t(TftpReceiveBufferSize));
     return m_receiveBuffer.get();
 }
 
@@ -684,7 +683,7 @@ void VxTFTPServer::refuse(Listener& listener, const VxTFTPMsg& request, int erro
     msg.sessionNumber = -1;
     bool cancel = false;
     if (m_callback)
-        m_callback(m_callbackArg, msg, &cancel);
+        m_callback(msg, &cancel);
 }
 
 void VxTFTPServer::removeSession(size_t index, int finalStatus)
@@ -763,7 +762,7 @@ bool VxTFTPServer::ensureSessionPoll()
     return ensurePoll(m_sessionPoll, m_sessionNotifier, &VxTFTPServer::readSessions);
 }
 
-uint64_t VxTFTPServer::watch(VxTFTPSession& session, int descriptor)
+uint64_t VxTFTPServer::WatchSession(VxTFTPSession& session, int descriptor)
 {
     if (!ensureSessionPoll())
         return 0;
@@ -777,7 +776,7 @@ uint64_t VxTFTPServer::watch(VxTFTPSession& session, int descriptor)
     return key;
 }
 
-void VxTFTPServer::unwatch(uint64_t key, int descriptor)
+void VxTFTPServer::UnwatchSession(uint64_t key, int descriptor)
 {
     // Explicitly: a socket that lives on (a dallying one) must leave this set.
     if (m_watched.erase(key) && descriptor >= 0)

@@ -46,11 +46,11 @@ quint16 get16(const char* at)
 
 } // namespace
 
-VxTFTPSession::VxTFTPSession(VxTFTPServer& server, const VxTFTPMsg& request,
+VxTFTPSession::VxTFTPSession(TftpSessionHost& server, const VxTFTPMsg& request,
                              const QHostAddress& peer, const QHostAddress& local, Target target,
                              const TftpOptions& options)
     : m_server(server), m_msg(request), m_peer(peer), m_target(std::move(target)),
-      m_options(options), m_callback(server.m_callback), m_callbackArg(server.m_callbackArg)
+      m_options(options), m_callback(server.SessionCallback())
 {
     m_msg.bytes = 0;
     m_msg.blockSize = -1;
@@ -72,7 +72,7 @@ VxTFTPSession::VxTFTPSession(VxTFTPServer& server, const VxTFTPMsg& request,
     // The server watches every session's socket through one descriptor; should that fail,
     // the socket's own notifier stays on.
     connect(m_socket.get(), &TftpDatagramSocket::readyRead, this, &VxTFTPSession::ReadPackets);
-    m_watchKey = server.watch(*this, m_socket->Descriptor());
+    m_watchKey = server.WatchSession(*this, m_socket->Descriptor());
     if (m_watchKey != 0)
         m_socket->SetNotifying(false);
 }
@@ -93,7 +93,7 @@ void VxTFTPSession::releaseSlot()
 void VxTFTPSession::unwatch()
 {
     if (m_watchKey != 0 && m_socket)
-        m_server.unwatch(m_watchKey, m_socket->Descriptor());
+        m_server.UnwatchSession(m_watchKey, m_socket->Descriptor());
     m_watchKey = 0;
 }
 
@@ -110,7 +110,7 @@ void VxTFTPSession::Report(int status)
     m_msg.status = status;
     m_msg.message = VxTFTPStatusMessage(status);
     if (m_callback)
-        m_callback(m_callbackArg, m_msg, &m_cancel);
+        m_callback(m_msg, &m_cancel);
     if (status == TFTP_SUCCESS) {
         closeFile();
         m_state = State::Finished;
@@ -242,8 +242,8 @@ void VxTFTPSession::ReadPackets()
     // socket ready (and the event loop spinning) until it is removed.
     char control[kControlBuffer];
     const bool writing = m_msg.operation == TFTP_OP_WRITE;
-    char* buffer = writing ? m_server.receiveBuffer() : control;
-    const qint64 capacity = writing ? VxTFTPServer::ReceiveBufferSize : qint64(sizeof control);
+    char* buffer = writing ? m_server.SessionReceiveBuffer() : control;
+    const qint64 capacity = writing ? TftpReceiveBufferSize : qint64(sizeof control);
     for (int i = 0; i < m_options.windowSize; ++i) {
         sockaddr_in from{};
         qint64 fullSize = 0;
@@ -402,7 +402,7 @@ bool VxTFTPSession::CheckDeadline(int64_t now)
 {
     if (m_state != State::Active || m_deadline == 0 || m_deadline >= now)
         return true;
-    if (m_msg.operation == TFTP_OP_READ && m_msg.transmissions < m_server.m_transmissions) {
+    if (m_msg.operation == TFTP_OP_READ && m_msg.transmissions < m_server.SessionTransmissions()) {
         if (m_optionAckPending) {
             if (!sendControl())
                 return true;

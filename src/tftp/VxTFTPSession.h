@@ -3,7 +3,8 @@
 #include "tftp/TftpDatagramSocket.h"
 #include "tftp/TftpFileAccess.h"
 #include "tftp/TftpOptions.h"
-#include "tftp/VxTFTPServer.h"
+#include "tftp/TftpSessionHost.h"
+#include "tftp/TftpTypes.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -42,7 +43,7 @@ public:
         qint64 maxBytes = 0; // largest file read or written (0: no limit)
     };
 
-    VxTFTPSession(VxTFTPServer& server, const VxTFTPMsg& request, const QHostAddress& peer,
+    VxTFTPSession(TftpSessionHost& server, const VxTFTPMsg& request, const QHostAddress& peer,
                   const QHostAddress& local, Target target, const TftpOptions& options);
     ~VxTFTPSession() override;
 
@@ -103,7 +104,7 @@ private:
     void closeFile();
     void releaseSlot();
 
-    VxTFTPServer& m_server;
+    TftpSessionHost& m_server;
     std::function<void()> m_releaseSlot;
     std::function<void(int status)> m_endHook;
     VxTFTPMsg m_msg;
@@ -113,7 +114,6 @@ private:
     TftpOptions m_options;
     int64_t m_timeoutMs = 0;
     VxTFTPCallback m_callback;
-    void* m_callbackArg = nullptr;
     std::unique_ptr<TftpDatagramSocket> m_socket;
     bool m_socketOk = false;
     uint64_t m_watchKey = 0; // the server's key of this socket, 0 when not watched there

@@ -20,7 +20,7 @@ QStringList describe(AppCore& core, const std::vector<Command>& list)
                              core.Devices().GetField(c.item, QStringLiteral("Mac Address")).right(1)
                        : QStringLiteral(" -");
         line += QLatin1Char(' ') + QString::number(c.time);
-        for (const QString& p : c.params)
+        for (const QString& p : c.Params())
             line += QLatin1Char(' ') + QDir(core.TempDirectory()).relativeFilePath(p);
         out.append(line);
     }

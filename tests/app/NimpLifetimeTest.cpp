@@ -74,7 +74,7 @@ TEST(NimpLifetime, EngineDestroyedWithRequestsOutstandingOnlyCancels)
     auto called = std::make_shared<int>(0);
     bed.core->Queue().Client().SendRequest(
         bed.fleet->Device(0).MacText(), QString(), VxNIMPVarList(NimpVersionTable), NIMP_CMD_GET,
-        [called](void*, const VxNIMPError&, const VxNIMPVarList&) { ++*called; }, nullptr, 500);
+        [called](const VxNIMPError&, const VxNIMPVarList&) { ++*called; }, nullptr, 500);
 
     EventLoopProbe probe;
     probe.Arm();
@@ -97,7 +97,7 @@ TEST(NimpLifetime, ShutdownLetsOutstandingRequestsEndThenDropsTheRest)
     // A Get answered 300 ms later, a discovery run that ends by its time-out, and a Get to a
     // device that never answers one (its own time-out lies far beyond the 6 s).
     auto codes = std::make_shared<QList<int>>();
-    const auto record = [codes](void*, const VxNIMPError& e, const VxNIMPVarList&) {
+    const auto record = [codes](const VxNIMPError& e, const VxNIMPVarList&) {
         codes->append(e.code);
     };
     VxNIMPClient& client = bed.core->Queue().Client();

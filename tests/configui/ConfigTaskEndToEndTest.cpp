@@ -4,7 +4,7 @@
 
 #include "app/BatchOperations.h"
 #include "common/VxError.h"
-#include "config/ui/ConfigurationTask.h"
+#include "app/ui/ConfigurationTask.h"
 #include "config/ui/TConfigButtonsFrame.h"
 
 #include <QPushButton>

@@ -27,7 +27,7 @@ TEST(MainWindowClose, ClosingLetsOutstandingRequestsEndAndDestructionOnlyCancels
     auto codes = std::make_shared<QList<int>>();
     bed.core().Queue().Client().SendRequest(
         bed.fleet->Device(0).MacText(), QString(), VxNIMPVarList(NimpVersionTable), NIMP_CMD_GET,
-        [codes](void*, const VxNIMPError& e, const VxNIMPVarList&) { codes->append(e.code); },
+        [codes](const VxNIMPError& e, const VxNIMPVarList&) { codes->append(e.code); },
         nullptr, 500);
     EXPECT_TRUE(w.close());
     EXPECT_EQ(*codes, QList<int>{NIMP_OK});

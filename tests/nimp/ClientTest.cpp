@@ -56,17 +56,19 @@ struct Outcome
     int outstandingDuringCallback = 0;
 };
 
-struct Recorder
+// The owner of the requests it records.
+struct Recorder : QObject
 {
     std::vector<Outcome> outcomes;
     VxNIMPClient* client = nullptr;
-};
 
-void Record(void* arg, const VxNIMPError& error, const VxNIMPVarList& vars)
-{
-    auto* r = static_cast<Recorder*>(arg);
-    r->outcomes.push_back({error, vars, r->client ? r->client->OutstandingCount() : -1});
-}
+    VxNIMPCallback Record()
+    {
+        return [this](const VxNIMPError& error, const VxNIMPVarList& vars) {
+            outcomes.push_back({error, vars, client ? client->OutstandingCount() : -1});
+        };
+    }
+};
 
 QByteArray VersionRecord(const QString& version)
 {
@@ -87,7 +89,7 @@ public:
 
     int Get(const QString& mac, int timeoutCs = 100)
     {
-        return client->SendRequest(mac, "pw", VxNIMPVarList(NimpVersionTable), NIMP_CMD_GET, Record,
+        return client->SendRequest(mac, "pw", VxNIMPVarList(NimpVersionTable), NIMP_CMD_GET, recorder.Record(),
                                    &recorder, timeoutCs);
     }
 
@@ -104,7 +106,7 @@ TEST_F(NimpClientTest, DiscoverCollectsEveryDeviceThenTimesOut)
 {
     VxNIMPVarList list(NimpDiscoveryTable);
     const int number =
-        client->SendRequest("FFFFFFFFFFFF", "", list, NIMP_CMD_DISCOVER, Record, &recorder, 50);
+        client->SendRequest("FFFFFFFFFFFF", "", list, NIMP_CMD_DISCOVER, recorder.Record(), &recorder, 50);
     QNetworkDatagram request;
     ASSERT_TRUE(peer.NextRequest(&request));
     ASSERT_EQ(request.data().size(), 36);
@@ -218,7 +220,7 @@ TEST_F(NimpClientTest, StatusCodesEndGetButNotDiscover)
 
     recorder.outcomes.clear();
     client->SendRequest("FFFFFFFFFFFF", "", VxNIMPVarList(NimpDiscoveryTable), NIMP_CMD_DISCOVER,
-                        Record, &recorder, 100);
+                        recorder.Record(), &recorder, 100);
     const auto endDiscover = qScopeGuard([&] {
         // Destruction would wait its full 6 s for an outstanding Discover.
         WaitUntil([&] { return client->OutstandingCount() == 0; }, 15000);
@@ -241,7 +243,7 @@ TEST_F(NimpClientTest, StatusCodesEndGetButNotDiscover)
 
 TEST_F(NimpClientTest, DecodingErrorCompletesWithEarlierValues)
 {
-    client->SendRequest("001122334455", "", VxNIMPVarList(NimpIPTable), NIMP_CMD_GET, Record,
+    client->SendRequest("001122334455", "", VxNIMPVarList(NimpIPTable), NIMP_CMD_GET, recorder.Record(),
                         &recorder, 1000);
     QNetworkDatagram request;
     ASSERT_TRUE(peer.NextRequest(&request));
@@ -258,7 +260,7 @@ TEST_F(NimpClientTest, SetSendsWritableValuesAndReadsNothingBack)
     VxNIMPVarList list(NimpIPTable);
     list.Item(0).value = "192.168.0.50";
     list.Item(1).value = "255.255.255.0";
-    client->SendRequest("001122AABBCC", "", list, NIMP_CMD_SET, Record, &recorder, 1000);
+    client->SendRequest("001122AABBCC", "", list, NIMP_CMD_SET, recorder.Record(), &recorder, 1000);
     QNetworkDatagram request;
     ASSERT_TRUE(peer.NextRequest(&request));
     EXPECT_EQ(request.data().size(), 50);
@@ -280,22 +282,22 @@ TEST_F(NimpClientTest, RefusedRequestsLeaveNothingBehind)
 
     EXPECT_EQ(ErrorCode([&] { Get("FFFFFFFFFF"); }), NIMP_ERR_BAD_MAC);
     EXPECT_EQ(ErrorCode([&] {
-                  client->SendRequest("001122334455", "", action, 4, Record, &recorder, 10);
+                  client->SendRequest("001122334455", "", action, 4, recorder.Record(), &recorder, 10);
               }),
               NIMP_ERR_BAD_COMMAND);
     EXPECT_EQ(ErrorCode([&] {
-                  client->SendRequest("001122334455", "", action, NIMP_CMD_SET, Record, &recorder,
+                  client->SendRequest("001122334455", "", action, NIMP_CMD_SET, recorder.Record(), &recorder,
                                       10);
               }),
               NIMP_ERR_BAD_VALUE_TEXT);
     EXPECT_EQ(ErrorCode([&] {
-                  client->SendRequest("001122334455", "pwd", big, NIMP_CMD_SET, Record, &recorder,
+                  client->SendRequest("001122334455", "pwd", big, NIMP_CMD_SET, recorder.Record(), &recorder,
                                       10);
               }),
               NIMP_ERR_REQUEST_TOO_LARGE);
     EXPECT_EQ(client->OutstandingCount(), 0);
     // The largest request that fits still goes out, and the counter was not used up.
-    EXPECT_EQ(client->SendRequest("001122334455", "pw", big, NIMP_CMD_SET, Record, &recorder, 10),
+    EXPECT_EQ(client->SendRequest("001122334455", "pw", big, NIMP_CMD_SET, recorder.Record(), &recorder, 10),
               0);
     QNetworkDatagram request;
     ASSERT_TRUE(peer.NextRequest(&request));
@@ -362,15 +364,14 @@ TEST_F(NimpClientTest, CallbackMaySendAgainAndRaise)
     } ctx{this, &resent};
     client->SendRequest(
         "001122334455", "", VxNIMPVarList(NimpVersionTable), NIMP_CMD_GET,
-        [](void* arg, const VxNIMPError&, const VxNIMPVarList&) {
-            auto* c = static_cast<Ctx*>(arg);
+        [c = &ctx](const VxNIMPError&, const VxNIMPVarList&) {
             if (!*c->resent) {
                 *c->resent = true;
                 c->test->Get("001122334455", 0);
             }
             throw VxError(-1, "(VxCommon) Bad logic operand!");
         },
-        &ctx, 0);
+        nullptr, 0);
     ASSERT_TRUE(WaitUntil([&] { return Count() == 1; }));
     EXPECT_TRUE(resent);
     EXPECT_EQ(failedCode, -1);
@@ -401,9 +402,9 @@ TEST_F(NimpClientTest, CancelDropsOnlyTheRequestsOfItsArgument)
 {
     Recorder other;
     client->SendRequest("FFFFFFFFFFFF", "", VxNIMPVarList(NimpDiscoveryTable), NIMP_CMD_DISCOVER,
-                        Record, &other, 100);
+                        other.Record(), &other, 100);
     Get("001122334455", 100);
-    client->SendRequest("001122334466", "pw", VxNIMPVarList(NimpVersionTable), NIMP_CMD_GET, Record,
+    client->SendRequest("001122334466", "pw", VxNIMPVarList(NimpVersionTable), NIMP_CMD_GET, other.Record(),
                         &other, 100);
     QNetworkDatagram requests[3];
     for (auto& r : requests)
@@ -485,7 +486,7 @@ TEST(NimpClient, FailedSendIsRefused)
     client.SetTarget(QHostAddress::LocalHost, 0);
     EXPECT_EQ(ErrorCode([&] {
                   client.SendRequest("001122334455", "", VxNIMPVarList(NimpVersionTable),
-                                     NIMP_CMD_GET, Record, nullptr, 10);
+                                     NIMP_CMD_GET, VxNIMPCallback(), nullptr, 10);
               }),
               NIMP_ERR_SOCKET_IO);
     EXPECT_EQ(client.OutstandingCount(), 0);

@@ -307,12 +307,10 @@ TEST_F(SimTftpTest, DevicesAskForTheirOptionsAndPaceTheirPacketsAgainstTheConsol
     std::vector<VxTFTPMsg> done;
     VxTFTPServer console;
     console.SetTimeouts(100, 3);
-    console.SetCallback(
-        [&done](void*, const VxTFTPMsg& m, bool*) {
-            if (m.status == TFTP_SUCCESS)
-                done.push_back(m);
-        },
-        nullptr);
+    console.SetCallback([&done](const VxTFTPMsg& m, bool*) {
+        if (m.status == TFTP_SUCCESS)
+            done.push_back(m);
+    });
     console.Listen({QHostAddress(QHostAddress::LocalHost)}, 0);
     QByteArray image(20 * 1024, char(0x5A)); // 20 full blocks of 1024, then an empty one
     image.replace(64, 20, "FW_VERSION=2.00.01e\n");

@@ -18,7 +18,7 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         server.SetTimeouts(100, 1);
-        server.SetCallback(&TftpEvents::Callback, &events);
+        server.SetCallback(events.Callback());
         server.Listen({kDevice}, 0);
         port = server.Port();
     }

@@ -67,7 +67,7 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         server.SetTimeouts(30, 3); // 300 ms
-        server.SetCallback(&TftpEvents::Callback, &events);
+        server.SetCallback(events.Callback());
         server.Start(dir.path(), 0, QHostAddress::LocalHost);
         port = server.Port();
         WriteFile(dir.filePath("f.bin"), content);

@@ -156,12 +156,15 @@ struct TftpEvents
     int cancelOnStatus = 99;
     int cancelAfter = 0; // how many reports of that status pass before the cancel
 
-    static void Callback(void* arg, const VxTFTPMsg& msg, bool* cancel)
+    void Record(const VxTFTPMsg& msg, bool* cancel)
     {
-        auto* self = static_cast<TftpEvents*>(arg);
-        self->msgs.push_back(msg);
-        if (msg.status == self->cancelOnStatus && self->cancelAfter-- <= 0)
+        msgs.push_back(msg);
+        if (msg.status == cancelOnStatus && cancelAfter-- <= 0)
             *cancel = true;
+    }
+    VxTFTPCallback Callback()
+    {
+        return [this](const VxTFTPMsg& msg, bool* cancel) { Record(msg, cancel); };
     }
     std::vector<int> Statuses(int session = -1) const
     {

@@ -24,7 +24,7 @@ protected:
         // 1 s and no resend unless a test says otherwise, so that a session left open
         // by a test does not hold up Stop at the end.
         server.SetTimeouts(100, 1);
-        server.SetCallback(&TftpEvents::Callback, &events);
+        server.SetCallback(events.Callback());
         server.Start(root, 0, QHostAddress::LocalHost);
         port = server.Port();
     }

@@ -19,7 +19,7 @@
 #include "common/ui/FileDialogFilter.h"
 #include "common/ui/VxImageList.h"
 #include "common/ui/VxMessageBox.h"
-#include "config/ui/ConfigurationTask.h"
+#include "app/ui/ConfigurationTask.h"
 #include "config/ui/TConfig_KTR_4200.h"
 #include "tftp/VxTFTPServer.h"
 
@@ -606,7 +606,7 @@ void TMainForm::TB_FWUpdateClick()
         return;
     QStringList macs;
     for (const DeviceRow* row : m_core->Devices().SelectedRows())
-        macs.append(m_core->Devices().GetField(row, QStringLiteral("Mac Address")));
+        macs.append(DeviceListModel::MacText(row));
     const QString details = UpgradeConfirmationDetails(ReadFirmwareImageInfo(image), macs);
     if (VxMessageBoxDetailed(this, BatchText::UpgradeStartQuestion, details,
                              BatchText::UpgradeStartCaption, QMessageBox::Ok | QMessageBox::Cancel,

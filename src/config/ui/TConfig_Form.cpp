@@ -1,8 +1,6 @@
 #include "config/ui/TConfig_Form.h"
 
-#include "app/AppCore.h"
-#include "app/CommandQueue.h"
-#include "app/DeviceListModel.h"
+#include "config/ConfigHost.h"
 #include "common/VxError.h"
 #include "common/ui/VxIPAddressPanel.h"
 #include "common/ui/VxMessageBox.h"
@@ -88,8 +86,8 @@ void ShowAddress(VxEditConstraint& manager, QFrame* panel, const QString& value)
 
 } // namespace
 
-TConfig_Form::TConfig_Form(AppCore* core, QWidget* parent)
-    : QDialog(parent), m_core(core),
+TConfig_Form::TConfig_Form(ConfigHost* host, QWidget* parent)
+    : QDialog(parent), m_host(host),
       m_constraintManager(new VxEditConstraintExt(this, true)),
       m_checkGroups(new VxChkGroupsList(this))
 {
@@ -111,7 +109,7 @@ TConfig_Form* TConfig_Form::FindConfigForm(const QString& name)
 
 QString TConfig_Form::DataFolder() const
 {
-    return m_core ? m_core->DataFolder() : QDir::currentPath();
+    return m_host ? m_host->ConfigDataFolder() : QDir::currentPath();
 }
 
 QString TConfig_Form::ConfigFolder() const
@@ -133,8 +131,8 @@ bool TConfig_Form::OpenConfigFile(const QString& fileName)
 
 void TConfig_Form::reject()
 {
-    if (m_core)
-        m_core->Queue().Clear();
+    if (m_host)
+        m_host->CancelOperation();
     QDialog::reject();
 }
 
@@ -143,10 +141,6 @@ int TConfig_Form::ShowModal()
     return execModal ? execModal(this) : exec();
 }
 
-int TConfig_Form::SaveConfigFile(const DeviceRow* row, const QString& fileName)
-{
-    return SaveConfigFile(row ? row->caption : QString(), fileName);
-}
 
 QWidget* TConfig_Form::BoundControl(const QString& key) const
 {

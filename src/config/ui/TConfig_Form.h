@@ -11,11 +11,10 @@
 #include <QPointer>
 #include <functional>
 
-class AppCore;
+class ConfigHost;
 class QComboBox;
 class QFrame;
 class QLineEdit;
-struct DeviceRow;
 
 inline constexpr int kUnknownControlClassCode = -2101;
 inline constexpr const char* kUnknownControlClassText = "Unknown Control class!";
@@ -34,7 +33,7 @@ class TConfig_Form : public QDialog, public ConfigTarget
 public:
     // core gives the device list, the command queue, the settings and the data folder; it may
     // be none for a window that only works on files.
-    explicit TConfig_Form(AppCore* core, QWidget* parent = nullptr);
+    explicit TConfig_Form(ConfigHost* host, QWidget* parent = nullptr);
     ~TConfig_Form() override;
 
     // The first window whose name is exactly name (letter case counts); none when there is no
@@ -53,9 +52,6 @@ public:
     // Open: loads a file the user chose once ReadUserConfigFile has accepted it. A file it
     // refuses is named in an "Error" box and leaves the window as it was. False then.
     bool OpenConfigFile(const QString& fileName);
-    // The per-device file of a write: the row's model name on the first line.
-    int SaveConfigFile(const DeviceRow* row, const QString& fileName);
-    using ConfigTarget::SaveConfigFile;
 
     // Stores the value the control shows; raises kUnknownControlClassCode for a control
     // class that cannot be bound. A control that is not bound is ignored.
@@ -66,7 +62,7 @@ public:
     // value. A button that needs the values just typed calls it first.
     bool RunPendingExits();
 
-    AppCore* Core() const { return m_core; }
+    ConfigHost* Host() const { return m_host; }
     VxChkGroupsList& CheckGroups() { return *m_checkGroups; }
     VxEditConstraintExt& ConstraintManager() { return *m_constraintManager; }
     const ConfigBindingList& BindingList() const { return m_settings.bindings; }
@@ -110,7 +106,7 @@ private:
     void watchFocus(QWidget* watched, QWidget* control);
     void queueExit(QWidget* control);
 
-    AppCore* m_core;
+    ConfigHost* m_host;
     VxEditConstraintExt* m_constraintManager;
     VxChkGroupsList* m_checkGroups;
     ConfigSettings m_settings;

@@ -1,8 +1,6 @@
 #include "config/ui/TConfig_KTR_4200.h"
 
-#include "app/AppCore.h"
-#include "app/CommandQueue.h"
-#include "app/DeviceListModel.h"
+#include "config/ConfigHost.h"
 #include "common/AddressCheck.h"
 #include "common/VxError.h"
 #include "common/ui/ApplyLayout.h"
@@ -126,8 +124,8 @@ int HexChars(int bytes)
 
 } // namespace
 
-TConfig_KTR_4200::TConfig_KTR_4200(AppCore* core, QWidget* parent)
-    : TConfig_Form(core, parent), m_region(&ProcessFirmwareRegion())
+TConfig_KTR_4200::TConfig_KTR_4200(ConfigHost* host, QWidget* parent)
+    : TConfig_Form(host, parent), m_region(&ProcessFirmwareRegion())
 {
     setObjectName(QString::fromLatin1(Ktr4200FormName));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -600,13 +598,9 @@ void TConfig_KTR_4200::accept()
 
 void TConfig_KTR_4200::RefreshFromDevice()
 {
-    AppCore* core = Core();
-    if (!core)
-        return;
-    DeviceListModel& devices = core->Devices();
-    DeviceRow* row = devices.SelectedRows().value(0);
+    ConfigHost* host = Host();
     // Without a selected row there is nothing to read; the window keeps what it shows.
-    if (!row)
+    if (!host || !host->SelectedDeviceFirmware())
         return;
 
     PageConfig->setEnabled(false);
@@ -623,12 +617,10 @@ void TConfig_KTR_4200::RefreshFromDevice()
         }
     } reenable{this};
 
-    devices.SetStatus(row, QString::fromLatin1(DeviceStatus::InRunning));
     // Cleared first: a read that fails leaves nothing of the previous device behind.
     LoadConfigFile(QString());
     // The load command fills this window.
-    core->SetConfig(this);
-    core->ReadConfiguration(row);
+    host->ReadSelectedDevice(*this);
 }
 
 // ---- files
@@ -689,21 +681,18 @@ int TConfig_KTR_4200::SaveConfigFile(const QString& modelName, const QString& fi
 
 int TConfig_KTR_4200::VerifyConfigFiles(const QString& fileA, const QString& fileB)
 {
-    AppCore* core = Core();
+    ConfigHost* host = Host();
     ConfigLogSink log;
-    if (core)
-        log = [core](const QString& line) { core->LogAction(line); };
-    return ::VerifyConfigFiles(fileA, fileB, log, core && core->Settings().developerMode);
+    if (host)
+        log = [host](const QString& line) { host->ConfigLog(line); };
+    return ::VerifyConfigFiles(fileA, fileB, log, host && host->ConfigDeveloperMode());
 }
 
 void TConfig_KTR_4200::postLoadSteps()
 {
     std::optional<QString> firmware;
-    if (AppCore* core = Core()) {
-        DeviceListModel& devices = core->Devices();
-        if (DeviceRow* row = devices.SelectedRows().value(0))
-            firmware = devices.Cell(row, DeviceListModel::ColFwVersion).value_or(QString());
-    }
+    if (ConfigHost* host = Host())
+        firmware = host->SelectedDeviceFirmware();
     QComboBox* country = Control<QComboBox>(QStringLiteral("CBoxCountry"));
     RegionView view{country->currentText(),
                     !Control<QWidget>(QStringLiteral("Chk11aTurboMode"))->isHidden()};

@@ -42,7 +42,7 @@ class TConfig_KTR_4200 : public TConfig_Form
     Q_OBJECT
 
 public:
-    explicit TConfig_KTR_4200(AppCore* core, QWidget* parent = nullptr);
+    explicit TConfig_KTR_4200(ConfigHost* host, QWidget* parent = nullptr);
     ~TConfig_KTR_4200() override;
 
     void SetSingleDeviceMode() override;

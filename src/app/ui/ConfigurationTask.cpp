@@ -1,4 +1,4 @@
-#include "config/ui/ConfigurationTask.h"
+#include "app/ui/ConfigurationTask.h"
 
 #include "app/AppCore.h"
 #include "app/BatchOperations.h"
@@ -27,7 +27,7 @@ void ReadEditApply(AppCore& core, TConfig_Form& window)
     window.RefreshFromDevice();
     DeviceListModel& devices = core.Devices();
     DeviceRow* first = devices.SelectedRows().value(0);
-    if (!first || devices.GetStatus(first) != QLatin1String(DeviceStatus::Ok))
+    if (!first || devices.State(first) != DeviceState::Ok)
         return;
     if (window.ShowModal() != QDialog::Accepted)
         return;
