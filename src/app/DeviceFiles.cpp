@@ -145,7 +145,10 @@ void DeviceFiles::OnTftpEvent(const VxTFTPMsg& msg)
     const QString line = TftpEventLogLine(msg, m_settings().developerMode);
     if (!line.isEmpty())
         m_log(line);
-    if (msg.grant == 0)
+    // Only a refusal and a transfer's end say something of the device; the reports of every
+    // packet between them pass by.
+    const bool ended = msg.status == TFTP_SUCCESS || (msg.status < 0 && msg.status != TFTP_REFUSED);
+    if (msg.grant == 0 || !ended)
         return;
     DeviceRow* row = m_devices.RowById(m_grantRows.value(msg.grant));
     if (!row)
@@ -160,8 +163,6 @@ void DeviceFiles::OnTftpEvent(const VxTFTPMsg& msg)
                                  msg.peerAddress));
         return;
     }
-    if (msg.status != TFTP_SUCCESS && msg.status >= 0)
-        return;
     // The transfer's outcome belongs to the device that was granted it.
     DeviceTransfer& t = row->job.transfer;
     t.happened = true;

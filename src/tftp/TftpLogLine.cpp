@@ -16,6 +16,9 @@ QString transfer(const VxTFTPMsg& msg)
 
 QString TftpEventLogLine(const VxTFTPMsg& msg, bool developerMode)
 {
+    // Called for every packet of every transfer: nothing is built for a line not written.
+    if (msg.status >= 0 && !developerMode)
+        return QString();
     const QString tag = QStringLiteral("[Tftp] ");
     const bool peerRead = msg.operation == TFTP_OP_READ;
     const QString fileName = EscapeUntrusted(msg.fileName);
