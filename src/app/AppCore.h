@@ -7,7 +7,6 @@
 #include "app/QueueHost.h"
 #include "config/ConfigHost.h"
 
-#include <QHash>
 #include <QObject>
 #include <functional>
 #include <memory>
@@ -113,6 +112,7 @@ public:
     // An error that arose outside any caller that could take it (a reply handler): announced
     // to whoever shows errors, and logged.
     void ReportError(const VxError& error) override;
+    // The TFTP server's reports go to the file serving (a test hands them in here).
     void OnTftpEvent(const VxTFTPMsg& msg, bool* cancel);
 
 signals:
@@ -135,7 +135,6 @@ private:
     OperationUi* m_ui = nullptr;
     QString m_statusText;
     bool m_discovering = false;
-
 };
 
 // Texts of the operations.

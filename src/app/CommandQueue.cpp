@@ -27,7 +27,7 @@ bool isBarrier(uint8_t type)
 } // namespace
 
 CommandQueue::CommandQueue(QueueHost& host)
-    : QObject(nullptr), m_core(host), m_client(std::make_unique<VxNIMPClient>())
+    : QObject(nullptr), m_host(host), m_client(std::make_unique<VxNIMPClient>())
 {
     m_deadlineTimer.setSingleShot(true);
     m_deadlineTimer.setTimerType(Qt::PreciseTimer);
@@ -55,7 +55,7 @@ void CommandQueue::Append(std::unique_ptr<Command> command)
 
 int CommandQueue::parallelLimit() const
 {
-    return std::clamp(m_core.Settings().parallelTransfers, 1, MaxParallelTransfers);
+    return std::clamp(m_host.Settings().parallelTransfers, 1, MaxParallelTransfers);
 }
 
 bool CommandQueue::holdsQueue(const Command& c) const
@@ -66,7 +66,7 @@ bool CommandQueue::holdsQueue(const Command& c) const
     case cmdFirmwareDownload:
     case cmdReadConfig:
         // Only when it will run: the gate skips it on a row that is out of the running.
-        return c.item && m_core.Devices().State(c.item) == DeviceState::InRunning;
+        return c.item && m_host.Devices().State(c.item) == DeviceState::InRunning;
     default:
         return false;
     }
@@ -106,10 +106,10 @@ void CommandQueue::Run()
     m_peakHeld = 0;
     m_pendingError.reset();
     // A run starts every device in it with a clean record of where it ends and why.
-    for (DeviceRow* row : m_core.Devices().SelectedRows()) {
+    for (DeviceRow* row : m_host.Devices().SelectedRows()) {
         row->job.lastCommand = 0;
         // A row the list left out before it began keeps why.
-        if (m_core.Devices().State(row) != DeviceState::InRunning)
+        if (m_host.Devices().State(row) != DeviceState::InRunning)
             continue;
         row->job.reason.clear();
         row->job.bound.clear();
@@ -123,7 +123,7 @@ void CommandQueue::Run()
         ~Ending()
         {
             q->m_running = false;
-            q->m_core.Files().EndAllServing();
+            q->m_host.Files().EndAllServing();
         }
     } ending{this};
 
@@ -149,12 +149,12 @@ void CommandQueue::Run()
 void CommandQueue::Clear()
 {
     m_list.clear();
-    DeviceListModel& devices = m_core.Devices();
+    DeviceListModel& devices = m_host.Devices();
     for (DeviceRow* row : devices.SelectedRows())
         devices.SetRetries(row, 0);
     m_holds.clear();
     m_deadlineTimer.stop();
-    m_core.Files().EndAllServing();
+    m_host.Files().EndAllServing();
     // Retries waiting for their pause belong to the operation that was just dropped.
     ++m_generation;
     emit cleared();
@@ -207,7 +207,7 @@ void CommandQueue::OnTimeout()
               [](const DeviceRow* a, const DeviceRow* b) { return a->index < b->index; });
     for (DeviceRow* row : expired) {
         m_holds.remove(row);
-        m_core.Files().EndServing(row);
+        m_host.Files().EndServing(row);
         timeOut(row, bounds.value(row));
     }
     armDeadlineTimer();
@@ -219,7 +219,7 @@ bool CommandQueue::OnProgressClose()
 {
     if (!m_running)
         return true;
-    OperationUi* ui = m_core.Ui();
+    OperationUi* ui = m_host.Ui();
     if (ui && !ui->AskYesNo(AbortQuestionText, AbortQuestionCaption))
         return false;
     Abort();
@@ -231,9 +231,9 @@ void CommandQueue::Abort()
     if (!m_running)
         return;
     Clear();
-    if (OperationUi* ui = m_core.Ui())
+    if (OperationUi* ui = m_host.Ui())
         ui->CloseProgress();
-    DeviceListModel& devices = m_core.Devices();
+    DeviceListModel& devices = m_host.Devices();
     for (DeviceRow* row : devices.SelectedRows())
         if (devices.State(row) != DeviceState::Ok) {
             // A row that had already failed keeps why; the others were stopped by the operator.
@@ -261,7 +261,7 @@ void CommandQueue::waitCentiseconds(int32_t time, bool untilHoldReleased)
 
 void CommandQueue::waitAll(const Command& c)
 {
-    DeviceListModel& devices = m_core.Devices();
+    DeviceListModel& devices = m_host.Devices();
     const StatusValue status = c.status;
     const quint64 generation = m_generation;
     // Its own limit: nothing else's deadline ends this wait.
@@ -288,7 +288,7 @@ void CommandQueue::waitAll(const Command& c)
 
 void CommandQueue::timeOut(DeviceRow* row, const QString& bound)
 {
-    m_core.Devices().SetState(row, DeviceState::TimeOut);
+    m_host.Devices().SetState(row, DeviceState::TimeOut);
     row->job.bound = bound;
     row->job.reason = bound.isEmpty() ? QStringLiteral("no answer in time")
                                       : QStringLiteral("no answer within ") + bound;
@@ -296,7 +296,7 @@ void CommandQueue::timeOut(DeviceRow* row, const QString& bound)
 
 void CommandQueue::Execute(Command& c)
 {
-    DeviceListModel& devices = m_core.Devices();
+    DeviceListModel& devices = m_host.Devices();
     switch (c.type) {
     case cmdWait:
         waitCentiseconds(c.time);
@@ -370,7 +370,7 @@ void CommandQueue::Execute(Command& c)
 
 bool CommandQueue::hasStatus(const DeviceRow* row, const StatusValue& status) const
 {
-    const DeviceListModel& devices = m_core.Devices();
+    const DeviceListModel& devices = m_host.Devices();
     if (!row || !row->hasOperationCells)
         return status.state == DeviceState::Other && status.text.isEmpty();
     return devices.State(row) == status.state
@@ -385,7 +385,7 @@ void CommandQueue::retryLater(Command retry, int delayCs)
     QTimer::singleShot(delayCs * 10, this, [this, generation, rowId, retry]() mutable {
         if (!m_running || m_shuttingDown || generation != m_generation)
             return;
-        DeviceRow* row = m_core.Devices().RowById(rowId);
+        DeviceRow* row = m_host.Devices().RowById(rowId);
         if (!row)
             return;
         retry.item = row;
@@ -404,7 +404,7 @@ void CommandQueue::failOperation(const VxError& error)
         if (!m_pendingError)
             m_pendingError = error;
     } else {
-        m_core.ReportError(error);
+        m_host.ReportError(error);
     }
 }
 

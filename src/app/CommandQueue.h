@@ -137,7 +137,7 @@ private:
     void log(const QString& text);
     bool developerMode() const;
 
-    QueueHost& m_core;
+    QueueHost& m_host;
     std::unique_ptr<VxNIMPClient> m_client;
     std::deque<std::unique_ptr<Command>> m_list;
     QHash<DeviceRow*, Hold> m_holds;

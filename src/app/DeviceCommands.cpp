@@ -62,12 +62,12 @@ QString varValue(const VxNIMPVarList& list, uint8_t id)
 
 void CommandQueue::log(const QString& text)
 {
-    m_core.LogAction(text);
+    m_host.LogAction(text);
 }
 
 bool CommandQueue::developerMode() const
 {
-    return m_core.Settings().developerMode;
+    return m_host.Settings().developerMode;
 }
 
 QString CommandQueue::macOf(const DeviceRow* row) const
@@ -77,32 +77,32 @@ QString CommandQueue::macOf(const DeviceRow* row) const
 
 bool CommandQueue::retryLeft(const DeviceRow* row) const
 {
-    return m_core.Devices().Retries(row) > 0;
+    return m_host.Devices().Retries(row) > 0;
 }
 
 void CommandQueue::decrementRetry(DeviceRow* row)
 {
-    DeviceListModel& devices = m_core.Devices();
+    DeviceListModel& devices = m_host.Devices();
     devices.SetRetries(row, devices.Retries(row) - 1);
 }
 
 void CommandQueue::setStateIfPending(DeviceRow* row, DeviceState state)
 {
-    DeviceListModel& devices = m_core.Devices();
+    DeviceListModel& devices = m_host.Devices();
     if (devices.State(row) == DeviceState::Pending)
         devices.SetState(row, state);
 }
 
 void CommandQueue::setStatusIfPending(DeviceRow* row, const QString& text)
 {
-    DeviceListModel& devices = m_core.Devices();
+    DeviceListModel& devices = m_host.Devices();
     if (devices.State(row) == DeviceState::Pending)
         devices.SetStatus(row, text);
 }
 
 bool CommandQueue::frozen(const DeviceRow* row) const
 {
-    return m_core.Devices().State(row) == DeviceState::Aborted;
+    return m_host.Devices().State(row) == DeviceState::Aborted;
 }
 
 void CommandQueue::sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t nimpCommand,
@@ -125,12 +125,12 @@ void CommandQueue::sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t ni
                                                     const VxNIMPVarList& replyVars) {
             if (!self || self->m_shuttingDown)
                 return;
-            DeviceListModel& devices = self->m_core.Devices();
+            DeviceListModel& devices = self->m_host.Devices();
             DeviceRow* row = devices.RowById(rowId);
             if (!row || !devices.IsSelected(row)) {
                 // Only selected rows take replies.
                 if (self->developerMode())
-                    self->m_core.ReportError(VxError(
+                    self->m_host.ReportError(VxError(
                         AppErrorUnknownDevice, QStringLiteral("Error: Unknown device: ") + e.mac));
                 return;
             }
@@ -147,8 +147,8 @@ void CommandQueue::sendRequest(Command& c, const VxNIMPVarList& vars, uint8_t ni
 
 void CommandQueue::loadConfig(Command& c)
 {
-    DeviceListModel& devices = m_core.Devices();
-    ConfigTarget* target = m_core.Config();
+    DeviceListModel& devices = m_host.Devices();
+    ConfigTarget* target = m_host.Config();
     const QString file = c.file;
     c.item->job.lastCommand = c.type;
     if (!target || target->LoadConfigFile(file) != 0) {
@@ -164,7 +164,7 @@ void CommandQueue::loadConfig(Command& c)
 
 void CommandQueue::getVersion(Command& c)
 {
-    DeviceListModel& devices = m_core.Devices();
+    DeviceListModel& devices = m_host.Devices();
     StartTimer(c.item, c.time, c.bound);
     log(macOf(c.item) + QStringLiteral(" Nimp:Get Version"));
     devices.SetState(c.item, DeviceState::Pending);
@@ -178,7 +178,7 @@ void CommandQueue::getVersion(Command& c)
 void CommandQueue::onGetVersionReply(DeviceRow* row, const VxNIMPError& e,
                                      const VxNIMPVarList& reply)
 {
-    DeviceListModel& devices = m_core.Devices();
+    DeviceListModel& devices = m_host.Devices();
     if (e.code == 0 || e.code == NotDoneCode) {
         // "Not done" still proves that the device is alive, which is all this request asks.
         log(e.mac + (e.code == 0 ? QStringLiteral(" Nimp Ack: Get Version OK.")
@@ -186,7 +186,7 @@ void CommandQueue::onGetVersionReply(DeviceRow* row, const VxNIMPError& e,
         // What the device runs is worth knowing even after an abort.
         const QString version = varValue(reply, VarVersion);
         if (e.code == 0 && !version.isEmpty())
-            m_core.NoteReportedVersion(row, version);
+            m_host.NoteReportedVersion(row, version);
         if (frozen(row))
             return;
         setStateIfPending(row, DeviceState::InRunning);
@@ -201,9 +201,9 @@ void CommandQueue::onGetVersionReply(DeviceRow* row, const VxNIMPError& e,
         setStateIfPending(row, DeviceState::InRunning);
         // The row stays held until the retry holds it again.
         Command retry = Command::Make(
-            cmdGetVersion, row, m_core.Settings().timingTolerance + GetVersionRetryExtra);
+            cmdGetVersion, row, m_host.Settings().timingTolerance + GetVersionRetryExtra);
         retry.password = e.password;
-        retry.bound = WaitBound({{"TimingTolerance", m_core.Settings().timingTolerance}},
+        retry.bound = WaitBound({{"TimingTolerance", m_host.Settings().timingTolerance}},
                                 GetVersionRetryExtra);
         retryLater(retry, GetVersionRetryPause);
         return;
@@ -216,7 +216,7 @@ void CommandQueue::onGetVersionReply(DeviceRow* row, const VxNIMPError& e,
 
 void CommandQueue::setIP(Command& c)
 {
-    DeviceListModel& devices = m_core.Devices();
+    DeviceListModel& devices = m_host.Devices();
     log(macOf(c.item) + QStringLiteral(" Nimp:Set IP "));
     devices.SetState(c.item, DeviceState::Pending);
     devices.SetStep(c.item, DeviceStep::SetIP);
@@ -225,7 +225,7 @@ void CommandQueue::setIP(Command& c)
     VxNIMPVarList vars(NimpIPTable);
     setVar(vars, VarIpAddress, ip);
     setVar(vars, VarNetmask, mask);
-    sendRequest(c, vars, NIMP_CMD_SET, m_core.Settings().nimpSetTimeout + 500,
+    sendRequest(c, vars, NIMP_CMD_SET, m_host.Settings().nimpSetTimeout + 500,
                 [this, ip, mask](DeviceRow* row, const VxNIMPError& e, const VxNIMPVarList&) {
                     onSetIPReply(row, e, ip, mask);
                 });
@@ -234,7 +234,7 @@ void CommandQueue::setIP(Command& c)
 void CommandQueue::onSetIPReply(DeviceRow* row, const VxNIMPError& e, const QString& sentIp,
                                 const QString& sentMask)
 {
-    DeviceListModel& devices = m_core.Devices();
+    DeviceListModel& devices = m_host.Devices();
     if (e.code == 0) {
         log(e.mac + QStringLiteral(" Nimp Ack: Set IP OK."));
         // The device has the address now, whether or not the operation was aborted meanwhile.
@@ -266,15 +266,15 @@ void CommandQueue::onSetIPReply(DeviceRow* row, const VxNIMPError& e, const QStr
 
 void CommandQueue::transfer(Command& c)
 {
-    DeviceListModel& devices = m_core.Devices();
-    const AppSettings& settings = m_core.Settings();
+    DeviceListModel& devices = m_host.Devices();
+    const AppSettings& settings = m_host.Settings();
     const QString mac = macOf(c.item);
     StartTimer(c.item, c.time, c.bound);
     const QString logText = mac + QStringLiteral(" Nimp:") +
                             (c.type == cmdReadConfig    ? QStringLiteral("Put config")
                              : c.type == cmdWriteConfig ? QStringLiteral("Get config")
                                                         : QStringLiteral("Get firmware"));
-    const QString serverIp = m_core.Files().TftpServerAddressFor(c.item);
+    const QString serverIp = m_host.Files().TftpServerAddressFor(c.item);
 
     const QString path = c.file;
     if (c.type == cmdReadConfig && QFile::exists(path) && !QFile::remove(path))
@@ -284,7 +284,7 @@ void CommandQueue::transfer(Command& c)
 
     // The device may fetch exactly this file, or put exactly this one, and nothing else.
     const QString fileName =
-        m_core.Files().ServeFile(c.item, c.type == cmdReadConfig ? ServeDirection::DevicePuts
+        m_host.Files().ServeFile(c.item, c.type == cmdReadConfig ? ServeDirection::DevicePuts
                                                          : ServeDirection::DeviceFetches,
                          path, serverIp);
 
@@ -322,10 +322,10 @@ void CommandQueue::transfer(Command& c)
 void CommandQueue::onTransferReply(DeviceRow* row, const VxNIMPError& e, uint8_t type,
                                    const QString& sentPath, quint64 request, const QString& bound)
 {
-    DeviceListModel& devices = m_core.Devices();
+    DeviceListModel& devices = m_host.Devices();
     // The transfer is over either way: the device may no longer reach the file.
     if (row->job.tftpGrantRequest == request)
-        m_core.Files().EndServing(row);
+        m_host.Files().EndServing(row);
     const QString infix = QStringLiteral(" Nimp Ack:") +
                           (type == cmdWriteConfig  ? QStringLiteral("Get config ")
                            : type == cmdReadConfig ? QStringLiteral("Put config ")
@@ -356,7 +356,7 @@ void CommandQueue::onTransferReply(DeviceRow* row, const VxNIMPError& e, uint8_t
         return;
     }
     decrementRetry(row);
-    const AppSettings& settings = m_core.Settings();
+    const AppSettings& settings = m_host.Settings();
     int32_t time = settings.timingTolerance + settings.fwDownloadTime;
     if (type == cmdWriteConfig)
         time = settings.timingTolerance + settings.configDownloadTime;
@@ -371,13 +371,13 @@ void CommandQueue::onTransferReply(DeviceRow* row, const VxNIMPError& e, uint8_t
 
 void CommandQueue::verifyConfig(Command& c)
 {
-    DeviceListModel& devices = m_core.Devices();
+    DeviceListModel& devices = m_host.Devices();
     const QString mac = macOf(c.item);
     c.item->job.lastCommand = c.type;
     log(mac + QStringLiteral(" Verify config"));
     devices.SetState(c.item, DeviceState::Pending);
     devices.SetStep(c.item, DeviceStep::VerifyConfig);
-    ConfigTarget* target = m_core.Config();
+    ConfigTarget* target = m_host.Config();
     const QString written = c.file;
     if (!target || target->VerifyConfigFiles(written, c.otherFile) != 0) {
         log(mac + QStringLiteral(" Verifty config fail!"));
@@ -394,7 +394,7 @@ void CommandQueue::verifyConfig(Command& c)
 
 void CommandQueue::flash(Command& c)
 {
-    DeviceListModel& devices = m_core.Devices();
+    DeviceListModel& devices = m_host.Devices();
     const bool config = c.type == cmdConfigFlash;
     const QString logText =
         macOf(c.item) + QStringLiteral(" Nimp:") +
@@ -403,7 +403,7 @@ void CommandQueue::flash(Command& c)
     setVar(vars, VarAction, QString::number(ActionValueFlash));
     devices.SetState(c.item, DeviceState::Pending);
     devices.SetStep(c.item, config ? DeviceStep::WriteConfig2 : DeviceStep::UpdateFw2);
-    const AppSettings& settings = m_core.Settings();
+    const AppSettings& settings = m_host.Settings();
     const uint8_t type = c.type;
     sendRequest(c, vars, NIMP_CMD_SET,
                 config ? settings.configFlashUpdateTime : settings.fwFlashUpdateTime,
@@ -419,7 +419,7 @@ void CommandQueue::onFlashReply(DeviceRow* row, const VxNIMPError& e, uint8_t ty
                                                 : QStringLiteral(" Nimp Ack: Firmware update ");
     if (e.code != 0) {
         const QString message = StripNimpPrefix(e.message);
-        if (!frozen(row) && m_core.Devices().State(row) == DeviceState::Pending)
+        if (!frozen(row) && m_host.Devices().State(row) == DeviceState::Pending)
             row->job.reason = message;
         if (!frozen(row))
             setStatusIfPending(row, message);
@@ -429,7 +429,7 @@ void CommandQueue::onFlashReply(DeviceRow* row, const VxNIMPError& e, uint8_t ty
     log(e.mac + what + QStringLiteral("OK."));
     // The flash happened, aborted or not: the row says so.
     if (type == cmdFirmwareFlash) {
-        m_core.Devices().SetField(row, QStringLiteral("F/W Version"), FwVersionUpdated);
+        m_host.Devices().SetField(row, QStringLiteral("F/W Version"), FwVersionUpdated);
         row->job.milestone = DeviceMilestone::ImageFlashed;
     } else {
         row->job.milestone = row->job.factoryResetSent ? DeviceMilestone::ConfigRestored
@@ -442,7 +442,7 @@ void CommandQueue::onFlashReply(DeviceRow* row, const VxNIMPError& e, uint8_t ty
 
 void CommandQueue::reset(Command& c)
 {
-    DeviceListModel& devices = m_core.Devices();
+    DeviceListModel& devices = m_host.Devices();
     const bool factory = c.type == cmdFactoryReset;
     VxNIMPVarList vars(NimpActionTable);
     setVar(vars, VarAction, QString::number(factory ? ActionValueFactoryReset : ActionValueReset));
@@ -475,7 +475,7 @@ void CommandQueue::onResetReply(DeviceRow* row, const VxNIMPError& e, uint8_t ty
         log(e.mac + (type == cmdFactoryReset ? QStringLiteral(" Nimp Ack:Factory reset OK.")
                                              : QStringLiteral(" Nimp Ack:Reset OK.")));
         if (!late)
-            m_core.Devices().SetRetries(row, 0);
+            m_host.Devices().SetRetries(row, 0);
         return;
     }
     if (!late && retryLeft(row)) {
