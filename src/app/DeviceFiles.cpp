@@ -116,26 +116,36 @@ QString DeviceFiles::ServeFile(DeviceRow* row, ServeDirection direction, const Q
     grant.path = info.absoluteFilePath();
     // A device's configuration is a few kilobytes; nothing larger is taken from the LAN.
     grant.maxBytes = direction == ServeDirection::DevicePuts ? MaxConfigurationBytes : 0;
-    row->job.tftpGrant = m_tftp->Grant(grant);
-    m_grantRows.insert(row->job.tftpGrant, row->id);
+    const quint64 id = m_tftp->Grant(grant);
+    m_grantRows.insert(id, row->id);
+    row->job.tftpGrant = std::make_shared<DeviceGrant>(*this, m_alive, id);
     return info.fileName();
+}
+
+DeviceGrant::~DeviceGrant()
+{
+    if (m_alive.lock())
+        m_files->revoke(m_id);
+}
+
+void DeviceFiles::revoke(quint64 id)
+{
+    m_tftp->Revoke(id);
+    m_grantRows.remove(id);
 }
 
 void DeviceFiles::EndServing(DeviceRow* row)
 {
-    if (row->job.tftpGrant != 0) {
-        m_tftp->Revoke(row->job.tftpGrant);
-        m_grantRows.remove(row->job.tftpGrant);
-    }
-    row->job.tftpGrant = 0;
+    row->job.tftpGrant.reset();
 }
 
 void DeviceFiles::EndAllServing()
 {
+    for (int i = 0; i < m_devices.Count(); ++i)
+        m_devices.Row(i)->job.tftpGrant.reset();
+    // Whatever a row no longer holds (the list was cleared) goes too.
     m_tftp->RevokeAll();
     m_grantRows.clear();
-    for (int i = 0; i < m_devices.Count(); ++i)
-        m_devices.Row(i)->job.tftpGrant = 0;
     m_tftp->StopListening();
     m_tftpListenAddresses.clear();
 }

@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 
+class DeviceFiles;
+
 class DeviceListModel;
 class VxTFTPServer;
 struct AppSettings;
@@ -15,6 +17,25 @@ struct VxTFTPMsg;
 
 // Which way a served file goes.
 enum class ServeDirection { DeviceFetches, DevicePuts };
+
+// One transfer the TFTP server lets one device make; revoked when the last holder lets go.
+class DeviceGrant
+{
+public:
+    DeviceGrant(DeviceFiles& files, std::weak_ptr<bool> alive, quint64 id)
+        : m_files(&files), m_alive(std::move(alive)), m_id(id)
+    {
+    }
+    ~DeviceGrant();
+    DeviceGrant(const DeviceGrant&) = delete;
+    DeviceGrant& operator=(const DeviceGrant&) = delete;
+    quint64 Id() const { return m_id; }
+
+private:
+    DeviceFiles* m_files;
+    std::weak_ptr<bool> m_alive; // the files' lifetime: a grant may outlive them
+    quint64 m_id;
+};
 
 // The console's TFTP server as the devices of an operation see it: each file is served to
 // its own device only, once, at the addresses the device answered Discover from or was given,
@@ -45,6 +66,9 @@ public:
     void OnTftpEvent(const VxTFTPMsg& msg);
 
 private:
+    friend class DeviceGrant;
+    void revoke(quint64 id);
+
     std::function<const AppSettings&()> m_settings;
     DeviceListModel& m_devices;
     std::function<void(const QString&)> m_log;
@@ -54,6 +78,8 @@ private:
     QList<QHostAddress> m_tftpListenAddresses;
     // The row (by id) each grant of the operation was made for.
     QHash<quint64, quint64> m_grantRows;
+    // Set while the server goes: grants that outlive it revoke nothing.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 // A TFTP status message without its "(VxTFTP) " tag.

@@ -17,6 +17,8 @@
 
 class QItemSelectionModel;
 
+class DeviceGrant;
+
 // Where a device's run of an operation ended up, for the summary and for --json: the last
 // command it was given, and what it had passed when the operation ended.
 enum class DeviceMilestone : uint8_t {
@@ -46,7 +48,9 @@ struct DeviceTransfer
 struct DeviceJob
 {
     quint64 requestsSent = 0;
-    quint64 tftpGrant = 0;          // what the TFTP server lets the device do now (0: nothing)
+    // What the TFTP server lets the device do now (none: nothing). Revoked when it goes: when
+    // the transfer's reply or deadline comes, and with the job at the end of the run.
+    std::shared_ptr<DeviceGrant> tftpGrant;
     quint64 tftpGrantRequest = 0;   // the request (requestsSent) that the grant belongs to
     bool factoryResetSent = false;  // a firmware upgrade has factory reset the device
     QString versionBeforeUpgrade;   // the version it reported when the upgrade began
