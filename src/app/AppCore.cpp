@@ -47,7 +47,7 @@ constexpr int TftpTransmissions = 3;
 
 QString tempFile(const AppCore& core, const DeviceRow* row, const char* extension)
 {
-    const QString mac = row && !row->subItems.isEmpty() ? row->subItems.at(0) : QString();
+    const QString mac = DeviceListModel::MacText(row);
     return QDir(core.TempDirectory()).filePath(mac + QString::fromLatin1(extension));
 }
 } // namespace
@@ -326,7 +326,7 @@ void AppCore::CheckNoConflicts(const QList<DeviceRow*>& rows) const
 
 void AppCore::NoteReportedVersion(DeviceRow* row, const QString& version)
 {
-    m_devices.SetField(row, QStringLiteral("F/W Version"), version);
+    m_devices.SetValue(row, DeviceListModel::ColFwVersion, version);
     row->reportedVersion = version;
     if (!row->job.versionBeforeUpgrade.isEmpty() && row->job.versionBeforeUpgrade == version)
         LogAction(DeviceListModel::MacText(row)

@@ -21,11 +21,6 @@ namespace {
 
 const QString Extension = QStringLiteral(".cfg");
 
-QString field(const DeviceListModel& devices, const DeviceRow* row, const char* column)
-{
-    return devices.GetField(row, QString::fromLatin1(column));
-}
-
 // The file of a row, or nothing when its MAC is not the twelve hex digits a file is named by.
 QString backupFile(const DeviceListModel&, const DeviceRow* row, const QString& folder)
 {
@@ -134,10 +129,10 @@ BackupOutcome BackUpConfigurations(AppCore& core, const QString& folder)
             const bool ok = devices.State(row) == DeviceState::Ok;
             (ok ? outcome.ok : outcome.failed) += 1;
             QJsonObject entry;
-            entry.insert(QStringLiteral("model"), field(devices, row, "Model Name"));
+            entry.insert(QStringLiteral("model"), row->caption);
             entry.insert(QStringLiteral("mac"), DeviceListModel::MacText(row));
-            entry.insert(QStringLiteral("ip"), field(devices, row, "IP Address"));
-            entry.insert(QStringLiteral("name"), field(devices, row, "Device Name"));
+            entry.insert(QStringLiteral("ip"), row->ip);
+            entry.insert(QStringLiteral("name"), row->deviceName);
             // What the device last reported, never a word of the console's ("Updated").
             entry.insert(QStringLiteral("firmware"), row->reportedVersion);
             entry.insert(QStringLiteral("status"), status);

@@ -418,12 +418,12 @@ std::vector<Command> CompileFirmwareUpgrade(AppCore& core, const QString& imageF
     for (DeviceRow* row : rows) {
         devices.SetAction(row, QString());
         devices.SetState(row, DeviceState::InRunning);
-        const QString version = devices.GetField(row, QStringLiteral("F/W Version"));
+        const QString version = row->fwShown;
         row->job.versionBeforeUpgrade =
             version == FwVersionUpdated || version == FwVersionUnknown ? QString() : version;
         row->job.factoryResetSent = false;
         if (version == FwVersionUpdated)
-            devices.SetField(row, QStringLiteral("F/W Version"), FwVersionUnknown);
+            devices.SetValue(row, DeviceListModel::ColFwVersion, FwVersionUnknown);
         b.add(cmdReadConfig, row, limitOf("ConfigUploadTime", s.configUploadTime, tt),
               {password, core.SavedFile(row)});
         b.add(cmdFirmwareDownload, row, limitOf("FWDownloadTime", s.fwDownloadTime, tt),
@@ -447,8 +447,7 @@ std::vector<Command> CompileFirmwareUpgrade(AppCore& core, const QString& imageF
         // The factory reset cleared the address: the device gets the one it had.
         b.setRetry(row, 2);
         b.add(cmdSetIP, row, 0,
-              {factory, devices.GetField(row, QStringLiteral("IP Address")),
-               devices.GetField(row, QStringLiteral("Netmask"))});
+              {factory, row->ip, row->netmask});
     }
     b.waitAll(limitOf("NimpSetTimeout", s.nimpSetTimeout, tt, 1, FactorySetIPExtraCs),
               DeviceStatus::Pending);

@@ -238,8 +238,8 @@ void CommandQueue::onSetIPReply(DeviceRow* row, const VxNIMPError& e, const QStr
     if (e.code == 0) {
         log(e.mac + QStringLiteral(" Nimp Ack: Set IP OK."));
         // The device has the address now, whether or not the operation was aborted meanwhile.
-        devices.SetField(row, QStringLiteral("IP Address"), sentIp);
-        devices.SetField(row, QStringLiteral("Netmask"), sentMask);
+        devices.SetValue(row, DeviceListModel::ColIpAddress, sentIp);
+        devices.SetValue(row, DeviceListModel::ColNetmask, sentMask);
         row->job.milestone = DeviceMilestone::AddressSet;
         if (frozen(row))
             return;
@@ -389,7 +389,7 @@ void CommandQueue::verifyConfig(Command& c)
     devices.SetState(c.item, DeviceState::Ok);
     const QString name = ::ReadConfigValue(written, DeviceNameKey);
     if (!name.isEmpty())
-        devices.SetField(c.item, QStringLiteral("Device Name"), name);
+        devices.SetValue(c.item, DeviceListModel::ColDeviceName, name);
 }
 
 void CommandQueue::flash(Command& c)
@@ -429,7 +429,7 @@ void CommandQueue::onFlashReply(DeviceRow* row, const VxNIMPError& e, uint8_t ty
     log(e.mac + what + QStringLiteral("OK."));
     // The flash happened, aborted or not: the row says so.
     if (type == cmdFirmwareFlash) {
-        m_host.Devices().SetField(row, QStringLiteral("F/W Version"), FwVersionUpdated);
+        m_host.Devices().SetValue(row, DeviceListModel::ColFwVersion, FwVersionUpdated);
         row->job.milestone = DeviceMilestone::ImageFlashed;
     } else {
         row->job.milestone = row->job.factoryResetSent ? DeviceMilestone::ConfigRestored

@@ -44,7 +44,7 @@ QString DeviceFiles::TftpServerAddressFor(const DeviceRow* row) const
         const QString address =
             it == local.cend()
                 ? QString()
-                : InterfaceAddressFor(*it, m_devices.GetField(row, QStringLiteral("IP Address")));
+                : InterfaceAddressFor(*it, (row ? row->ip : QString()));
         if (address.isEmpty())
             throw VxError(
                 AppErrorNoLocalAddress,
@@ -58,7 +58,7 @@ QString DeviceFiles::TftpServerAddressFor(const DeviceRow* row) const
     VxNetInterface interfaces[VxMaxInterfaces];
     const int count = m_settings().tftpServerAddress.isEmpty() ? EnumerateInterfaces(interfaces) : 0;
     const QString address = ChooseTftpServerAddress(
-        m_settings().tftpServerAddress, m_devices.GetField(row, QStringLiteral("IP Address")),
+        m_settings().tftpServerAddress, (row ? row->ip : QString()),
         interfaces, count);
     if (address.isEmpty())
         throw VxError(AppErrorNoLocalAddress,
@@ -98,13 +98,13 @@ QString DeviceFiles::ServeFile(DeviceRow* row, ServeDirection direction, const Q
     QList<QHostAddress> peers;
     if (!row->discoverSource.isNull())
         peers.append(row->discoverSource);
-    const QHostAddress listed(m_devices.GetField(row, QStringLiteral("IP Address")));
+    const QHostAddress listed((row ? row->ip : QString()));
     if (listed.protocol() == QAbstractSocket::IPv4Protocol && listed != QHostAddress::AnyIPv4
         && listed != QHostAddress::Broadcast && !peers.contains(listed))
         peers.append(listed);
     if (!row->conflict.isEmpty() || peers.isEmpty()) {
         // Nothing is served for a MAC that two hosts claim.
-        m_log(EscapeUntrusted(row->subItems.value(0))
+        m_log(EscapeUntrusted(row->macText)
                   + QStringLiteral(" nothing is served for this device: ") + row->conflict);
         return info.fileName();
     }
@@ -163,7 +163,7 @@ void DeviceFiles::OnTftpEvent(const VxTFTPMsg& msg)
     DeviceRow* row = m_devices.RowById(m_grantRows.value(msg.grant));
     if (!row)
         return;
-    const QString mac = EscapeUntrusted(row->subItems.value(0));
+    const QString mac = EscapeUntrusted(row->macText);
     const QString file = EscapeUntrusted(msg.fileName);
     const bool fetch = msg.operation == TFTP_OP_READ;
     if (msg.status == TFTP_GRANT_TAKEN) {

@@ -167,18 +167,21 @@ DeviceRow* DeviceListModel::Row(int index) const
     return m_rows[size_t(index)].get();
 }
 
-DeviceRow* DeviceListModel::AddRow(const QString& caption, const QStringList& subItems)
+DeviceRow* DeviceListModel::AddRow(const QString& caption, const QStringList& values)
 {
     auto row = std::make_unique<DeviceRow>();
     row->caption = caption;
-    row->subItems = subItems;
+    row->discoveryCells = int(std::min<qsizetype>(values.size(), DiscoverySubItems));
+    for (int i = 0; i < row->discoveryCells; ++i)
+        *discoveryField(row.get(), i + 1) = values.at(i);
+    row->reportedVersion = row->fwShown;
     row->index = Count();
     row->id = m_nextId++;
-    if (!subItems.isEmpty()) {
-        if (const std::optional<MacAddress> mac = MacAddress::Parse(subItems.at(0)))
+    if (!values.isEmpty()) {
+        if (const std::optional<MacAddress> mac = MacAddress::Parse(row->macText))
             row->mac = *mac;
-        if (!m_byMac.contains(subItems.at(0)))
-            m_byMac.insert(subItems.at(0), row.get());
+        if (!m_byMac.contains(row->macText))
+            m_byMac.insert(row->macText, row.get());
     }
     m_byId.insert(row->id, row.get());
     beginInsertRows(QModelIndex(), row->index, row->index);
@@ -212,10 +215,27 @@ std::optional<QString> DeviceListModel::Cell(const DeviceRow* row, int column) c
             return row->state == DeviceState::Other ? row->statusText : DeviceStateText(row->state);
         return QString::number(row->retries);
     }
-    const int sub = column - 1;
-    if (sub >= row->subItems.size())
+    if (column - 1 >= row->discoveryCells)
         return std::nullopt;
-    return row->subItems.at(sub);
+    return *discoveryField(const_cast<DeviceRow*>(row), column);
+}
+
+QString* DeviceListModel::discoveryField(DeviceRow* row, int column)
+{
+    switch (column) {
+    case ColMacAddress:
+        return &row->macText;
+    case ColIpAddress:
+        return &row->ip;
+    case ColNetmask:
+        return &row->netmask;
+    case ColFwVersion:
+        return &row->fwShown;
+    case ColDeviceName:
+        return &row->deviceName;
+    default:
+        return nullptr;
+    }
 }
 
 void DeviceListModel::SetSelectionModel(QItemSelectionModel* selection)
@@ -396,7 +416,7 @@ DeviceRow* DeviceListModel::FindSelectedItem(const QString& mac) const
 {
     const QList<DeviceRow*> rows = SelectedRows();
     for (DeviceRow* row : rows)
-        if (!row->subItems.isEmpty() && row->subItems.at(0) == mac)
+        if (row->discoveryCells > 0 && row->macText == mac)
             return row;
     return nullptr;
 }
@@ -434,9 +454,8 @@ void DeviceListModel::ensureOperationCells(DeviceRow* row)
 {
     if (row->hasOperationCells)
         return;
-    // The three operation cells appear together, after the discovery's sub-items.
-    while (row->subItems.size() < DiscoverySubItems)
-        row->subItems.append(QString());
+    // The three operation cells appear together, after every cell of the discovery.
+    row->discoveryCells = DiscoverySubItems;
     row->hasOperationCells = true;
     row->state = DeviceState::Other;
     row->statusText.clear();
@@ -537,9 +556,21 @@ int DeviceListModel::SetField(DeviceRow* row, const QString& columnName, const Q
     if (column == ColModelName)
         row->caption = text;
     else
-        row->subItems[column - 1] = text;
+        *discoveryField(row, column) = text;
     cellChanged(row, column, column);
     return 0;
+}
+
+void DeviceListModel::SetValue(DeviceRow* row, Column column, const QString& text)
+{
+    if (!row || column > ColDeviceName)
+        return;
+    if (column == ColModelName)
+        row->caption = text;
+    else
+        *discoveryField(row, column) = text;
+    row->discoveryCells = std::max<int>(row->discoveryCells, column);
+    cellChanged(row, column, column);
 }
 
 void DeviceListModel::cellChanged(const DeviceRow* row, int firstColumn, int lastColumn)

@@ -61,15 +61,22 @@ struct DeviceJob
     DeviceTransfer transfer;
 };
 
-// One discovered device: the caption ("Model Name") and the sub-items after it. A fresh row
-// has sub-items 0 to 4; Action, Status and Retry come into being together on the first write
-// of Action or Status, and are derived from the typed state below. Rows live until the list is
-// cleared, so commands may hold a pointer to one for the length of an operation; a reply that
-// may come later finds its row again by id.
+// One discovered device, as a record; the list's cells are made from it when they are shown.
+// A fresh row has the cells its Discover answer held (Model Name to Device Name, at most);
+// Action, Status and Retry come into being together on the first write of Action or Status,
+// and are derived from the typed state below. Rows live until the list is cleared, so commands
+// may hold a pointer to one for the length of an operation; a reply that may come later finds
+// its row again by id.
 struct DeviceRow
 {
-    QString caption;
-    QStringList subItems;
+    // What the device reported of itself, exactly (untrusted: escaped where it is shown).
+    QString caption;    // Model Name
+    QString macText;    // Mac Address
+    QString ip;         // IP Address (the device's Set IP writes it)
+    QString netmask;    // Netmask
+    QString fwShown;    // F/W Version as the window shows it ("Updated" after a flash)
+    QString deviceName; // Device Name
+    int discoveryCells = 0; // how many of the four-plus-one after Model Name the answer held
     int index = 0;  // position in the list; rows are only appended or all removed
     quint64 id = 0; // unique for the life of the list
 
@@ -158,7 +165,9 @@ public:
 
     int Count() const { return int(m_rows.size()); }
     DeviceRow* Row(int index) const;
-    DeviceRow* AddRow(const QString& caption, const QStringList& subItems);
+    // A row from a Discover answer: the caption, then MAC, IP address, netmask, firmware
+    // version and name as far as the answer held them (more are not kept).
+    DeviceRow* AddRow(const QString& caption, const QStringList& values);
     void ClearRows();
 
     // The cell of a column, or nothing when the row does not have it yet.
@@ -187,7 +196,7 @@ public:
     // The MAC as the device reported it (files and logs name the device by it).
     static QString MacText(const DeviceRow* row)
     {
-        return row && !row->subItems.isEmpty() ? row->subItems.at(0) : QString();
+        return row ? row->macText : QString();
     }
 
     // The row with this id, or none when the list was cleared since.
@@ -216,6 +225,10 @@ public:
     QString GetAction(const DeviceRow* row) const;
     void SetStatus(DeviceRow* row, const QString& text);
     void SetAction(DeviceRow* row, const QString& text);
+    // One of the record's values from Model Name to Device Name, by its column; the cell
+    // appears if the Discover answer did not hold it.
+    void SetValue(DeviceRow* row, Column column, const QString& text);
+    // By column name (the configuration window's bindings and tests).
     QString GetField(const DeviceRow* row, const QString& columnName) const;
     int SetField(DeviceRow* row, const QString& columnName, const QString& text);
 
@@ -230,6 +243,8 @@ private:
     // the row is not shown), and the way back.
     QModelIndex toSelectionIndex(int sourceRow, int column) const;
     int toSourceRow(const QModelIndex& index) const;
+    // The record's field behind a cell from Mac Address to Device Name.
+    static QString* discoveryField(DeviceRow* row, int column);
     std::vector<char> selectedFlags() const;
 
     std::vector<std::unique_ptr<DeviceRow>> m_rows;

@@ -138,7 +138,7 @@ QStringList FailedDeviceLines(const DeviceListModel& devices, const QList<Device
     for (const DeviceRow* row : rows) {
         if (devices.State(row) == DeviceState::Ok)
             continue;
-        QString line = EscapeUntrusted(row->subItems.value(0)) + QLatin1Char(' ')
+        QString line = EscapeUntrusted(row->macText) + QLatin1Char(' ')
                        + (row->state == DeviceState::Aborted
                               ? abortedText(row)
                               : devices.GetStatus(row) + QLatin1Char(' ')

@@ -122,14 +122,18 @@ void VxNIMPRequest2Edits::OnReply(uint8_t command)
             DeviceRow* known = m_list->FindByMac(sub.Item(i).value);
             if (!known)
                 break;
-            QStringList knownValues = known->subItems.mid(0, values.size() - 1);
-            knownValues.prepend(known->caption);
+            // The record keeps the caption and five values; more are not compared.
+            const QStringList knownValues =
+                QStringList{known->caption, known->macText, known->ip, known->netmask,
+                            known->reportedVersion, known->deviceName}
+                    .mid(0, values.size());
+            const QStringList answer = values.mid(0, knownValues.size());
             // One device may be heard on two interfaces; two addresses or two records are two
             // hosts.
-            const bool same = known->discoverSource == ReplySource() && knownValues == values;
+            const bool same = known->discoverSource == ReplySource() && knownValues == answer;
             if (same)
                 return; // the same device answering a repeated Discover
-            noteConflict(known, knownValues, values, interfaceName);
+            noteConflict(known, knownValues, answer, interfaceName);
             return;
         }
     }
@@ -140,8 +144,6 @@ void VxNIMPRequest2Edits::OnReply(uint8_t command)
         row->interfaceIndex = via->index;
         row->interfaceName = via->name;
     }
-    if (values.size() > 3)
-        row->reportedVersion = values.at(3);
 }
 
 void VxNIMPRequest2Edits::noteConflict(DeviceRow* row, const QStringList& first,
@@ -159,7 +161,7 @@ void VxNIMPRequest2Edits::noteConflict(DeviceRow* row, const QStringList& first,
     // Each answer is told once, however often a flood repeats it.
     if (row->conflict.contains(otherText))
         return;
-    const QString mac = EscapeUntrusted(row->subItems.value(0));
+    const QString mac = EscapeUntrusted(row->macText);
     const bool firstConflict = row->conflict.isEmpty();
     QString text;
     if (firstConflict) {

@@ -385,7 +385,7 @@ int ReportSelectedRows(AppCore& core, bool json)
             std::printf(
                 "%s  %-15s  %s\n",
                 qPrintable(EscapeUntrusted(DeviceListModel::MacText(row))),
-                qPrintable(EscapeUntrusted(devices.GetField(row, QStringLiteral("IP Address")))),
+                qPrintable(EscapeUntrusted(row->ip)),
                 qPrintable(EscapeUntrusted(devices.GetStatus(row))));
     }
     std::fflush(stdout);

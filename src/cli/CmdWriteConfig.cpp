@@ -144,7 +144,7 @@ int reportChanges(AppCore& core, const QList<DeviceRow*>& rows,
             std::printf(
                 "%s  %-15s  %s%s\n",
                 qPrintable(EscapeUntrusted(DeviceListModel::MacText(row))),
-                qPrintable(EscapeUntrusted(devices.GetField(row, QStringLiteral("IP Address")))),
+                qPrintable(EscapeUntrusted(row->ip)),
                 qPrintable(EscapeUntrusted(devices.GetStatus(row))), qPrintable(outcome));
             if (read)
                 for (const ConfigDifference& d : it->second.changes)
