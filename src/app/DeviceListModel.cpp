@@ -48,14 +48,6 @@ int retryCount(const QString& text)
     return ok ? n : 0;
 }
 
-std::optional<qulonglong> macNumber(const QString& text)
-{
-    if (text.size() != 12)
-        return std::nullopt;
-    bool ok = false;
-    const qulonglong value = text.toULongLong(&ok, 16);
-    return ok ? std::optional<qulonglong>(value) : std::nullopt;
-}
 } // namespace
 
 QString DeviceStateText(DeviceState state)
@@ -142,7 +134,8 @@ QVariant DeviceListModel::data(const QModelIndex& index, int role) const
             if (const std::optional<quint32> address = ParseDottedIPv4(*cell))
                 number = *address;
         } else if (index.column() == ColMacAddress) {
-            number = macNumber(*cell);
+            if (const std::optional<MacAddress> mac = MacAddress::Parse(*cell))
+                number = mac->ToNumber();
         }
         if (number)
             return *number;

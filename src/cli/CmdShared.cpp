@@ -6,6 +6,7 @@
 #include "app/DeviceListExport.h"
 #include "app/DeviceListModel.h"
 #include "cli/CliCommand.h"
+#include "common/MacAddress.h"
 #include "common/TextHelpers.h"
 #include "common/VxError.h"
 #include "config/ConfigFileTarget.h"
@@ -59,10 +60,10 @@ std::optional<QString> NormalizeMacText(const QString& text)
     QString mac = text.trimmed();
     mac.remove(QLatin1Char(':'));
     mac.remove(QLatin1Char('-'));
-    static const QRegularExpression hex12(QStringLiteral("^[0-9A-Fa-f]{12}$"));
-    if (!hex12.match(mac).hasMatch())
+    const std::optional<MacAddress> parsed = MacAddress::Parse(mac);
+    if (!parsed)
         return std::nullopt;
-    return mac.toUpper();
+    return parsed->ToString();
 }
 
 bool CliArgs::flag(const QString& name)

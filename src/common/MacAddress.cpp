@@ -1,16 +1,15 @@
 #include "common/MacAddress.h"
 
+#include "common/VxBinaryString.h"
+
+#include <cctype>
+
 namespace {
+// The value of a hex digit, -1 for anything else.
 int hexDigit(QChar c)
 {
     const char16_t u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    return -1;
+    return u < 128 && std::isxdigit(int(u)) ? HexDigitValue(c) : -1;
 }
 } // namespace
 
