@@ -13,7 +13,6 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
