@@ -12,10 +12,10 @@ class AppCore;
 class ConfigTarget;
 
 // The batch operations behind the toolbar that write configurations and upgrade firmware.
-// Each compiles one flat command list for all selected rows, in list order, hands it to the
-// command queue and runs it with the progress display. The waits and retry counts in the lists
-// are what the devices need to write flash and reboot; later commands read the Status that
-// earlier ones left.
+// Each compiles one flat command list for all selected rows, in the order the table shows
+// them, hands it to the command queue and runs it with the progress display. The waits and
+// retry counts in the lists are what the devices need to write flash and reboot; later
+// commands read the Status that earlier ones left.
 //
 // The window asks its questions and picks its files first, then calls ApplyConfiguration or
 // UpgradeFirmware; the command line does the same from its options.

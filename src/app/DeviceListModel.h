@@ -124,7 +124,7 @@ enum class DeviceOutcome
 // The device list: the working state of every operation and the model a view shows.
 // The selection lives in a QItemSelectionModel: the view's (over a sort/filter proxy of this
 // model) in the window, a headless one over this model otherwise. The selection accessors
-// below read and change it in list order, whatever order the view shows.
+// below read it in the order the view shows (operations act on the rows in that order).
 class DeviceListModel : public QAbstractTableModel
 {
     Q_OBJECT
