@@ -2,8 +2,12 @@
 #include "cli/CmdShared.h"
 #include "common/TextHelpers.h"
 #include "config/ConfigDiff.h"
+#include "config/ConfigText.h"
+#include "config/UserConfigFile.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,6 +18,44 @@ namespace {
 constexpr int ExitEqual = 0;
 constexpr int ExitDiffer = 1;
 constexpr int ExitUnreadable = 2;
+
+// Why a file is no configuration file to compare (empty when it is one): larger than the
+// files write-config takes, binary, or a line that is neither a setting nor the model line.
+QString notAConfiguration(const QString& file)
+{
+    const QString shown = EscapeUntrusted(file);
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString::fromLatin1(UserConfigText::Unreadable).arg(shown);
+    if (f.size() > UserConfigFileLimit)
+        return QString::fromLatin1(UserConfigText::TooLarge).arg(shown);
+    const QByteArray data = f.read(UserConfigFileLimit + 1);
+    if (data.size() > UserConfigFileLimit)
+        return QString::fromLatin1(UserConfigText::TooLarge).arg(shown);
+    if (data.contains('\0'))
+        return QStringLiteral("%1 holds binary data: it is not a configuration file").arg(shown);
+    static const QRegularExpression setting(QStringLiteral("^\\s*[A-Za-z0-9_]+\\s*="));
+    QStringList lines = SplitConfigText(QString::fromLatin1(data));
+    int settings = 0;
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString& line = lines.at(i);
+        if (TrimConfigText(line).isEmpty())
+            continue;
+        if (setting.match(line).hasMatch()) {
+            ++settings;
+            continue;
+        }
+        // Only the first line may be something else: the model name.
+        if (settings == 0 && i == 0 && !line.contains(QLatin1Char('=')))
+            continue;
+        return QStringLiteral("%1, line %2 is not a setting: it is not a configuration file")
+            .arg(shown)
+            .arg(i + 1);
+    }
+    if (settings == 0)
+        return QString::fromLatin1(UserConfigText::NoKnownSetting).arg(shown);
+    return QString();
+}
 
 const char* const HelpText =
     "usage: nodewarden diff [--json] FILE_A FILE_B\n"
@@ -36,7 +78,8 @@ const char* const HelpText =
     "  --help   show this text\n"
     "\n"
     "Exit status: 0 when the files hold the same settings, 1 when they differ, 2 when a\n"
-    "file cannot be read or for usage errors.\n";
+    "file cannot be read, is no configuration file (binary, larger than 1 MB, or a line\n"
+    "that is not a setting) or for usage errors.\n";
 
 QByteArray differencesToJson(const QList<ConfigDifference>& differences)
 {
@@ -66,6 +109,12 @@ int runDiff(const QStringList& argv)
             if (!QFileInfo(file).isFile()) {
                 std::fprintf(stderr, "nodewarden diff: cannot read %s\n",
                              qPrintable(EscapeUntrusted(file)));
+                return ExitUnreadable;
+            }
+            // Neither a binary nor a huge file is compared as if it held settings.
+            const QString problem = notAConfiguration(file);
+            if (!problem.isEmpty()) {
+                std::fprintf(stderr, "nodewarden diff: %s\n", qPrintable(problem));
                 return ExitUnreadable;
             }
         }

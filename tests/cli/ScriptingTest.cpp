@@ -121,6 +121,21 @@ TEST(CommandLineScripts, BackupOfTheWholeFleetThenDiffAndTheRunsLogFile)
         << diffJson.out.toStdString();
     EXPECT_EQ(nodewarden(bed.home.path(), {"diff", a, a}).exitCode, 0);
     EXPECT_EQ(nodewarden(bed.home.path(), {"diff", a, b + ".missing"}).exitCode, 2);
+    // Neither a binary nor a file larger than write-config takes is compared: exit 2 and why.
+    QByteArray binary(5000, '\0');
+    for (int i = 0; i < binary.size(); ++i)
+        binary[i] = char((i * 7919 + 13) % 256);
+    QByteArray large = edited;
+    while (large.size() <= 1024 * 1024)
+        large += "80211b_dtim =3\r\n";
+    for (const QByteArray& content : {binary, large}) {
+        ASSERT_TRUE(copy.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        copy.write(content);
+        copy.close();
+        const ProgramRun odd = nodewarden(bed.home.path(), {"diff", a, b});
+        EXPECT_EQ(odd.exitCode, 2) << odd.out.toStdString();
+        EXPECT_TRUE(odd.err.contains(QStringLiteral("not a configuration file"))) << odd.err.toStdString();
+    }
 
     // The run's log lines are in the day file, each after its full date and time.
     QStringList fileLines;
