@@ -64,8 +64,11 @@ QStringList UnknownSettings(const ConfigFileTarget& target)
     for (const ConfigBinding& b : target.settings().bindings.entries())
         known.insert(b.key.toUpper());
     QStringList unknown;
+    // A line without a name is no setting: the model line of the console's own files (the
+    // loader shows it as "=KTR-4200").
     for (const QString& line : target.fileView())
-        if (line.contains(QLatin1Char('=')) && !known.contains(upperName(line)))
+        if (line.contains(QLatin1Char('=')) && !upperName(line).isEmpty()
+            && !known.contains(upperName(line)))
             unknown.append(TrimConfigText(ConfigLineName(line)));
     return unknown;
 }

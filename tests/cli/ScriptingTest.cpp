@@ -313,6 +313,16 @@ TEST(CommandLineScripts, WriteConfigChangedOnlyWritesOnlyTheDevicesThatDiffer)
     }
     EXPECT_EQ(fetched(0) + fetched(1) + fetched(2), 2);
 
+    // A device's own backup file (model line first) written back: nothing differs.
+    const QString backups = QDir(bed.home.path()).filePath(QStringLiteral("bk"));
+    ASSERT_EQ(nodewarden(bed.home.path(), {"backup", "--mac", mac1, "--output", backups}).exitCode, 0);
+    const ProgramRun restore = nodewarden(
+        bed.home.path(), {"write-config", "--mac", mac1, "--file",
+                          QDir(backups).filePath(mac1 + ".cfg"), "--changed-only", "--dry-run",
+                          "--json", "--yes"});
+    ASSERT_EQ(restore.exitCode, 0) << restore.err.toStdString();
+    EXPECT_EQ(changesByMac(restore, &written).value(mac1), QJsonArray()) << restore.out.toStdString();
+
     // A setting the console does not know could never be made to hold: refused, nothing sent.
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write("80211b_dtim =3\r\n80211b_dtmi =4\r\n");
