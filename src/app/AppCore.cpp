@@ -281,12 +281,10 @@ void AppCore::SetIP(const QString& firstAddress, const QString& netmask)
         q.AddCommand(cmdSetIP, row, 0, {m_settings.accessPassword, address, netmask});
         address = NextRunAddress(address);
     }
-    auto wait = std::make_unique<Command>(
-        Command::Make(cmdWaitAll, nullptr, m_settings.nimpSetTimeout + m_settings.timingTolerance,
-                      {QString::fromLatin1(DeviceStatus::Pending)}));
-    wait->bound = WaitBound({{"NimpSetTimeout", m_settings.nimpSetTimeout},
-                             {"TimingTolerance", m_settings.timingTolerance}});
-    q.Append(std::move(wait));
+    q.Append(std::make_unique<Command>(TimedCommand(
+        cmdWaitAll, nullptr,
+        SettingLimit("NimpSetTimeout", m_settings.nimpSetTimeout, m_settings.timingTolerance),
+        {QString::fromLatin1(DeviceStatus::Pending)})));
     for (DeviceRow* row : rows)
         q.AddCommand(
             cmdSetStatusIf, row, 0,
@@ -303,12 +301,10 @@ void AppCore::ReadConfiguration(DeviceRow* row)
     CheckNoConflicts({row});
     const QString file = ReadBackFile(row);
     m_devices.SetState(row, DeviceState::InRunning);
-    auto read = std::make_unique<Command>(
-        Command::Make(cmdReadConfig, row, m_settings.configUploadTime + m_settings.timingTolerance,
-                      {m_settings.accessPassword, file}));
-    read->bound = WaitBound({{"ConfigUploadTime", m_settings.configUploadTime},
-                             {"TimingTolerance", m_settings.timingTolerance}});
-    m_queue->Append(std::move(read));
+    m_queue->Append(std::make_unique<Command>(TimedCommand(
+        cmdReadConfig, row,
+        SettingLimit("ConfigUploadTime", m_settings.configUploadTime, m_settings.timingTolerance),
+        {m_settings.accessPassword, file})));
     m_queue->AddCommand(cmdLoadConfig, row, 0, {file});
     RunWithProgress(GetConfigCaption, GetConfigPrompt, {}, {row});
 }

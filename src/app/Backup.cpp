@@ -81,9 +81,10 @@ std::vector<Command> CompileBackup(AppCore& core, const QString& folder)
         }
         devices.SetState(row, DeviceState::InRunning);
         add(cmdSetRetry, row, 0, {QStringLiteral("1")});
-        add(cmdReadConfig, row, s.configUploadTime + s.timingTolerance, {s.accessPassword, file});
-        list.back().bound = WaitBound(
-            {{"ConfigUploadTime", s.configUploadTime}, {"TimingTolerance", s.timingTolerance}});
+        list.push_back(TimedCommand(
+            cmdReadConfig, row,
+            SettingLimit("ConfigUploadTime", s.configUploadTime, s.timingTolerance),
+            {s.accessPassword, file}));
     }
     return list;
 }

@@ -41,25 +41,6 @@ QString text(const char* s)
     return QString::fromLatin1(s);
 }
 
-// A time-out of the list: its centiseconds and what they are made of.
-struct Limit
-{
-    int32_t cs;
-    QString text;
-};
-
-// setting + TimingTolerance (+ a fixed extra), the setting counted factor times.
-Limit limitOf(const char* name, int32_t settingCs, int32_t tt, int factor = 1, int32_t extraCs = 0)
-{
-    return {settingCs * factor + tt + extraCs,
-            WaitBound({{name, settingCs, factor}, {"TimingTolerance", tt}}, extraCs)};
-}
-
-Limit toleranceAnd(int32_t tt, int32_t extraCs)
-{
-    return {tt + extraCs, WaitBound({{"TimingTolerance", tt}}, extraCs)};
-}
-
 // Appends commands in the queue's terms.
 class ListBuilder
 {
@@ -69,16 +50,14 @@ public:
         list.push_back(Command::Make(type, row, time, params));
     }
     // A command that waits for its device's reply: the time and the words of its bound.
-    void add(uint8_t type, DeviceRow* row, const Limit& limit, const QStringList& params)
+    void add(uint8_t type, DeviceRow* row, const WaitLimit& limit, const QStringList& params)
     {
-        add(type, row, limit.cs, params);
-        list.back().bound = limit.text;
+        list.push_back(TimedCommand(type, row, limit, params));
     }
     void wait(int32_t time) { add(cmdWait, nullptr, time); }
-    void waitAll(const Limit& limit, const char* status)
+    void waitAll(const WaitLimit& limit, const char* status)
     {
-        add(cmdWaitAll, nullptr, limit.cs, {text(status)});
-        list.back().bound = limit.text;
+        list.push_back(TimedCommand(cmdWaitAll, nullptr, limit, {text(status)}));
     }
     void setStatusIf(DeviceRow* row, const char* from, const char* to)
     {
@@ -345,14 +324,14 @@ std::vector<Command> CompileApplyConfiguration(AppCore& core, const BatchRunOpti
                 b.setRetry(row, 2);
                 b.add(cmdSetIP, row, 0, {password, ip, mask});
             }
-            b.waitAll(limitOf("NimpSetTimeout", s.nimpSetTimeout, tt), DeviceStatus::Pending);
+            b.waitAll(SettingLimit("NimpSetTimeout", s.nimpSetTimeout, tt), DeviceStatus::Pending);
             b.wait(SettleAfterSetIPCs);
         }
-        b.add(cmdWriteConfig, row, limitOf("ConfigDownloadTime", s.configDownloadTime, tt),
+        b.add(cmdWriteConfig, row, SettingLimit("ConfigDownloadTime", s.configDownloadTime, tt),
               {password, written});
         b.add(cmdConfigFlash, row, 0, {password});
     }
-    b.waitAll(limitOf("ConfigFlashUpdateTime", s.configFlashUpdateTime, tt), DeviceStatus::Pending);
+    b.waitAll(SettingLimit("ConfigFlashUpdateTime", s.configFlashUpdateTime, tt), DeviceStatus::Pending);
     if (applyReset) {
         for (DeviceRow* row : rows) {
             b.setRetry(row, 1);
@@ -364,9 +343,9 @@ std::vector<Command> CompileApplyConfiguration(AppCore& core, const BatchRunOpti
         for (DeviceRow* row : rows) {
             b.setStatusIf(row, DeviceStatus::Pending, DeviceStatus::InRunning);
             b.setRetry(row, 3);
-            b.add(cmdGetVersion, row, toleranceAnd(tt, GetVersionExtraCs), {password});
+            b.add(cmdGetVersion, row, ToleranceLimit(tt, GetVersionExtraCs), {password});
             b.setRetry(row, 2);
-            b.add(cmdReadConfig, row, limitOf("ConfigUploadTime", s.configUploadTime, tt, 3),
+            b.add(cmdReadConfig, row, SettingLimit("ConfigUploadTime", s.configUploadTime, tt, 3),
                   {password, core.ReadBackFile(row)});
             b.add(cmdVerifyConfig, row, 0, {core.WrittenFile(row), core.ReadBackFile(row)});
         }
@@ -424,19 +403,19 @@ std::vector<Command> CompileFirmwareUpgrade(AppCore& core, const QString& imageF
         row->job.factoryResetSent = false;
         if (version == FwVersionUpdated)
             devices.SetValue(row, DeviceListModel::ColFwVersion, FwVersionUnknown);
-        b.add(cmdReadConfig, row, limitOf("ConfigUploadTime", s.configUploadTime, tt),
+        b.add(cmdReadConfig, row, SettingLimit("ConfigUploadTime", s.configUploadTime, tt),
               {password, core.SavedFile(row)});
-        b.add(cmdFirmwareDownload, row, limitOf("FWDownloadTime", s.fwDownloadTime, tt),
+        b.add(cmdFirmwareDownload, row, SettingLimit("FWDownloadTime", s.fwDownloadTime, tt),
               {password, image});
         b.add(cmdFirmwareFlash, row, 0, {password});
     }
-    b.waitAll(limitOf("FWFlashUpdateTime", s.fwFlashUpdateTime, tt), DeviceStatus::Pending);
+    b.waitAll(SettingLimit("FWFlashUpdateTime", s.fwFlashUpdateTime, tt), DeviceStatus::Pending);
     b.resetAll(rows, password, s.rebootTime);
     for (DeviceRow* row : rows)
         b.setStatusIf(row, DeviceStatus::Pending, DeviceStatus::InRunning);
     for (DeviceRow* row : rows) {
         b.setRetry(row, 3);
-        b.add(cmdGetVersion, row, toleranceAnd(tt, GetVersionExtraCs), {password});
+        b.add(cmdGetVersion, row, ToleranceLimit(tt, GetVersionExtraCs), {password});
         b.setRetry(row, 1);
         b.add(cmdFactoryReset, row, 0, {password});
     }
@@ -449,21 +428,21 @@ std::vector<Command> CompileFirmwareUpgrade(AppCore& core, const QString& imageF
         b.add(cmdSetIP, row, 0,
               {factory, row->ip, row->netmask});
     }
-    b.waitAll(limitOf("NimpSetTimeout", s.nimpSetTimeout, tt, 1, FactorySetIPExtraCs),
+    b.waitAll(SettingLimit("NimpSetTimeout", s.nimpSetTimeout, tt, 1, FactorySetIPExtraCs),
               DeviceStatus::Pending);
     b.wait(SettleAfterSetIPCs);
     for (DeviceRow* row : rows) {
-        b.add(cmdWriteConfig, row, limitOf("ConfigUploadTime", s.configUploadTime, tt),
+        b.add(cmdWriteConfig, row, SettingLimit("ConfigUploadTime", s.configUploadTime, tt),
               {factory, core.SavedFile(row)});
         b.add(cmdConfigFlash, row, 0, {factory});
     }
-    b.waitAll(limitOf("ConfigFlashUpdateTime", s.configFlashUpdateTime, tt), DeviceStatus::Pending);
+    b.waitAll(SettingLimit("ConfigFlashUpdateTime", s.configFlashUpdateTime, tt), DeviceStatus::Pending);
     b.resetAll(rows, factory, s.rebootTime);
     if (verify) {
         for (DeviceRow* row : rows) {
             b.setStatusIf(row, DeviceStatus::Pending, DeviceStatus::InRunning);
             b.setRetry(row, 2);
-            b.add(cmdReadConfig, row, limitOf("ConfigUploadTime", s.configUploadTime, tt, 3),
+            b.add(cmdReadConfig, row, SettingLimit("ConfigUploadTime", s.configUploadTime, tt, 3),
                   {factory, core.ReadBackFile(row)});
             b.add(cmdVerifyConfig, row, 0, {core.SavedFile(row), core.ReadBackFile(row)});
         }

@@ -102,3 +102,23 @@ QString WaitBound(std::initializer_list<WaitPart> parts, int32_t extraCs)
         out.append(seconds(extraCs) + QStringLiteral(" s"));
     return out.join(QStringLiteral(" + "));
 }
+
+WaitLimit SettingLimit(const char* name, int32_t settingCs, int32_t toleranceCs, int factor,
+                       int32_t extraCs)
+{
+    return {settingCs * factor + toleranceCs + extraCs,
+            WaitBound({{name, settingCs, factor}, {"TimingTolerance", toleranceCs}}, extraCs)};
+}
+
+WaitLimit ToleranceLimit(int32_t toleranceCs, int32_t extraCs)
+{
+    return {toleranceCs + extraCs, WaitBound({{"TimingTolerance", toleranceCs}}, extraCs)};
+}
+
+Command TimedCommand(uint8_t type, DeviceRow* item, const WaitLimit& limit,
+                     const QStringList& params)
+{
+    Command c = Command::Make(type, item, limit.cs, params);
+    c.bound = limit.text;
+    return c;
+}

@@ -80,6 +80,21 @@ struct WaitPart
 };
 QString WaitBound(std::initializer_list<WaitPart> parts, int32_t extraCs = 0);
 
+// A time-out of an operation's list: its centiseconds and what they are made of.
+struct WaitLimit
+{
+    int32_t cs;
+    QString text;
+};
+// setting + TimingTolerance (+ a fixed extra), the setting counted factor times.
+WaitLimit SettingLimit(const char* name, int32_t settingCs, int32_t toleranceCs, int factor = 1,
+                       int32_t extraCs = 0);
+// TimingTolerance + a fixed extra.
+WaitLimit ToleranceLimit(int32_t toleranceCs, int32_t extraCs);
+// A command that waits for its device (or, without a row, for the list) with this limit.
+Command TimedCommand(uint8_t type, DeviceRow* item, const WaitLimit& limit,
+                     const QStringList& params = {});
+
 // The Status texts of a row during and after an operation.
 namespace DeviceStatus {
 inline constexpr const char* InRunning = ".....";

@@ -200,12 +200,11 @@ void CommandQueue::onGetVersionReply(DeviceRow* row, const VxNIMPError& e,
         decrementRetry(row);
         setStateIfPending(row, DeviceState::InRunning);
         // The row stays held until the retry holds it again.
-        Command retry = Command::Make(
-            cmdGetVersion, row, m_host.Settings().timingTolerance + GetVersionRetryExtra);
-        retry.password = e.password;
-        retry.bound = WaitBound({{"TimingTolerance", m_host.Settings().timingTolerance}},
-                                GetVersionRetryExtra);
-        retryLater(retry, GetVersionRetryPause);
+        retryLater(TimedCommand(cmdGetVersion, row,
+                                ToleranceLimit(m_host.Settings().timingTolerance,
+                                               GetVersionRetryExtra),
+                                {e.password}),
+                   GetVersionRetryPause);
         return;
     }
     if (devices.State(row) == DeviceState::Pending)
