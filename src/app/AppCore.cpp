@@ -230,8 +230,13 @@ void AppCore::Discover()
     if (m_ui)
         m_ui->CloseProgress();
     m_log.AppendLine(QString::number(m_devices.Count()) + QString::fromLatin1(DiscoveredSuffix));
-    // Only a convenience for shell completion: a folder that refuses it changes nothing here.
-    SaveDiscoveredMacs(m_dataFolder, m_devices);
+    // Only a convenience for shell completion: a folder that refuses it fails nothing here,
+    // but it is said, as every file that could not be written is.
+    if (QString reason; !SaveDiscoveredMacs(m_dataFolder, m_devices, &reason))
+        m_log.AppendLine(QStringLiteral("Cannot write %1: %2")
+                             .arg(QDir::toNativeSeparators(QDir(m_dataFolder).filePath(
+                                      QString::fromLatin1(DiscoveredMacsFileName))),
+                                  reason));
 }
 
 void AppCore::RunWithProgress(const QString& caption, const QString& prompt,

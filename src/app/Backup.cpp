@@ -6,6 +6,7 @@
 #include "app/DeviceListModel.h"
 #include "app/LogFile.h"
 #include "common/VxError.h"
+#include "common/WholeFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -15,7 +16,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 namespace {
 
@@ -40,16 +40,13 @@ QString sha256Of(const QString& path)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-bool writeIndex(const QString& path, const QJsonArray& devices, const QDateTime& created)
+bool writeIndex(const QString& path, const QJsonArray& devices, const QDateTime& created,
+                QString* error)
 {
     QJsonObject index;
     index.insert(QStringLiteral("created"), IsoLocalTime(created));
     index.insert(QStringLiteral("devices"), devices);
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    f.write(QJsonDocument(index).toJson(QJsonDocument::Indented));
-    return f.commit();
+    return WriteWholeFile(path, QJsonDocument(index).toJson(QJsonDocument::Indented), error);
 }
 
 } // namespace
@@ -146,10 +143,15 @@ BackupOutcome BackUpConfigurations(AppCore& core, const QString& folder)
             }
             entries.append(entry);
         }
-        outcome.indexWritten = writeIndex(outcome.indexFile, entries, now);
-        if (!outcome.indexWritten)
-            core.LogAction(BackupText::IndexFail + QDir::toNativeSeparators(outcome.indexFile));
-        core.LogAction(BackupText::FolderLine + QDir::toNativeSeparators(absolute));
+        QString reason;
+        outcome.indexWritten = writeIndex(outcome.indexFile, entries, now, &reason);
+        if (!outcome.indexWritten) {
+            outcome.indexError = BackupText::IndexFail + QDir::toNativeSeparators(outcome.indexFile)
+                                 + QStringLiteral(": ") + reason;
+            core.LogAction(outcome.indexError);
+        } else {
+            core.LogAction(BackupText::FolderLine + QDir::toNativeSeparators(absolute));
+        }
     };
     core.RunWithProgress(BackupText::Caption, BackupText::Prompt, finish);
     return outcome;

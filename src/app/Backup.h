@@ -29,6 +29,7 @@ struct BackupOutcome
     int ok = 0;
     int failed = 0;
     bool indexWritten = false;
+    QString indexError; // the log line naming the index and why it was not written
 };
 
 // Backs up the selected rows into folder (created when missing), with the progress display;

@@ -6,6 +6,7 @@
 #include "app/DeviceListModel.h"
 #include "common/TextHelpers.h"
 #include "common/VxError.h"
+#include "common/WholeFile.h"
 #include "common/VxIni.h"
 #include "config/ConfigTarget.h"
 #include "config/ConfigText.h"
@@ -18,7 +19,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 namespace {
 
@@ -123,9 +123,10 @@ void backUpSavedFile(AppCore& core, const DeviceRow* row)
     // Two runs within one second must not overwrite each other's copy.
     for (int n = 2; QFile::exists(target) && n < 1000; ++n)
         target = backup.filePath(QStringLiteral("%1-%2-%3.ORI").arg(mac, stamp).arg(n));
-    if (QFile::exists(target) || !QFile::copy(saved, target))
-        throw VxError(AppErrorBackup,
-                      QStringLiteral("Cannot copy %1 to %2; nothing was sent.").arg(saved, target));
+    QString reason = QStringLiteral("the file exists");
+    if (QFile::exists(target) || !CopyWholeFile(saved, target, &reason))
+        throw VxError(AppErrorBackup, QStringLiteral("Cannot copy %1 to %2 (%3); nothing was sent.")
+                                          .arg(saved, target, reason));
     core.LogAction(mac + BatchText::SavedConfigKept + QDir::toNativeSeparators(target));
 }
 
@@ -189,14 +190,13 @@ void closeUpgrade(AppCore& core, const QList<DeviceRow*>& rows)
         const InterruptedUpgrade record{mac, core.SavedFile(row),
                                         now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate),
                                         core.DataFolder()};
-        QSaveFile f(marker);
         const QByteArray json = QJsonDocument(QJsonObject{{QStringLiteral("mac"), record.mac},
                                                           {QStringLiteral("saved"), record.savedFile},
                                                           {QStringLiteral("time"), record.time}})
                                     .toJson(QJsonDocument::Compact);
-        if (!f.open(QIODevice::WriteOnly) || f.write(json) != json.size() || !f.commit())
+        if (QString reason; !WriteWholeFile(marker, json, &reason))
             core.LogAction(mac + QStringLiteral(" Cannot record the interrupted upgrade in ")
-                           + QDir::toNativeSeparators(marker));
+                           + QDir::toNativeSeparators(marker) + QStringLiteral(": ") + reason);
         core.LogAction(mac + BatchText::InterruptedUpgradeLogged.arg(
                                  QDir::toNativeSeparators(record.savedFile), RestoreCommand(record)));
     }
@@ -243,24 +243,25 @@ QString privateImageCopy(AppCore& core, const QString& imageFile)
     const QDir folder(temp.filePath(folderName));
     const QString copy = folder.filePath(QFileInfo(imageFile).fileName());
     QFile in(imageFile);
-    QSaveFile out(copy);
-    QCryptographicHash sha(QCryptographicHash::Sha256);
-    qint64 size = 0;
-    bool ok = in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly);
-    while (ok && !in.atEnd()) {
-        const QByteArray chunk = in.read(1 << 20);
-        ok = !chunk.isEmpty() && out.write(chunk) == chunk.size();
-        sha.addData(chunk);
-        size += chunk.size();
+    QByteArray image;
+    QString reason;
+    if (in.open(QIODevice::ReadOnly)) {
+        image = in.readAll();
+        if (in.error() != QFileDevice::NoError)
+            reason = in.errorString();
+    } else {
+        reason = in.errorString();
     }
-    if (!ok || !out.commit())
+    if (!reason.isEmpty() || !WriteWholeFile(copy, image, &reason))
         throw VxError(AppErrorFirmwareImage,
-                      QStringLiteral("Cannot copy the firmware image %1 to %2; nothing was sent.")
-                          .arg(QDir::toNativeSeparators(imageFile), QDir::toNativeSeparators(copy)));
+                      QStringLiteral("Cannot copy the firmware image %1 to %2 (%3); nothing was sent.")
+                          .arg(QDir::toNativeSeparators(imageFile), QDir::toNativeSeparators(copy),
+                               reason));
     core.LogAction(QStringLiteral("Firmware image %1: %2 bytes, SHA-256 %3")
                        .arg(QDir::toNativeSeparators(imageFile))
-                       .arg(size)
-                       .arg(QString::fromLatin1(sha.result().toHex())));
+                       .arg(image.size())
+                       .arg(QString::fromLatin1(
+                           QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex())));
     return copy;
 }
 

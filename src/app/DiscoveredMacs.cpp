@@ -1,13 +1,13 @@
 #include "app/DiscoveredMacs.h"
 
 #include "app/DeviceListModel.h"
+#include "common/WholeFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QSaveFile>
 
-bool SaveDiscoveredMacs(const QString& dataFolder, const DeviceListModel& devices)
+bool SaveDiscoveredMacs(const QString& dataFolder, const DeviceListModel& devices, QString* error)
 {
     static const QRegularExpression macText(QStringLiteral("^[0-9A-F]{12}$"));
     QByteArray text;
@@ -17,9 +17,9 @@ bool SaveDiscoveredMacs(const QString& dataFolder, const DeviceListModel& device
             text += mac.toLatin1() + '\n';
     }
     const QString path = QDir(dataFolder).filePath(QString::fromLatin1(DiscoveredMacsFileName));
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
+    if (WriteWholeFile(path, text, error))
         return true;
+    // A list that no longer matches the table would complete the wrong MACs.
     QFile::remove(path);
     return false;
 }

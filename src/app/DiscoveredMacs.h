@@ -11,5 +11,6 @@ inline constexpr const char* DiscoveredMacsFileName = "discovered-macs.txt";
 
 // Replaces the file with the MAC of every listed device (twelve upper-case hex digits; a cell
 // that is not one is left out). When the file cannot be written the old one is removed, so that
-// no stale list is offered; returns false then.
-bool SaveDiscoveredMacs(const QString& dataFolder, const DeviceListModel& devices);
+// no stale list is offered; returns false then, with the reason in *error when given.
+bool SaveDiscoveredMacs(const QString& dataFolder, const DeviceListModel& devices,
+                        QString* error = nullptr);

@@ -2,6 +2,7 @@
 #include "app/DeviceListModel.h"
 #include "cli/CliCommand.h"
 #include "cli/CmdShared.h"
+#include "common/WholeFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,22 +33,14 @@ const char* const HelpText =
     "go to standard error. Exit status: 0 when the device ends \"OK\" and FILE was\n"
     "written, 1 otherwise, 2 for usage errors.\n";
 
-// Writes beside the target and renames, so that a failed copy never leaves half a file.
+// A failed copy leaves the old file as it was, never half a file.
 bool copyInto(const QString& from, const QString& to, QString* error)
 {
-    const QString temporary = to + QStringLiteral(".part");
-    QFile::remove(temporary);
-    if (!QFile::copy(from, temporary)) {
-        *error = QStringLiteral("cannot write %1").arg(temporary);
-        return false;
-    }
-    QFile::remove(to);
-    if (!QFile::rename(temporary, to)) {
-        QFile::remove(temporary);
-        *error = QStringLiteral("cannot write %1").arg(to);
-        return false;
-    }
-    return true;
+    QString reason;
+    if (CopyWholeFile(from, to, &reason))
+        return true;
+    *error = QStringLiteral("cannot write %1: %2").arg(to, reason);
+    return false;
 }
 
 int runReadConfig(const QStringList& argv)

@@ -1,8 +1,11 @@
 #include "common/WholeFile.h"
 
+#include <QFile>
 #include <QSaveFile>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
 #include <unistd.h>
 #endif
 
@@ -33,11 +36,29 @@ bool WriteWholeFile(const QString& path, const QByteArray& data, QString* error)
 #ifdef Q_OS_UNIX
     // Some file systems report a full disk only when the data reaches it.
     if (::fsync(file.handle()) != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
         file.cancelWriting();
-        return fail(QStringLiteral("the data could not be stored"));
+        return fail(reason);
     }
 #endif
     if (!file.commit())
         return fail(file.errorString());
     return true;
+}
+
+bool CopyWholeFile(const QString& from, const QString& path, QString* error)
+{
+    QFile in(from);
+    if (!in.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = in.errorString();
+        return false;
+    }
+    const QByteArray data = in.readAll();
+    if (in.error() != QFileDevice::NoError) {
+        if (error)
+            *error = in.errorString();
+        return false;
+    }
+    return WriteWholeFile(path, data, error);
 }

@@ -158,6 +158,29 @@ TEST(CommandLineScripts, BackupOfTheWholeFleetThenDiffAndTheRunsLogFile)
     EXPECT_TRUE(
         logged.last().contains(QStringLiteral("Back Up Configurations: 20 OK, 0 failed in ")))
         << logged.last().toStdString();
+
+    // A disk with room for each device's file but not for the index, then one with no room at
+    // all: never an "OK" run, never an empty or partial file left behind.
+    qint64 largestFile = 0;
+    for (const QFileInfo& f : QDir(out).entryInfoList({"*.cfg"}, QDir::Files))
+        largestFile = std::max(largestFile, f.size());
+    ASSERT_GT(QFileInfo(QDir(out).filePath("index.json")).size(), largestFile + 512);
+    for (const rlim_t room : {rlim_t(largestFile + 256), rlim_t(100)}) {
+        const QString full = QDir(bed.home.path()).filePath(QStringLiteral("full-%1").arg(room));
+        QTemporaryDir home;
+        LoopbackFleet::WriteSystemIni(home.path(), bed.loopback.SystemKeys({}, {}));
+        const ProgramRun run = RunNodewardenOnAFullDisk(
+            {"--home", home.path(), "backup", "--all", "--output", full}, room);
+        EXPECT_EQ(run.exitCode, 1) << room << run.err.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(QDir(full).filePath("index.json"))) << room;
+        EXPECT_TRUE(run.err.contains(QStringLiteral("Cannot write the backup index ")
+                                     + QDir(full).filePath("index.json") + QStringLiteral(": ")))
+            << run.err.toStdString();
+        EXPECT_FALSE(run.err.contains(QStringLiteral("Configurations saved in"))) << room;
+        for (const QFileInfo& f : QDir(full).entryInfoList(QDir::Files))
+            EXPECT_GT(f.size(), 0) << f.filePath().toStdString();
+        EXPECT_EQ(QDir(full).entryList(QDir::Files).size(), room > 100 ? kDevices : 0) << room;
+    }
 }
 
 TEST(CommandLineScripts, DiscoverCsvIsReadByACsvReaderAndNoAnswerIsExitStatusOne)

@@ -15,6 +15,7 @@
 #include "app/ui/TSystemForm.h"
 #include "common/TextHelpers.h"
 #include "common/VxError.h"
+#include "common/WholeFile.h"
 #include "common/ui/ApplyLayout.h"
 #include "common/ui/FileDialogFilter.h"
 #include "common/ui/VxImageList.h"
@@ -38,7 +39,6 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
-#include <QSaveFile>
 #include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
@@ -621,9 +621,14 @@ void TMainForm::BackUpConfigurationsClick()
         return;
     if (!askAllDevices(BackupText::AllQuestion, BackupText::AllCaption))
         return;
-    runOperation([this] {
-        BackUpConfigurations(*m_core, DefaultBackupFolder(*m_core, QDateTime::currentDateTime()));
+    QString indexError;
+    runOperation([this, &indexError] {
+        indexError =
+            BackUpConfigurations(*m_core, DefaultBackupFolder(*m_core, QDateTime::currentDateTime()))
+                .indexError;
     });
+    if (!indexError.isEmpty())
+        showError(indexError);
 }
 
 void TMainForm::ExportListClick()
@@ -639,9 +644,9 @@ void TMainForm::ExportListClick()
     const QByteArray bytes = path.endsWith(QLatin1String(".json"), Qt::CaseInsensitive)
                                  ? DeviceRowsToJson(devices, rows)
                                  : DeviceRowsToCsv(devices, rows);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        showError(ExportFailText.arg(QDir::toNativeSeparators(path)));
+    QString reason;
+    if (!WriteWholeFile(path, bytes, &reason)) {
+        showError(ExportFailText.arg(QDir::toNativeSeparators(path)) + QStringLiteral(": ") + reason);
         return;
     }
     statusBar()->showMessage(ExportedText.arg(rows.size()).arg(QDir::toNativeSeparators(path)));

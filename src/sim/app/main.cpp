@@ -1,10 +1,10 @@
 // ktr4200-sim: a fleet of simulated access points on the command line.
 
+#include "common/WholeFile.h"
 #include "sim/Ktr4200Fleet.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QSaveFile>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -32,10 +32,9 @@ bool WriteState(const Ktr4200Fleet& fleet, const QString& stateFile)
         std::fflush(stdout);
         return true;
     }
-    QSaveFile file(stateFile);
-    if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size() || !file.commit()) {
+    if (QString reason; !WriteWholeFile(stateFile, json, &reason)) {
         std::fprintf(stderr, "ktr4200-sim: cannot write %s: %s\n", qPrintable(stateFile),
-                     qPrintable(file.errorString()));
+                     qPrintable(reason));
         return false;
     }
     return true;
