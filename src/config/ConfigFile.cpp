@@ -124,7 +124,29 @@ void AppendAcl(QStringList& lines, const ConfigAclList& acl, const QString& clea
         lines.append(WrittenLine(addName, entry));
 }
 
+// The names of lines that are no binding of their own: the access control lists and the key
+// lines a device stores (the n-th line of a name is key n).
+bool IsListLineName(const QString& upper)
+{
+    static const QStringList names = {
+        QStringLiteral("80211A_ACL_CLR"),   QStringLiteral("80211A_ACL_MAC_ADD"),
+        QStringLiteral("80211B_ACL_CLR"),   QStringLiteral("80211B_ACL_MAC_ADD"),
+        QStringLiteral("80211A_WEP64_KEY"), QStringLiteral("80211A_WEP128_KEY"),
+        QStringLiteral("80211A_WEP152_KEY"), QStringLiteral("80211B_WEP64_KEY"),
+        QStringLiteral("80211B_WEP128_KEY"), QStringLiteral("80211B_WEP256_KEY")};
+    return names.contains(upper);
+}
+
 } // namespace
+
+QString ConfigFile::DeviceSpelling(const ConfigBindingList& bindings, const QString& name)
+{
+    const QString upper = name.toUpper();
+    if (const qsizetype i = bindings.IndexOf(upper); i >= 0)
+        return bindings.at(i).key;
+    // Every name a device stores is written in lower case.
+    return IsListLineName(upper) ? name.toLower() : name;
+}
 
 QStringList ConfigFile::BuildLines(const ConfigSettings& settings, const QString& modelName)
 {
@@ -192,7 +214,10 @@ void ConfigFile::LoadLines(ConfigSettings& settings, QStringList lines, QStringL
     QHash<QString, int> keys11b;
     for (QString& line : lines) {
         const qsizetype eq = line.indexOf(QLatin1Char('='));
-        QString name = eq < 0 ? QString() : TrimConfigText(line.left(eq));
+        // A name the console knows means its setting in any letter case; from here on it is
+        // spelled as the device spells it, so that every rule below applies to it.
+        QString name =
+            eq < 0 ? QString() : DeviceSpelling(settings.bindings, TrimConfigText(line.left(eq)));
         QString value = TrimConfigText(eq < 0 ? line : line.mid(eq + 1));
         const QString upper = name.toUpper();
 

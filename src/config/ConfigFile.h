@@ -41,6 +41,10 @@ public:
     static void LoadLines(ConfigSettings& settings, QStringList lines,
                           QStringList* fileView = nullptr, const ConfigLoadObserver& observer = {});
 
+    // How the device spells a setting's name given in any letter case: the bound key, or the
+    // lower-case name of an access control list or key line; other names as they are.
+    static QString DeviceSpelling(const ConfigBindingList& bindings, const QString& name);
+
     // The 802.11a key length choice for a normalized key value.
     static QString KeyLengthChoice(const QString& normalizedKey);
 };

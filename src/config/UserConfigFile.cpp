@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 #include <QStringDecoder>
 
@@ -113,6 +114,24 @@ UserConfigFile ReadUserConfigFile(const QString& fileName)
                                              EscapeUntrusted(character));
             return result;
         }
+    }
+    // One setting, one line: which of two the device would keep is not for the console to
+    // guess (the lines of an access control list and a device's numbered key lines aside).
+    const ConfigBindingList bindings = MakeKtr4200BindingList();
+    QHash<QString, qsizetype> firstLine;
+    for (qsizetype n = 0; n < lines.size(); ++n) {
+        if (!lines.at(n).contains(QLatin1Char('=')))
+            continue;
+        const qsizetype b = bindings.IndexOf(TrimConfigText(ConfigLineName(lines.at(n))));
+        if (b < 0)
+            continue;
+        const QString& key = bindings.at(b).key;
+        if (const auto earlier = firstLine.constFind(key); earlier != firstLine.constEnd()) {
+            result.error = text(UserConfigText::SetTwice)
+                               .arg(shown, QString::number(*earlier + 1), QString::number(n + 1), key);
+            return result;
+        }
+        firstLine.insert(key, n);
     }
     if (!holdsKnownSetting(lines)) {
         result.error = text(UserConfigText::NoKnownSetting).arg(shown);

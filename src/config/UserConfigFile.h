@@ -18,8 +18,8 @@ struct UserConfigFile
 
 // Reads and checks the file: at most UserConfigFileLimit bytes; read as UTF-8 when it is valid
 // UTF-8 and as Latin-1 otherwise; no value holds a control character (a tab aside) or a
-// character outside Latin-1, which the device cannot store; and at least one line is a
-// setting the console knows.
+// character outside Latin-1, which the device cannot store; no setting is given twice (names
+// in any letter case); and at least one line is a setting the console knows.
 UserConfigFile ReadUserConfigFile(const QString& fileName);
 
 inline constexpr qint64 UserConfigFileLimit = 1024 * 1024;
@@ -31,6 +31,8 @@ inline constexpr const char* NotAFile = "%1 is not a file";
 inline constexpr const char* Unreadable = "%1 cannot be read";
 inline constexpr const char* TooLarge = "%1 is larger than 1 MB: it is not a configuration file";
 inline constexpr const char* NoKnownSetting = "%1 holds no setting the console knows";
+// %1 the file, %2 and %3 the line numbers, %4 the setting's name.
+inline constexpr const char* SetTwice = "%1, lines %2 and %3: %4 is set twice";
 // %1 the file, %2 the line number, %3 the setting's name, %4 the character (escaped).
 inline constexpr const char* ControlCharacter =
     "%1, line %2: the value of %3 holds the control character %4";

@@ -250,6 +250,43 @@ TEST(CommandLineScripts, WriteConfigOfABackupFileRestoresTheDevice)
                                      QDir(out).filePath(device.MacText() + ".cfg"), "--yes"});
     EXPECT_EQ(restore.exitCode, 0) << restore.err.toStdString();
     EXPECT_EQ(device.config.Render(device.model), saved);
+
+    // Names in another letter case mean the same settings, and are written as the device
+    // spells them; diff agrees.
+    const QString upper = QDir(bed.home.path()).filePath(QStringLiteral("upper.cfg"));
+    const QString lower = QDir(bed.home.path()).filePath(QStringLiteral("lower.cfg"));
+    QFile file(upper);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("80211B_SSID =\"NEW-CASE\"\r\nDevice_Name =\"Upper Hall\"\r\n80211B_ACL_MODE =deny\r\n");
+    file.close();
+    const QStringList writeUpper = {"write-config", "--mac", device.MacText(), "--file", upper, "--yes"};
+    const ProgramRun cased = nodewarden(bed.home.path(), writeUpper);
+    EXPECT_EQ(cased.exitCode, 0) << cased.err.toStdString();
+    EXPECT_EQ(device.config.Value(QStringLiteral("80211b_ssid")), QStringLiteral("NEW-CASE"));
+    EXPECT_EQ(device.config.Value(QStringLiteral("device_name")), QStringLiteral("Upper Hall"));
+    EXPECT_EQ(device.config.Value(QStringLiteral("80211b_acl_mode")), QStringLiteral("deny"));
+    QFile same(lower);
+    ASSERT_TRUE(same.open(QIODevice::WriteOnly));
+    same.write("80211b_ssid =\"NEW-CASE\"\r\ndevice_name =\"Upper Hall\"\r\n80211b_acl_mode =deny\r\n");
+    same.close();
+    EXPECT_EQ(nodewarden(bed.home.path(), {"diff", upper, lower}).exitCode, 0);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("80211B_SSID =\"NEW-CASE\"\r\nDevice_Name =\"Upper Hall\"\r\n80211B_ACL_MODE =allow\r\n");
+    file.close();
+    const ProgramRun diff = nodewarden(bed.home.path(), {"diff", upper, lower});
+    EXPECT_EQ(diff.exitCode, 1);
+    EXPECT_EQ(diff.out, QStringLiteral("80211B_ACL_MODE: allow -> deny\n"));
+
+    // Two lines for one setting: refused with both line numbers, nothing sent.
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("80211b_dtim =3\r\n80211b_ssid =A\r\n80211B_DTIM =4\r\n");
+    file.close();
+    const int datagrams = bed.loopback.fleet->DatagramsReceived();
+    const ProgramRun twice = nodewarden(bed.home.path(), writeUpper);
+    EXPECT_EQ(twice.exitCode, 2);
+    EXPECT_TRUE(twice.err.contains(QStringLiteral("lines 1 and 3: 80211b_dtim is set twice")))
+        << twice.err.toStdString();
+    EXPECT_EQ(bed.loopback.fleet->DatagramsReceived(), datagrams);
 }
 
 // The changes write-config --changed-only reports for each device, by MAC.
