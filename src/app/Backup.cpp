@@ -7,6 +7,7 @@
 #include "app/LogFile.h"
 #include "common/VxError.h"
 #include "common/WholeFile.h"
+#include "config/UserConfigFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -116,8 +117,16 @@ BackupOutcome BackUpConfigurations(AppCore& core, const QString& folder)
             const QFileInfo info(file);
             const bool arrived = !file.isEmpty() && info.isFile() && info.size() > 0;
             if (devices.State(row) == DeviceState::InRunning) {
-                if (arrived) {
+                // A backup is only as good as its restore: a file that write-config would
+                // refuse (a name with a control character, say) is no backup of the device.
+                const QString refused = arrived ? ReadUserConfigFile(file).error : QString();
+                if (arrived && refused.isEmpty()) {
                     devices.SetState(row, DeviceState::Ok);
+                } else if (arrived) {
+                    row->job.reason = BackupText::NotRestorable + refused;
+                    core.LogAction(DeviceListModel::MacText(row) + QLatin1Char(' ')
+                                   + row->job.reason);
+                    devices.SetState(row, DeviceState::Unsuccess);
                 } else {
                     core.LogAction(DeviceListModel::MacText(row) + BackupText::FileMissing);
                     devices.SetState(row, DeviceState::Unsuccess);
@@ -140,6 +149,8 @@ BackupOutcome BackUpConfigurations(AppCore& core, const QString& folder)
                 entry.insert(QStringLiteral("sha256"), sha256Of(file));
             } else {
                 entry.insert(QStringLiteral("time"), IsoLocalTime(now));
+                if (!row->job.reason.isEmpty())
+                    entry.insert(QStringLiteral("reason"), row->job.reason);
             }
             entries.append(entry);
         }

@@ -33,7 +33,8 @@ struct BackupOutcome
 };
 
 // Backs up the selected rows into folder (created when missing), with the progress display;
-// runs the event loop until every read has ended. A row ends "OK" only when its file arrived;
+// runs the event loop until every read has ended. A row ends "OK" only when its file arrived
+// and write-config would take it back;
 // the index is written last, before the operation's summary line. Raises a VxError before
 // anything is sent when the folder cannot be made.
 BackupOutcome BackUpConfigurations(AppCore& core, const QString& folder);
@@ -48,6 +49,10 @@ inline const QString AllCaption = QStringLiteral("Back up all devices");
 inline const QString FolderLine = QStringLiteral("Configurations saved in ");
 // Logged after the MAC when the device answered but its file did not arrive.
 inline const QString FileMissing = QStringLiteral(" Backup file missing!");
+// The reason of a device whose file arrived but write-config would refuse to restore it,
+// followed by why.
+inline const QString NotRestorable =
+    QStringLiteral("its backup could not be restored by write-config: ");
 // Logged before the path when index.json cannot be written.
 inline const QString IndexFail = QStringLiteral("Cannot write the backup index ");
 inline const QString IndexName = QStringLiteral("index.json");

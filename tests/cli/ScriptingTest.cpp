@@ -287,6 +287,28 @@ TEST(CommandLineScripts, WriteConfigOfABackupFileRestoresTheDevice)
     EXPECT_TRUE(twice.err.contains(QStringLiteral("lines 1 and 3: 80211b_dtim is set twice")))
         << twice.err.toStdString();
     EXPECT_EQ(bed.loopback.fleet->DatagramsReceived(), datagrams);
+
+    // A device whose file write-config would refuse is no "OK" backup: its entry says why.
+    bed.device(0).config.SetValue(QStringLiteral("device_name"), QStringLiteral("Bad\x01Name"));
+    const QString both = QDir(bed.home.path()).filePath(QStringLiteral("both"));
+    const ProgramRun refused = nodewarden(bed.home.path(), {"backup", "--all", "--output", both});
+    EXPECT_EQ(refused.exitCode, 1) << refused.err.toStdString();
+    QMap<QString, QJsonObject> entries;
+    for (const QJsonValue& v : QJsonDocument::fromJson(readAll(QDir(both).filePath("index.json")))
+                                   .object()
+                                   .value(QStringLiteral("devices"))
+                                   .toArray())
+        entries.insert(v.toObject().value(QStringLiteral("mac")).toString(), v.toObject());
+    const QJsonObject bad = entries.value(bed.device(0).MacText());
+    EXPECT_NE(bad.value(QStringLiteral("status")).toString(), QStringLiteral("OK"));
+    EXPECT_TRUE(bad.value(QStringLiteral("reason")).toString().contains(
+        QStringLiteral("the value of device_name holds the control character \\x01")))
+        << bad.value(QStringLiteral("reason")).toString().toStdString();
+    EXPECT_EQ(entries.value(device.MacText()).value(QStringLiteral("status")).toString(),
+              QStringLiteral("OK"));
+    EXPECT_TRUE(refused.err.contains(bed.device(0).MacText()
+                                     + QStringLiteral(" its backup could not be restored")))
+        << refused.err.toStdString();
 }
 
 // The changes write-config --changed-only reports for each device, by MAC.
