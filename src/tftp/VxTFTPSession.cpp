@@ -4,10 +4,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
 namespace {
+
+constexpr const char* ChangedText = "File changed while it was read";
 
 enum Opcode : quint16
 {
@@ -166,6 +169,9 @@ void VxTFTPSession::beginRead(TftpFolder folder, TftpOpenError error)
         return;
     }
     m_fileOpen = true;
+    struct stat opened{};
+    if (::fstat(m_readFd, &opened) == 0)
+        m_openedStamp = {opened.st_size, opened.st_mtim.tv_sec, opened.st_mtim.tv_nsec};
     if (m_target.maxBytes > 0 && m_fileSize > m_target.maxBytes) {
         fail(ERR_NOT_DEFINED, TFTP_FILE_TOO_LARGE, "File too large");
         return;
@@ -493,9 +499,18 @@ const char* VxTFTPSession::cached(qint64 offset, qint64 length)
     }
     m_cacheOffset = offset;
     m_cacheLength = got;
+    if (!unchangedSinceOpened())
+        return nullptr;
     // Shorter than the size seen at the start: the file shrank under us, and the peer
     // must not take a truncated file for a complete one.
     return got >= length ? m_cache.get() : nullptr;
+}
+
+bool VxTFTPSession::unchangedSinceOpened() const
+{
+    struct stat now{};
+    return ::fstat(m_readFd, &now) == 0 &&
+           FileStamp{now.st_size, now.st_mtim.tv_sec, now.st_mtim.tv_nsec} == m_openedStamp;
 }
 
 bool VxTFTPSession::sendBlock(int64_t block)
@@ -505,9 +520,15 @@ bool VxTFTPSession::sendBlock(int64_t block)
     if (length > 0) {
         data = cached((block - 1) * m_options.blockSize, length);
         if (!data) {
-            fail(ERR_NOT_DEFINED, TFTP_FILE_IO_ERROR);
+            fail(ERR_NOT_DEFINED, TFTP_FILE_IO_ERROR, unchangedSinceOpened() ? "" : ChangedText);
             return false;
         }
+    }
+    // A file written while it is read would reach the peer spliced, old bytes and new, and
+    // look complete: the last block goes only when the file is still what was opened.
+    if (block == m_finalBlock && !unchangedSinceOpened()) {
+        fail(ERR_NOT_DEFINED, TFTP_FILE_IO_ERROR, ChangedText);
+        return false;
     }
     char head[4];
     put16(head, OP_DATA);

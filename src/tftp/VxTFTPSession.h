@@ -94,6 +94,7 @@ private:
     // acknowledged one; blocks sent before count as resent.
     bool sendWindow(int64_t first);
     bool sendBlock(int64_t block);
+    bool unchangedSinceOpened() const;
     int64_t blockLength(int64_t block) const;
     const char* cached(qint64 offset, qint64 length);
     bool sendAck(int64_t block);
@@ -128,6 +129,15 @@ private:
     // the peer keeps up, so a request that is never answered holds one window of memory.
     int m_readFd = -1;
     qint64 m_fileSize = 0;
+    // Size and modification time when opened: a read that finds them changed ends in an error.
+    struct FileStamp
+    {
+        qint64 size = -1;
+        qint64 seconds = 0;
+        qint64 nanoseconds = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+    FileStamp m_openedStamp;
     int64_t m_finalBlock = 0;        // the last block, shorter than the block size (maybe empty)
     int64_t m_acked = 0;             // the last block acknowledged
     int64_t m_sent = 0;              // the last block sent
