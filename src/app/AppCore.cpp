@@ -118,7 +118,12 @@ void AppCore::LoadSettings()
     for (const QString& w : warnings)
         LogAction(w);
     for (VxNIMPClient* c : {&m_queue->Client(), m_requestClient.get()}) {
-        c->SetTarget(m_settings.nimpAddress, m_settings.nimpPort);
+        // Settings that forbid sending leave the clients no address to send to, whatever path
+        // a request takes.
+        if (m_settings.sendBlocked.isEmpty())
+            c->SetTarget(m_settings.nimpAddress, m_settings.nimpPort);
+        else
+            c->SetTarget(QHostAddress(), 0);
         c->SetStrictReplies(m_settings.strictReplies);
     }
 }
@@ -185,6 +190,7 @@ void AppCore::Discover()
 {
     if (Busy())
         throw VxError(AppErrorBusy, QStringLiteral("An operation is already running."));
+    CheckCanSend({});
     // A name that is no usable interface is the user's to mend: the list stays as it was.
     const QList<VxLocalInterface> chosen =
         ChooseNimpInterfaces(m_settings.nimpInterfaces, LocalInterfaces());
@@ -277,7 +283,7 @@ void AppCore::SetIP(const QString& firstAddress, const QString& netmask)
     const QList<DeviceRow*> rows = m_devices.SelectedRows();
     if (rows.isEmpty())
         return;
-    CheckNoConflicts(rows);
+    CheckCanSend(rows);
     CommandQueue& q = *m_queue;
     QString address = firstAddress;
     for (DeviceRow* row : rows) {
@@ -303,7 +309,7 @@ void AppCore::ReadConfiguration(DeviceRow* row)
         throw VxError(AppErrorBusy, QStringLiteral("An operation is already running."));
     if (!row)
         return;
-    CheckNoConflicts({row});
+    CheckCanSend({row});
     const QString file = ReadBackFile(row);
     m_devices.SetState(row, DeviceState::InRunning);
     m_queue->Append(std::make_unique<Command>(TimedCommand(
@@ -314,8 +320,12 @@ void AppCore::ReadConfiguration(DeviceRow* row)
     RunWithProgress(GetConfigCaption, GetConfigPrompt, {}, {row});
 }
 
-void AppCore::CheckNoConflicts(const QList<DeviceRow*>& rows) const
+void AppCore::CheckCanSend(const QList<DeviceRow*>& rows) const
 {
+    if (!m_settings.sendBlocked.isEmpty())
+        throw VxError(AppErrorUnusableSettings,
+                      QStringLiteral("Nothing was sent: the settings in %1 cannot be used.\n%2")
+                          .arg(QDir::toNativeSeparators(SettingsPath()), m_settings.sendBlocked));
     const QStringList lines = DeviceListModel::ConflictLines(rows);
     if (lines.isEmpty())
         return;

@@ -93,9 +93,10 @@ public:
     // configuration target); the row ends "OK" when both worked.
     void ReadConfiguration(DeviceRow* row);
 
-    // Raises AppErrorMacConflict, naming them and what was heard, when any of the rows is a
-    // MAC two hosts claimed at Discover: nothing is sent to such a device.
-    void CheckNoConflicts(const QList<DeviceRow*>& rows) const;
+    // Raises AppErrorUnusableSettings when the settings forbid sending (see
+    // AppSettings::sendBlocked), and AppErrorMacConflict, naming them and what was heard, when
+    // any of the rows is a MAC two hosts claimed at Discover: nothing is sent then.
+    void CheckCanSend(const QList<DeviceRow*>& rows) const;
 
     // A Get Version reply named the firmware version the device runs.
     void NoteReportedVersion(DeviceRow* row, const QString& version) override;

@@ -10,3 +10,5 @@ inline constexpr int AppErrorBusy = -2005;
 inline constexpr int AppErrorUnknownInterface = -2006;
 // A selected device's MAC was claimed by another host at Discover.
 inline constexpr int AppErrorMacConflict = -2007;
+// The settings say where to send in a way that cannot be used: nothing is sent.
+inline constexpr int AppErrorUnusableSettings = -2008;

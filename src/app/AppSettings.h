@@ -47,6 +47,11 @@ struct AppSettings
 
     // Days the log's day files are kept (Logs/ of the data folder); 0 keeps them all.
     int logKeepDays = 30;
+
+    // Why nothing may be sent with these settings (a NimpAddress or NimpPort that cannot be
+    // used, or StrictReplies with a password that cannot be decrypted); empty when sending is
+    // fine. A default in their place would send somewhere the administrator did not choose.
+    QString sendBlocked;
 };
 
 inline constexpr int MaxParallelTransfers = 64;
@@ -57,8 +62,11 @@ inline constexpr const char* SettingsFileName = "system.ini";
 inline constexpr const char* SettingsSection = "System";
 
 // Reads every key of [System] from the ini file; a missing file or key keeps the default.
-// A key holding a value that cannot be used keeps its default and adds a line to warnings
-// naming the key; a stored access password that cannot be decrypted gives the empty password.
+// A file that is no settings file (missing, a folder, not text, UTF-16, no [System]) adds a
+// line to warnings naming it. A key holding a value that cannot be used keeps its default and
+// adds a line naming the key, after one line naming the file; a stored access password that
+// cannot be decrypted gives the empty password. See sendBlocked for the values whose default
+// is not used in their place.
 AppSettings LoadSettings(const QString& iniPath, QStringList* warnings);
 
 // The warning for a NimpWirelessAP value that cannot be decrypted (%1 the reason).

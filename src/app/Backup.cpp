@@ -96,7 +96,7 @@ BackupOutcome BackUpConfigurations(AppCore& core, const QString& folder)
     const QList<DeviceRow*> rows = devices.SelectedRows();
     if (rows.isEmpty())
         return outcome;
-    core.CheckNoConflicts(rows);
+    core.CheckCanSend(rows);
     const QString absolute = QDir(folder).absolutePath();
     if (!QDir().mkpath(absolute) || !QFileInfo(absolute).isDir())
         throw VxError(AppErrorBackupFolder,

@@ -84,7 +84,7 @@ void ensureIdle(AppCore& core)
 {
     if (core.Busy())
         throw VxError(AppErrorBusy, QStringLiteral("An operation is already running."));
-    core.CheckNoConflicts(core.Devices().SelectedRows());
+    core.CheckCanSend(core.Devices().SelectedRows());
 }
 
 QString macOf(AppCore&, const DeviceRow* row)

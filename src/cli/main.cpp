@@ -100,9 +100,11 @@ int runCommand(int argc, char** argv, const Options& options)
                 return c.run(options.commandArgs);
             } catch (const VxError& e) {
                 std::fprintf(stderr, "nodewarden: %s\n", e.what());
-                // An interface named in system.ini that cannot be used is a setting to mend,
-                // as a wrong --interface is.
-                return e.code() == AppErrorUnknownInterface ? ExitUsage : 1;
+                // An interface or an address named in system.ini that cannot be used is a
+                // setting to mend, as a wrong --interface is.
+                return e.code() == AppErrorUnknownInterface || e.code() == AppErrorUnusableSettings
+                           ? ExitUsage
+                           : 1;
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "nodewarden: %s\n", e.what());
                 return 1;

@@ -151,6 +151,16 @@ std::optional<QString> ProfileReadString(const QString& path, const QString& sec
     return text.mid(text.indexOf(u'=') + 1).trimmed();
 }
 
+bool ProfileHasSection(const QString& path, const QString& section)
+{
+    QByteArray data;
+    bool exists = false;
+    if (!ReadAll(path, data, exists) || !exists)
+        return false;
+    const auto lines = SplitLines(data);
+    return Locate(data, lines, section, QString()).sectionLine >= 0;
+}
+
 bool ProfileWriteString(const QString& path, const QString& section, const QString& key,
                         const QString& value)
 {

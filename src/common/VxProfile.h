@@ -23,6 +23,9 @@
 std::optional<QString> ProfileReadString(const QString& path, const QString& section,
                                          const QString& key);
 
+// Whether the file holds a header of the section.
+bool ProfileHasSection(const QString& path, const QString& section);
+
 // Writes the value; creates the file when it is missing. Returns false when the file
 // cannot be read or written, or when the section, key or value cannot be stored as one
 // line (a line break anywhere, "]" in the section, "=" in the key, an empty key or section).

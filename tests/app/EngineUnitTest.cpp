@@ -76,7 +76,9 @@ TEST(Settings, DefaultsUnitsAndIgnoredKeys)
     const QString ini = dir.filePath(QStringLiteral("system.ini"));
     QStringList warnings;
     AppSettings s = LoadSettings(ini, &warnings); // no file at all
-    EXPECT_TRUE(warnings.isEmpty());
+    EXPECT_EQ(warnings, QStringList{QStringLiteral("Settings file %1 does not exist: every "
+                                                   "setting has its default.").arg(ini)});
+    EXPECT_TRUE(s.sendBlocked.isEmpty());
     EXPECT_FALSE(s.developerMode);
     EXPECT_TRUE(s.filter && s.verify && s.applyReset);
     EXPECT_EQ(s.discoveryTimeout, 500);
@@ -99,6 +101,7 @@ TEST(Settings, DefaultsUnitsAndIgnoredKeys)
             "TftpServerAddress=not-an-address\r\nModule=KTR-4200AP\r\nNimpWirelessAP=") +
         EncryptText(QStringLiteral("s3cret")).toLatin1() + "\r\n");
     f.close();
+    warnings.clear();
     s = LoadSettings(ini, &warnings);
     EXPECT_TRUE(s.developerMode);
     EXPECT_EQ(s.discoveryTimeout, 200);
@@ -111,10 +114,36 @@ TEST(Settings, DefaultsUnitsAndIgnoredKeys)
     EXPECT_TRUE(s.tftpServerAddress.isEmpty());
     EXPECT_EQ(s.module, QStringLiteral("KTR-4200AP"));
     EXPECT_EQ(s.accessPassword, QStringLiteral("s3cret"));
-    ASSERT_EQ(warnings.size(), 3);
-    EXPECT_TRUE(warnings[0].contains(QStringLiteral("RebootTime")));
-    EXPECT_TRUE(warnings[1].contains(QStringLiteral("NimpPort")));
-    EXPECT_TRUE(warnings[2].contains(QStringLiteral("TftpServerAddress")));
+    // A port that cannot be used is no default to send to: it stops every send.
+    EXPECT_TRUE(s.sendBlocked.startsWith(QStringLiteral("NimpPort=\"70000\" is no port")));
+    ASSERT_EQ(warnings.size(), 4) << warnings.join('\n').toStdString();
+    EXPECT_EQ(warnings[0], QStringLiteral("Settings read from %1:").arg(ini));
+    EXPECT_TRUE(warnings[1].contains(QStringLiteral("RebootTime")));
+    EXPECT_EQ(warnings[2], s.sendBlocked);
+    EXPECT_TRUE(warnings[3].contains(QStringLiteral("TftpServerAddress")));
+
+    // Files that hold no settings: said once, naming the file; the defaults apply.
+    const QList<QPair<QByteArray, QString>> odd = {
+        {QByteArray("\x7F" "ELF\x02\x01\x01\x00\x00\x00junk", 16), QStringLiteral("is not a text file")},
+        {QByteArray("\xFF\xFE[\0S\0y\0s\0t\0e\0m\0]\0", 18), QStringLiteral("is UTF-16 text")},
+        {QByteArray("[Other]\nNimpAddress=127.0.0.1\n"), QStringLiteral("has no [System] section")}};
+    for (const auto& [content, said] : odd) {
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(content);
+        f.close();
+        warnings.clear();
+        s = LoadSettings(ini, &warnings);
+        ASSERT_EQ(warnings.size(), 1) << said.toStdString();
+        EXPECT_TRUE(warnings[0].startsWith(QStringLiteral("Settings file %1 %2").arg(ini, said)))
+            << warnings[0].toStdString();
+        EXPECT_EQ(s.nimpAddress, QHostAddress(QStringLiteral("255.255.255.255")));
+    }
+    QFile::remove(ini);
+    ASSERT_TRUE(QDir().mkpath(ini));
+    warnings.clear();
+    LoadSettings(ini, &warnings);
+    EXPECT_EQ(warnings, QStringList{QStringLiteral("Settings file %1 is a folder: every setting "
+                                                   "has its default.").arg(ini)});
 }
 
 TEST(Settings, DataFolderPrecedenceAndCreation)

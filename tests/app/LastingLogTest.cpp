@@ -56,8 +56,11 @@ TEST(LastingLog, DayFilesHoldEveryLineWithItsDateAndOldFilesGoAtStartUp)
 
     core.LogAction(QStringLiteral("first\nforged line"));
     core.Log().AppendLine(QStringLiteral("3 device(s) discovered."));
-    const QStringList lines = fileLines(core.Log().FilePathToday());
-    ASSERT_EQ(lines.size(), 3);
+    QStringList lines = fileLines(core.Log().FilePathToday());
+    // The file the settings came from is named before what in it was ignored.
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_TRUE(lines.takeFirst().endsWith(QStringLiteral("Settings read from %1:")
+                                               .arg(QDir(dir.path()).filePath("system.ini"))));
     const QString iso = QStringLiteral(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d )");
     EXPECT_TRUE(QRegularExpression(
                     QStringLiteral("^") + iso +
@@ -79,7 +82,7 @@ TEST(LastingLog, DayFilesHoldEveryLineWithItsDateAndOldFilesGoAtStartUp)
     // Discover empties the window's list, not the file.
     core.Log().Clear();
     core.LogAction(QStringLiteral("after"));
-    EXPECT_EQ(fileLines(core.Log().FilePathToday()).size(), 4);
+    EXPECT_EQ(fileLines(core.Log().FilePathToday()).size(), 5);
 }
 
 TEST(LastingLog, EveryOperationEndsWithOneSummaryLine)

@@ -228,6 +228,27 @@ TEST(CommandLineScripts, DiscoverCsvIsReadByACsvReaderAndNoAnswerIsExitStatusOne
     const ProgramRun none = nodewarden(empty.path(), {"discover"});
     EXPECT_EQ(none.exitCode, 1);
     EXPECT_TRUE(none.err.contains(QStringLiteral("no device answered"))) << none.err.toStdString();
+
+    // Settings that say where to send in a way that cannot be used stop the run before anything
+    // is sent, instead of broadcasting to the default.
+    const QList<QPair<QMap<QString, QString>, QString>> unusable = {
+        {{{QStringLiteral("NimpAddress"), QStringLiteral("10.0.0.300")}}, QStringLiteral("NimpAddress=\"10.0.0.300\"")},
+        {{{QStringLiteral("NimpPort"), QStringLiteral("70000")}}, QStringLiteral("NimpPort=\"70000\"")},
+        {{{QStringLiteral("StrictReplies"), QStringLiteral("1")},
+          {QStringLiteral("NimpWirelessAP"), QStringLiteral("not-encrypted")}},
+         QStringLiteral("StrictReplies=1 with a password that cannot be decrypted")}};
+    const int datagrams = bed.loopback.fleet->DatagramsReceived();
+    for (const auto& [keys, said] : unusable) {
+        QTemporaryDir home;
+        LoopbackFleet::WriteSystemIni(home.path(), bed.loopback.SystemKeys({}, keys));
+        for (const QStringList& args : {QStringList{"discover"}, QStringList{"backup", "--all"}}) {
+            const ProgramRun run = nodewarden(home.path(), args);
+            EXPECT_EQ(run.exitCode, 2) << said.toStdString() << run.err.toStdString();
+            EXPECT_TRUE(run.err.contains(said)) << run.err.toStdString();
+            EXPECT_TRUE(run.err.contains(QStringLiteral("Nothing was sent")));
+        }
+    }
+    EXPECT_EQ(bed.loopback.fleet->DatagramsReceived(), datagrams);
 }
 
 TEST(CommandLineScripts, WriteConfigOfABackupFileRestoresTheDevice)
