@@ -19,6 +19,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <limits>
 
 namespace {
 
@@ -377,15 +378,18 @@ void ApplyConfiguration(AppCore& core, const BatchRunOptions& options)
                 });
 }
 
+namespace {
+// The upgrade's list for the rows of one wave.
+void upgradeSteps(ListBuilder& b, AppCore& core, const QList<DeviceRow*>& rows,
+                  const QString& image, bool verify);
+} // namespace
+
 std::vector<Command> CompileFirmwareUpgrade(AppCore& core, const QString& imageFile,
                                             const BatchRunOptions& options)
 {
     CheckFirmwareImage(imageFile);
     DeviceListModel& devices = core.Devices();
     const AppSettings& s = core.Settings();
-    const QString password = s.accessPassword;
-    const QString factory = s.factoryDefaultPassword;
-    const int32_t tt = s.timingTolerance;
     const bool verify = options.verify.value_or(s.verify);
     const QList<DeviceRow*> rows = devices.SelectedRows();
     QDir().mkpath(core.TempDirectory());
@@ -394,7 +398,6 @@ std::vector<Command> CompileFirmwareUpgrade(AppCore& core, const QString& imageF
     for (DeviceRow* row : rows)
         backUpSavedFile(core, row);
 
-    ListBuilder b;
     for (DeviceRow* row : rows) {
         devices.SetAction(row, QString());
         devices.SetState(row, DeviceState::InRunning);
@@ -404,6 +407,28 @@ std::vector<Command> CompileFirmwareUpgrade(AppCore& core, const QString& imageF
         row->job.factoryResetSent = false;
         if (version == FwVersionUpdated)
             devices.SetValue(row, DeviceListModel::ColFwVersion, FwVersionUnknown);
+    }
+    ListBuilder b;
+    const QList<QList<DeviceRow*>> waves = UpgradeWaves(rows, options.waves);
+    for (qsizetype w = 0; w < waves.size(); ++w) {
+        if (w > 0)
+            b.add(cmdStopAfterWave, nullptr, 0,
+                  {QString::number(options.waves.maxFailures.value_or(std::numeric_limits<int>::max())),
+                   QString::number(w)});
+        upgradeSteps(b, core, waves[w], image, verify);
+    }
+    return std::move(b.list);
+}
+
+namespace {
+void upgradeSteps(ListBuilder& b, AppCore& core, const QList<DeviceRow*>& rows,
+                  const QString& image, bool verify)
+{
+    const AppSettings& s = core.Settings();
+    const QString password = s.accessPassword;
+    const QString factory = s.factoryDefaultPassword;
+    const int32_t tt = s.timingTolerance;
+    for (DeviceRow* row : rows) {
         b.add(cmdReadConfig, row, SettingLimit("ConfigUploadTime", s.configUploadTime, tt),
               {password, core.SavedFile(row)});
         b.add(cmdFirmwareDownload, row, SettingLimit("FWDownloadTime", s.fwDownloadTime, tt),
@@ -451,7 +476,38 @@ std::vector<Command> CompileFirmwareUpgrade(AppCore& core, const QString& imageF
         for (DeviceRow* row : rows)
             b.setStatusIf(row, DeviceStatus::Pending, DeviceStatus::Ok);
     }
-    return std::move(b.list);
+}
+} // namespace
+
+QList<QList<DeviceRow*>> UpgradeWaves(const QList<DeviceRow*>& rows, const UpgradeWavePlan& plan)
+{
+    QList<QList<DeviceRow*>> waves;
+    qsizetype at = 0;
+    if (plan.canary > 0) {
+        waves.append(rows.mid(0, plan.canary));
+        at = waves.last().size();
+    }
+    const qsizetype size = plan.wave > 0 ? plan.wave : rows.size();
+    for (; at < rows.size(); at += size)
+        waves.append(rows.mid(at, size));
+    return waves;
+}
+
+QString UpgradePlanText(int devices, const UpgradeWavePlan& plan)
+{
+    QString text = QStringLiteral("%1 device(s)").arg(devices);
+    QStringList steps;
+    if (plan.canary > 0)
+        steps.append(QStringLiteral("%1 canary").arg(plan.canary));
+    if (plan.wave > 0)
+        steps.append(QStringLiteral("waves of %1").arg(plan.wave));
+    if (!steps.isEmpty())
+        text += QStringLiteral(": ") + steps.join(QStringLiteral(", then "));
+    else
+        text += QStringLiteral(" at once");
+    if (plan.maxFailures)
+        text += QStringLiteral("; stop after %1 failure(s)").arg(*plan.maxFailures + 1);
+    return text;
 }
 
 void UpgradeFirmware(AppCore& core, const QString& imageFile, const BatchRunOptions& options)

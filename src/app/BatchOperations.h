@@ -20,6 +20,22 @@ class ConfigTarget;
 // The window asks its questions and picks its files first, then calls ApplyConfiguration or
 // UpgradeFirmware; the command line does the same from its options.
 
+// An upgrade in waves: the first `canary` devices alone, then the others `wave` at a time
+// (0: all together), each wave the whole upgrade list for its devices. With maxFailures set,
+// more failed devices than that before a wave stop the upgrade there; the devices not started
+// end "Aborted!". The default is one wave of every device.
+struct UpgradeWavePlan
+{
+    int canary = 0;
+    int wave = 0;
+    std::optional<int> maxFailures;
+};
+
+// The rows of each wave, in order.
+QList<QList<DeviceRow*>> UpgradeWaves(const QList<DeviceRow*>& rows, const UpgradeWavePlan& plan);
+// The plan in words: "7 device(s): 1 canary, then waves of 3; stop after 1 failure(s)".
+QString UpgradePlanText(int devices, const UpgradeWavePlan& plan);
+
 // Overrides of system.ini for one run (the command line's --no-verify and --no-reset).
 struct BatchRunOptions
 {
@@ -31,6 +47,8 @@ struct BatchRunOptions
     // A device whose last upgrade ended after its factory reset without "OK": unset asks
     // through the operation's questions, false refuses, true goes on.
     std::optional<bool> afterInterruptedUpgrade;
+    // The firmware upgrade only.
+    UpgradeWavePlan waves;
 };
 
 // A device whose last firmware upgrade ended after its factory reset without "OK": it runs on

@@ -26,6 +26,10 @@ Command Command::Make(uint8_t type, DeviceRow* item, int32_t time, const QString
     case cmdAbortIfCount:
         c.count = first.trimmed().toInt(); // anything but a number is 0: no retry, no match
         break;
+    case cmdStopAfterWave:
+        c.count = first.trimmed().toInt();
+        c.wave = params.value(1).trimmed().toInt();
+        break;
     case cmdWaitAll:
         c.status = StatusValue::FromText(first);
         break;
@@ -67,6 +71,8 @@ QStringList Command::Params() const
     case cmdSetRetry:
     case cmdAbortIfCount:
         return {QString::number(count)};
+    case cmdStopAfterWave:
+        return {QString::number(count), QString::number(wave)};
     case cmdWaitAll:
         return {status.Text()};
     case cmdSetStatusIf:

@@ -28,6 +28,8 @@ enum CommandType : uint8_t
     cmdFirmwareFlash = 19,
     cmdReset = 20,
     cmdFactoryReset = 21,
+    // Between two waves of an upgrade: more than count failed devices stop the list there.
+    cmdStopAfterWave = 22,
 };
 
 // A Status an operation's list writes or waits for: one of the vocabulary, or another text.
@@ -54,14 +56,17 @@ struct Command
     QString otherFile; // Verify Config: the one read back
     QString ip;        // Set IP
     QString netmask;   // Set IP
-    int count = 0;     // Set Retry: the retries; Abort If Count: the count that aborts
+    int count = 0;     // Set Retry: the retries; Abort If Count: the count that aborts;
+                       // Stop After Wave: the failures that are still gone on from
+    int wave = 0;      // Stop After Wave: the wave that just ended (1 the first)
     StatusValue status;   // Wait All: what it waits out; Set Status If: the Status it changes
     StatusValue newStatus; // Set Status If: what it writes
     // What the time is made of, in the settings' names, for the words of a time-out
     // ("FWDownloadTime 60 s + TimingTolerance 5 s"); empty when it is no time-out.
     QString bound;
 
-    // The arguments in the order of the list: Set Retry and Abort If Count (count), Wait All
+    // The arguments in the order of the list: Set Retry and Abort If Count (count), Stop After
+    // Wave (count, wave), Wait All
     // (status), Set Status If (status, new status), Load Config (file), Get Version, the
     // flashes and resets (password), Set IP (password, ip, netmask), the transfers
     // (password, file), Verify Config (file, other file).

@@ -22,7 +22,8 @@ constexpr int WaitAllPollCs = 20;
 bool isBarrier(uint8_t type)
 {
     // The commands without a row act on the whole list: everything before them is done first.
-    return type == cmdWait || type == cmdWaitAll || type == cmdResetCount || type == cmdAbortIfCount;
+    return type == cmdWait || type == cmdWaitAll || type == cmdResetCount ||
+           type == cmdAbortIfCount || type == cmdStopAfterWave;
 }
 } // namespace
 
@@ -286,6 +287,37 @@ void CommandQueue::waitAll(const Command& c)
             timeOut(row, c.bound);
 }
 
+void CommandQueue::stopAfterWave(const Command& c)
+{
+    DeviceListModel& devices = m_host.Devices();
+    int failed = 0;
+    QList<DeviceRow*> waiting;
+    for (DeviceRow* row : devices.SelectedRows()) {
+        const DeviceState state = devices.State(row);
+        if (state == DeviceState::InRunning && row->job.lastCommand == 0)
+            waiting.append(row);
+        else if (state != DeviceState::Ok && state != DeviceState::InRunning &&
+                 state != DeviceState::Pending)
+            ++failed;
+    }
+    if (failed <= c.count)
+        return;
+    // The devices of the later waves are left as they are: nothing was sent to them.
+    const QString reason =
+        QStringLiteral("not started: stopped after wave %1, %2 failed").arg(c.wave).arg(failed);
+    for (DeviceRow* row : waiting) {
+        devices.SetState(row, DeviceState::Aborted);
+        row->job.reason = reason;
+    }
+    m_host.LogAction(QStringLiteral("Stopped after wave %1: %2 device(s) failed, more than %3; "
+                                    "%4 device(s) not started.")
+                         .arg(c.wave)
+                         .arg(failed)
+                         .arg(c.count)
+                         .arg(waiting.size()));
+    Clear();
+}
+
 void CommandQueue::timeOut(DeviceRow* row, const QString& bound)
 {
     m_host.Devices().SetState(row, DeviceState::TimeOut);
@@ -308,10 +340,21 @@ void CommandQueue::Execute(Command& c)
         m_deviceCount = 0;
         return;
     case cmdAbortIfCount: {
-        if (c.count == m_deviceCount)
+        if (c.count != m_deviceCount)
+            return;
+        // In an upgrade in waves only this wave's list ends: the next wave still starts.
+        const auto nextWave = std::find_if(m_list.begin(), m_list.end(), [](const auto& command) {
+            return command->type == cmdStopAfterWave;
+        });
+        if (nextWave == m_list.end())
             Clear();
+        else
+            m_list.erase(m_list.begin(), nextWave);
         return;
     }
+    case cmdStopAfterWave:
+        stopAfterWave(c);
+        return;
     case cmdSetStatusIf:
         if (hasStatus(c.item, c.status)) {
             if (c.newStatus.state == DeviceState::Other)

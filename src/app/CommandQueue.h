@@ -125,6 +125,9 @@ private:
     bool hasStatus(const DeviceRow* row, const StatusValue& status) const;
     // A row ends with a time-out: its Status, and the step and settings in its job.
     void timeOut(DeviceRow* row, const QString& bound);
+    // Between two waves: more failed devices than the command allows end the list, and the
+    // devices that were not started end "Aborted!" with why.
+    void stopAfterWave(const Command& c);
     // An error inside a reply handler or a delayed retry ends the operation like one in Execute.
     void failOperation(const VxError& error);
     void decrementRetry(DeviceRow* row);

@@ -32,6 +32,9 @@ constexpr StepWords Steps[] = {
 // What an aborted device had passed: before its first change, the step it was in.
 QString abortedText(const DeviceRow* row)
 {
+    // A device the list stopped before its turn (a wave that was not started) says why.
+    if (row->job.lastCommand == 0 && !row->job.reason.isEmpty())
+        return row->job.reason;
     if (row->job.milestone == DeviceMilestone::None)
         return QStringLiteral("aborted while ") + StepPhrase(row->job.lastCommand)
                + QStringLiteral(", before they confirmed any change");

@@ -158,6 +158,32 @@ CliSession::Engine::~Engine()
     core.reset();
 }
 
+bool CliSession::Confirm(const QString& question)
+{
+    return m_engine->ui->AskYesNo(EscapeUntrusted(question), QString());
+}
+
+int NotConfirmed(const char* command)
+{
+    std::fprintf(stderr, "nodewarden %s: not confirmed; nothing was sent to the devices\n", command);
+    return ExitSomeFailed;
+}
+
+std::optional<int> CliCount(CliArgs& args, const char* option, int least)
+{
+    const std::optional<QString> text = args.value(QString::fromLatin1(option));
+    if (!text)
+        return std::nullopt;
+    bool ok = false;
+    const int value = text->toInt(&ok, 10);
+    if (!ok || value < least)
+        throw CliUsageError{QStringLiteral("%1 needs a whole number of at least %2, not '%3'")
+                                .arg(QString::fromLatin1(option))
+                                .arg(least)
+                                .arg(*text)};
+    return value;
+}
+
 void CliSession::DiscoverAndSelect(const QStringList& macs, bool all)
 {
     QStringList wanted;
@@ -286,7 +312,10 @@ bool CliOperationUi::AskYesNo(const QString& text, const QString& caption)
     if (::isatty(STDIN_FILENO) != 1)
         return true; // nobody to ask: the user's Ctrl-C stands
     clearProgressLine();
-    std::fprintf(stderr, "%s: %s [y/N] ", qPrintable(caption), qPrintable(text));
+    if (caption.isEmpty())
+        std::fprintf(stderr, "%s [y/N] ", qPrintable(text));
+    else
+        std::fprintf(stderr, "%s: %s [y/N] ", qPrintable(caption), qPrintable(text));
     std::fflush(stderr);
 
     // Waits for the answer with the event loop running, so the operation goes on meanwhile.

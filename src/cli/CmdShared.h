@@ -89,6 +89,10 @@ public:
     // all is set). Raises CliUsageError for a MAC that Discover did not find.
     void DiscoverAndSelect(const QStringList& macs, bool all);
 
+    // Before a command changes devices: on a terminal asks the question ("... [y/N]"),
+    // unless --yes was given; without a terminal to ask on the answer is yes.
+    bool Confirm(const QString& question);
+
     struct Engine
     {
         // Held from the start to the end of the run, after the engine's last waits: the
@@ -146,3 +150,8 @@ int ReportSelectedRows(AppCore& core, bool json);
 QJsonValue JsonTextOrNull(const QString& text, bool held);
 // Says so on standard error and returns true when Discover selected no device.
 bool NoDeviceSelected(AppCore& core, const char* command);
+// Says on standard error that nothing was sent, and gives the exit status of a refused start.
+int NotConfirmed(const char* command);
+// The value of an option that takes a whole number of at least `least`, nothing when it is not
+// given; raises CliUsageError for anything else.
+std::optional<int> CliCount(CliArgs& args, const char* option, int least);

@@ -1,6 +1,7 @@
 #include "app/AppCore.h"
 #include "app/BatchOperations.h"
 #include "app/DeviceListModel.h"
+#include "app/FirmwareImageInfo.h"
 #include "cli/CliCommand.h"
 #include "cli/CmdShared.h"
 #include "common/VxError.h"
@@ -11,6 +12,7 @@ namespace {
 
 const char* const HelpText =
     "usage: nodewarden [--home DIR] upgrade (--mac MAC... | --all) --firmware FILE\n"
+    "                                      [--canary N] [--wave M] [--max-failures K]\n"
     "                                      [--force] [--yes] [--json]\n"
     "\n"
     "Discovers the devices, selects the ones named, and upgrades their firmware with\n"
@@ -40,11 +42,22 @@ const char* const HelpText =
     "                   follow one --mac, --mac may be repeated, commas separate too\n"
     "  --all            every device Discover finds\n"
     "  --firmware FILE  the firmware image\n"
+    "  --canary N       upgrade the first N devices alone first (in the order of the\n"
+    "                   device list, the order in which Discover listed them)\n"
+    "  --wave M         then upgrade the others M at a time, each wave the whole list\n"
+    "                   above for its devices (default: all at once)\n"
+    "  --max-failures K before each next wave, stop when more than K devices have\n"
+    "                   failed; the devices not started are left untouched and end\n"
+    "                   \"Aborted!\" (default: never stop)\n"
     "  --force          upgrade devices whose last upgrade was interrupted after their\n"
     "                   factory reset (their saved configuration is kept as a backup)\n"
-    "  --yes            Ctrl-C aborts at once instead of asking (SIGTERM always does)\n"
+    "  --yes            do not ask before starting; Ctrl-C aborts at once instead of\n"
+    "                   asking (SIGTERM always does)\n"
     "  --json           print the selected devices as a JSON array on standard output\n"
     "  --help           show this text\n"
+    "\n"
+    "On a terminal the command asks once before it starts, unless --yes is given; run\n"
+    "from a script (standard input no terminal) it does not ask.\n"
     "\n"
     "A firmware file that is missing, unreadable or empty, and a MAC that Discover did\n"
     "not find, are errors before anything is sent. Log lines go to standard error. At\n"
@@ -59,6 +72,10 @@ int runUpgrade(const QStringList& argv)
         const bool force = args.flag(QStringLiteral("--force"));
         const CliDeviceChoice choice = CliDeviceChoice::Read(args);
         const std::optional<QString> firmware = args.value(QStringLiteral("--firmware"));
+        UpgradeWavePlan plan;
+        plan.canary = CliCount(args, "--canary", 0).value_or(0);
+        plan.wave = CliCount(args, "--wave", 1).value_or(0);
+        plan.maxFailures = CliCount(args, "--max-failures", 0);
         args.finish();
         choice.Check();
         if (!firmware || firmware->isEmpty())
@@ -89,8 +106,16 @@ int runUpgrade(const QStringList& argv)
                 return ExitSomeFailed;
             }
         }
+        const FirmwareImageInfo image = ReadFirmwareImageInfo(*firmware);
+        if (!session.Confirm(QStringLiteral("Upgrade %1 with %2 (%3 bytes, SHA-256 %4)?")
+                                 .arg(UpgradePlanText(core.Devices().SelectedCount(), plan),
+                                      image.fileName)
+                                 .arg(image.size)
+                                 .arg(image.sha256.left(12))))
+            return NotConfirmed("upgrade");
         BatchRunOptions options;
         options.afterInterruptedUpgrade = force;
+        options.waves = plan;
         UpgradeFirmware(core, *firmware, options);
         const int status = ReportSelectedRows(core, json);
         QStringList reset;

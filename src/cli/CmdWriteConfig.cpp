@@ -64,7 +64,8 @@ const char* const HelpText =
     "                before anything is sent. Not with --factory-password (the read uses\n"
     "                the access password)\n"
     "  --dry-run     with --changed-only: read and compare, write nothing\n"
-    "  --yes         Ctrl-C aborts at once instead of asking\n"
+    "  --yes         do not ask before starting; Ctrl-C aborts at once instead of\n"
+    "                asking\n"
     "  --json        print the selected devices as a JSON array on standard output; with\n"
     "                --changed-only each object also holds \"Written\" (true when the\n"
     "                write ran for the device; its Status says how it ended) and\n"
@@ -79,7 +80,8 @@ const char* const HelpText =
     "setting given on two lines, and a MAC that Discover did not find are errors\n"
     "before anything is sent; a bad value is named with its line. Names may be\n"
     "written in any letter case; the device gets them as it spells them. Log lines go\n"
-    "to standard error. At the\n"
+    "to standard error. On a terminal the command asks once before it writes, unless\n"
+    "--yes (or --dry-run) is given; from a script it does not ask. At the\n"
     "end one line per device gives its final Status (with --changed-only followed by\n"
     "\"unchanged\", \"written\" or \"not written\" and one line per change). Exit status:\n"
     "0 when every device ends \"OK\", 1 when any does not, 2 for usage errors.\n";
@@ -255,6 +257,10 @@ int runWriteConfig(const QStringList& argv)
         session.DiscoverAndSelect(choice.macs, choice.all);
         if (NoDeviceSelected(core, "write-config"))
             return ExitSomeFailed;
+        if (!dryRun && !session.Confirm(QStringLiteral("Write %1 to %2 device(s)?")
+                                            .arg(QDir::toNativeSeparators(*file))
+                                            .arg(core.Devices().SelectedCount())))
+            return NotConfirmed("write-config");
         // One file for several devices must not give them one address or one name.
         if (core.Devices().SelectedCount() > 1)
             target->SetMultipleDevicesMode();

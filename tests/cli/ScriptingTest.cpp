@@ -332,6 +332,77 @@ TEST(CommandLineScripts, WriteConfigOfABackupFileRestoresTheDevice)
         << refused.err.toStdString();
 }
 
+TEST(CommandLineScripts, AnUpgradeInWavesStopsAfterTheWaveWithTooManyFailuresAndAsksOnATerminal)
+{
+    constexpr int kDevices = 7;
+    CliBed bed(kDevices);
+    ASSERT_TRUE(bed.loopback.started);
+    LoopbackFleet::WriteSystemIni(bed.home.path(), bed.loopback.SystemKeys(kOneSecondWaits, {}));
+    const QString image = QDir(bed.home.path()).filePath(QStringLiteral("fw.bin"));
+    QFile imageFile(image);
+    ASSERT_TRUE(imageFile.open(QIODevice::WriteOnly));
+    imageFile.write("FW_VERSION=2.00.01u\n");
+    imageFile.close();
+    const QStringList upgrade = {"upgrade", "--all", "--firmware", image};
+
+    // On a terminal the run asks first; "n" sends nothing to any device.
+    const QString answer = QDir(bed.home.path()).filePath(QStringLiteral("answer"));
+    QFile answerFile(answer);
+    ASSERT_TRUE(answerFile.open(QIODevice::WriteOnly));
+    answerFile.write("n\n");
+    answerFile.close();
+    const ProgramRun refused = RunProgram(
+        QStringLiteral("sh"),
+        {"-c", QStringLiteral("script -qec '%1 --home %2 %3' /dev/null < %4")
+                   .arg(NODEWARDEN_BIN, bed.home.path(), upgrade.join(' '), answer)});
+    EXPECT_EQ(refused.exitCode, 1) << refused.out.toStdString();
+    EXPECT_TRUE(refused.out.contains(QStringLiteral("Upgrade 7 device(s) at once with fw.bin (")))
+        << refused.out.toStdString();
+    EXPECT_TRUE(refused.out.contains(QStringLiteral("nothing was sent"))) << refused.out.toStdString();
+    for (int i = 0; i < kDevices; ++i)
+        EXPECT_EQ(bed.device(i).counters.fetch + bed.device(i).counters.put, 0) << i;
+
+    // The devices in the order the waves take them; the third one fails.
+    const ProgramRun listed = nodewarden(bed.home.path(), {"discover", "--json"});
+    ASSERT_EQ(listed.exitCode, 0);
+    QList<SimDevice*> order;
+    for (const QJsonValue& v : QJsonDocument::fromJson(listed.out.toUtf8()).array())
+        for (int i = 0; i < kDevices; ++i)
+            if (bed.device(i).MacText() == v.toObject().value(QStringLiteral("Mac Address")).toString())
+                order.append(&bed.device(i));
+    ASSERT_EQ(order.size(), kDevices);
+    order[2]->tftpFail = true;
+
+    const ProgramRun run = nodewarden(
+        bed.home.path(),
+        upgrade + QStringList{"--canary", "1", "--wave", "3", "--max-failures", "0", "--json"});
+    EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+    const QJsonArray rows = QJsonDocument::fromJson(run.out.toUtf8()).array();
+    ASSERT_EQ(rows.size(), kDevices) << run.out.toStdString();
+    for (int i = 0; i < kDevices; ++i) {
+        const QJsonObject row = rows[i].toObject();
+        ASSERT_EQ(row.value(QStringLiteral("Mac Address")).toString(), order[i]->MacText());
+        const QString status = row.value(QStringLiteral("Status")).toString();
+        if (i < 4) {
+            // The canary and the second wave ran; only the failing device did not upgrade.
+            EXPECT_EQ(status == QStringLiteral("OK"), i != 2) << i << status.toStdString();
+            EXPECT_EQ(order[i]->version == QStringLiteral("2.00.01u"), i != 2) << i;
+        } else {
+            // The third wave was never started: nothing reached its devices.
+            EXPECT_EQ(status, QStringLiteral("Aborted!")) << i;
+            EXPECT_EQ(row.value(QStringLiteral("reason")).toString(),
+                      QStringLiteral("not started: stopped after wave 2, 1 failed"));
+            EXPECT_EQ(order[i]->version, QStringLiteral("1.02.07u")) << i;
+            EXPECT_EQ(order[i]->counters.fetch + order[i]->counters.put + order[i]->counters.reset
+                          + order[i]->counters.factoryReset,
+                      0)
+                << i;
+        }
+    }
+    EXPECT_TRUE(run.err.contains(QStringLiteral("3 not started: stopped after wave 2, 1 failed")))
+        << run.err.toStdString();
+}
+
 // The changes write-config --changed-only reports for each device, by MAC.
 QMap<QString, QJsonArray> changesByMac(const ProgramRun& run, QMap<QString, bool>* written)
 {
