@@ -332,6 +332,48 @@ TEST(CommandLineScripts, WriteConfigOfABackupFileRestoresTheDevice)
         << refused.err.toStdString();
 }
 
+TEST(CommandLineScripts, SetIpShowsItsRunFirstAndNamesTheWrapAndAnAddressAnotherDeviceHolds)
+{
+    CliBed bed(4);
+    ASSERT_TRUE(bed.loopback.started);
+    const ProgramRun listed = nodewarden(bed.home.path(), {"discover", "--json"});
+    QStringList order;
+    for (const QJsonValue& v : QJsonDocument::fromJson(listed.out.toUtf8()).array())
+        order.append(v.toObject().value(QStringLiteral("Mac Address")).toString());
+    ASSERT_EQ(order.size(), 4);
+    SimDevice* last = nullptr;
+    for (int i = 0; i < 4; ++i)
+        if (bed.device(i).MacText() == order[3])
+            last = &bed.device(i);
+    ASSERT_NE(last, nullptr);
+    last->config.SetValue(QStringLiteral("ip"), QStringLiteral("10.0.0.1"));
+
+    // The preview: the run in the list's order, the wrap and the held address named, nothing sent.
+    const ProgramRun dry =
+        nodewarden(bed.home.path(), {"set-ip", "--all", "--ip", "10.0.0.253/24", "--dry-run"});
+    ASSERT_EQ(dry.exitCode, 0) << dry.err.toStdString();
+    const QStringList lines = dry.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << dry.out.toStdString();
+    const QStringList to = {"10.0.0.253", "10.0.0.254", "10.0.0.1", "10.0.0.2"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(lines[i].startsWith(order[i])) << lines[i].toStdString();
+        EXPECT_TRUE(lines[i].contains(QStringLiteral(" -> ") + to[i])) << lines[i].toStdString();
+        EXPECT_EQ(lines[i].contains(QStringLiteral("!")), i == 2) << lines[i].toStdString();
+    }
+    EXPECT_TRUE(lines[2].contains(QStringLiteral("the run wrapped past .254 to 10.0.0.1")));
+    EXPECT_TRUE(lines[2].contains(QStringLiteral("10.0.0.1 is held by ") + order[3]));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(bed.device(i).counters.setIp, 0) << i;
+
+    // Run from a script it warns on standard error and goes on; /24 is a netmask.
+    const ProgramRun run = nodewarden(
+        bed.home.path(), {"set-ip", "--all", "--ip", "10.0.0.253", "--mask", "/24"});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("the run wrapped past .254"))) << run.err.toStdString();
+    EXPECT_EQ(last->IpAddress(), QStringLiteral("10.0.0.2"));
+    EXPECT_EQ(last->Netmask(), QStringLiteral("255.255.255.0"));
+}
+
 TEST(CommandLineScripts, AnUpgradeInWavesStopsAfterTheWaveWithTooManyFailuresAndAsksOnATerminal)
 {
     constexpr int kDevices = 7;
