@@ -72,10 +72,16 @@ struct RunOptions
     int blockDelayMs = 0;
     int blksize = 0;
     int windowsize = 0;
+    int canary = 0; // an upgrade in waves: the canary, then waves of `wave`
+    int wave = 0;
 
     QStringList arguments() const
     {
         QStringList out;
+        if (canary > 0)
+            out << QStringLiteral("--canary") << QString::number(canary);
+        if (wave > 0)
+            out << QStringLiteral("--wave") << QString::number(wave);
         if (parallel > 0)
             out << QStringLiteral("--parallel") << QString::number(parallel);
         if (blockDelayMs > 0)
@@ -189,8 +195,12 @@ Result runOnce(Op op, const QString& simPath, int devices, int imageKib, const R
         const double c0 = BenchCpuSeconds();
         const double s0 = BenchProcessCpuSeconds(sim.processId());
         switch (op) {
-        case Op::Upgrade:
-            UpgradeFirmware(core, image);
+        case Op::Upgrade: {
+            BatchRunOptions upgrade;
+            upgrade.waves.canary = options.canary;
+            upgrade.waves.wave = options.wave;
+            UpgradeFirmware(core, image, upgrade);
+        }
             break;
         case Op::Config:
             ApplyConfiguration(core);
@@ -252,6 +262,8 @@ int main(int argc, char** argv)
     options.blockDelayMs = takeNumber(args, "--block-delay", 0);
     options.blksize = takeNumber(args, "--blksize", 0);
     options.windowsize = takeNumber(args, "--windowsize", 0);
+    options.canary = takeNumber(args, "--canary", 0);
+    options.wave = takeNumber(args, "--wave", 0);
     const int imageKib = !args.isEmpty() ? args.at(0).toInt() : 64;
     const QString simPath = args.size() > 1
                                 ? args.at(1)
@@ -265,7 +277,7 @@ int main(int argc, char** argv)
     if (imageKib <= 0 || !QFile::exists(simPath)) {
         std::fprintf(stderr,
                      "usage: bench_batch [--op upgrade|config|setip|backup] [--parallel N] "
-                     "[--block-delay MS] [--blksize N] [--windowsize N] [IMAGE-KIB] "
+                     "[--block-delay MS] [--blksize N] [--windowsize N] [--canary N] [--wave M] [IMAGE-KIB] "
                      "[PATH-OF-ktr4200-sim] [FLEET-SIZE...] (not found: %s)\n",
                      qPrintable(simPath));
         return 2;
@@ -275,7 +287,7 @@ int main(int argc, char** argv)
     if (sizes.size() > 1) {
         QString setup = QStringLiteral("ParallelTransfers %1; devices pace each TFTP packet by %2 ms")
                             .arg(options.parallel > 0 ? QString::number(options.parallel)
-                                                      : QStringLiteral("8 (default)"))
+                                                      : QStringLiteral("%1 (default)").arg(AppSettings().parallelTransfers))
                             .arg(options.blockDelayMs);
         if (options.blksize > 0)
             setup += QStringLiteral(", blksize %1").arg(options.blksize);

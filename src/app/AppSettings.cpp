@@ -212,7 +212,7 @@ AppSettings LoadSettings(const QString& iniPath, QStringList* warnings)
         else
             s.tftpServerAddress = a.toString();
     }
-    s.parallelTransfers = int(r.integer("ParallelTransfers", 8, 1, MaxParallelTransfers));
+    s.parallelTransfers = int(r.integer("ParallelTransfers", MaxParallelTransfers, 1, MaxParallelTransfers));
     s.logKeepDays = int(r.integer("LogKeepDays", 30, 0, 100000));
     return s;
 }

@@ -43,7 +43,7 @@ struct AppSettings
     // The address devices are told to fetch from and put to; empty: chosen per device.
     QString tftpServerAddress;
     // How many devices may transfer (or wait for a reply that holds the queue) at once.
-    int parallelTransfers = 8;
+    int parallelTransfers = 256;
 
     // Days the log's day files are kept (Logs/ of the data folder); 0 keeps them all.
     int logKeepDays = 30;
@@ -54,7 +54,7 @@ struct AppSettings
     QString sendBlocked;
 };
 
-inline constexpr int MaxParallelTransfers = 64;
+inline constexpr int MaxParallelTransfers = 256;
 
 // The value of fleetmgr that switches developer mode on.
 inline constexpr const char* DeveloperModeKey = "Q-Fenn";

@@ -32,7 +32,7 @@ void printUsage(FILE* to)
         "       nodewarden [--home DIR] [--parallel N] [--interface NAME]... COMMAND [ARGS...]\n"
         "       nodewarden --version | --help\n\n"
         "  --home DIR        the data folder (system.ini, Config/, firmware/)\n"
-        "  --parallel N      devices that transfer at once in this run, 1 to 64\n"
+        "  --parallel N      devices that transfer at once in this run, 1 to 256\n"
         "                    (ParallelTransfers of system.ini, default 8)\n"
         "  --interface NAME  discover on this network interface in this run; repeat it for\n"
         "                    more (NimpInterface of system.ini; default every interface\n"

@@ -65,7 +65,7 @@ const TimeField TimeFields[] = {
      "DiscoveryTimeout", &AppSettings::discoveryTimeout},
     {"EdDiscoveryRetry", "Discovery Packets Number", "Nodewarden internal timing tolerance", "%i{n1x3}", 1,
      "DiscoveryRetry", &AppSettings::discoveryRetry},
-    {"EdParallelTransfers", "Parallel Transfers", "Devices that transfer files at the same time", "%i{n1x64}", 8,
+    {"EdParallelTransfers", "Parallel Transfers", "Devices that transfer files at the same time", "%i{n1x256}", 256,
      "ParallelTransfers", &AppSettings::parallelTransfers},
 };
 constexpr int DiscoveryRetryIndex = 10;
