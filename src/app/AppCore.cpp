@@ -195,6 +195,7 @@ void AppCore::Discover()
     const QList<VxLocalInterface> chosen =
         ChooseNimpInterfaces(m_settings.nimpInterfaces, LocalInterfaces());
     m_discovering = true;
+    m_discoverCancelled = false;
     struct Ending
     {
         bool& flag;
@@ -223,12 +224,19 @@ void AppCore::Discover()
             m_settings.discoveryTimeout > 0 && m_settings.discoveryRetry > 0)
             throw VxError(AppErrorNoLocalAddress,
                           QString::fromLatin1(NimpInterfaceText::NoneUsable));
-        for (int n = m_settings.discoveryTimeout; n > 0; n -= DiscoveryPassCs) {
+        for (int n = m_settings.discoveryTimeout; n > 0 && !m_discoverCancelled;
+             n -= DiscoveryPassCs) {
             m_discovery->Request().timeout = std::min(n, DiscoveryPassCs);
             for (int i = 0; i < m_settings.discoveryRetry; ++i)
                 m_discovery->Execute(NIMP_CMD_DISCOVER);
-            WaitSeconds(n >= DiscoveryPassCs ? DiscoveryPassCs / 100 : n / 100);
+            // In slices, so that a cancel ends the wait at once with what has answered.
+            const int64_t end = TickCount() + (n >= DiscoveryPassCs ? DiscoveryPassCs / 100 : n / 100) * 1000;
+            while (!m_discoverCancelled && TickCount() < end)
+                WaitMilliseconds(std::min<int64_t>(100, end - TickCount()));
         }
+        // What answers after a cancel is not listed.
+        if (m_discoverCancelled)
+            m_requestClient->Cancel(m_discovery.get());
     } catch (const VxError& e) {
         if (e.code() != NoSocketCode)
             setStatusText(e.message());

@@ -75,8 +75,11 @@ public:
     bool Busy() const;
 
     // Fills the device list from the devices that answer. Runs the event loop for the
-    // discovery time.
+    // discovery time, or until CancelDiscover.
     void Discover();
+    // Ends a running Discover's wait now; the devices that answered so far stay listed.
+    void CancelDiscover() { m_discoverCancelled = true; }
+    bool Discovering() const { return m_discovering; }
     // Shows the progress display, runs the queue (event loop), closes the display. The
     // selection is locked meanwhile. Errors of the queue close the display and are raised.
     // Either way the operation ends with its summary line in the log (OperationSummaryLine
@@ -136,6 +139,7 @@ private:
     OperationUi* m_ui = nullptr;
     QString m_statusText;
     bool m_discovering = false;
+    bool m_discoverCancelled = false;
 };
 
 // Texts of the operations.

@@ -92,6 +92,7 @@ bool CommandQueue::startReady()
         }
         std::unique_ptr<Command> command = std::move(m_list[i]);
         m_list.erase(m_list.begin() + std::ptrdiff_t(i));
+        noteProgress(*command);
         Execute(*command);
         return true;
     }
@@ -128,6 +129,10 @@ void CommandQueue::Run()
         }
     } ending{this};
 
+    m_progress = OperationProgress();
+    for (const auto& c : m_list)
+        m_progress.total += c->item && IsDeviceStep(c->type);
+    countSegment();
     try {
         // A last command that holds its row is waited for too, so that no deadline of this
         // operation passes after it has ended.
@@ -145,6 +150,34 @@ void CommandQueue::Run()
         m_pendingError.reset();
         throw e;
     }
+}
+
+void CommandQueue::countSegment()
+{
+    m_segment.clear();
+    for (const auto& c : m_list) {
+        if (isBarrier(c->type) || !c->item)
+            break;
+        if (IsDeviceStep(c->type))
+            ++m_segment[c->type].second;
+    }
+}
+
+void CommandQueue::noteProgress(const Command& c)
+{
+    if (isBarrier(c.type) || !c.item) {
+        countSegment();
+        return;
+    }
+    if (!IsDeviceStep(c.type))
+        return;
+    // A retry runs its command again: it is no further step.
+    m_progress.done = std::min(m_progress.done + 1, m_progress.total);
+    auto& [done, total] = m_segment[c.type];
+    done = std::min(done + 1, std::max(total, 1));
+    m_progress.stepType = c.type;
+    m_progress.stepDone = done;
+    m_progress.stepTotal = std::max(total, done);
 }
 
 void CommandQueue::Clear()

@@ -2,6 +2,7 @@
 
 #include "app/Command.h"
 #include "app/DeviceListModel.h"
+#include "app/OperationSummary.h"
 #include "common/VxError.h"
 
 #include <QHash>
@@ -9,6 +10,7 @@
 #include <QTimer>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -59,6 +61,9 @@ public:
     int HeldCount() const { return int(m_holds.size()); }
     // The most rows held at once in the last (or current) run.
     int PeakHeldCount() const { return m_peakHeld; }
+
+    // How far the running list is (see OperationProgress).
+    OperationProgress CurrentProgress() const { return m_progress; }
 
     // The abort hook of the progress display: asks, and on Yes ends the operation; every
     // selected row that has not finished "OK" reads "Aborted!". Returns whether it aborted.
@@ -152,6 +157,11 @@ private:
     quint64 m_generation = 0;
     int m_peakHeld = 0;
     std::optional<VxError> m_pendingError;
+    // Counts a command that starts into the progress; a wait starts the next step's counts.
+    void noteProgress(const Command& c);
+    void countSegment();
+    OperationProgress m_progress;
+    std::map<uint8_t, std::pair<int, int>> m_segment; // per kind: done, total up to the next wait
 };
 
 // The message of a failed reply without its "(VxNIMP) " tag.

@@ -14,19 +14,23 @@ struct StepWords
     uint8_t type;
     const char* key;
     const char* phrase;
+    const char* title;
 };
 constexpr StepWords Steps[] = {
-    {cmdLoadConfig, "load-config", "loading the configuration"},
-    {cmdGetVersion, "get-version", "asking for its version"},
-    {cmdSetIP, "set-ip", "setting the address"},
-    {cmdWriteConfig, "write-config", "fetching the configuration"},
-    {cmdFirmwareDownload, "firmware-download", "fetching the image"},
-    {cmdReadConfig, "read-config", "sending its configuration"},
-    {cmdVerifyConfig, "verify-config", "verifying the configuration"},
-    {cmdConfigFlash, "config-flash", "writing the configuration to flash"},
-    {cmdFirmwareFlash, "firmware-flash", "flashing the image"},
-    {cmdReset, "reset", "resetting"},
-    {cmdFactoryReset, "factory-reset", "factory resetting"},
+    {cmdLoadConfig, "load-config", "loading the configuration", "The configuration is loaded"},
+    {cmdGetVersion, "get-version", "asking for its version", "Devices report their version"},
+    {cmdSetIP, "set-ip", "setting the address", "Devices get their address"},
+    {cmdWriteConfig, "write-config", "fetching the configuration",
+     "Devices fetch the configuration"},
+    {cmdFirmwareDownload, "firmware-download", "fetching the image", "Devices fetch the image"},
+    {cmdReadConfig, "read-config", "sending its configuration", "Devices send their configuration"},
+    {cmdVerifyConfig, "verify-config", "verifying the configuration",
+     "The configurations are compared"},
+    {cmdConfigFlash, "config-flash", "writing the configuration to flash",
+     "Devices write the configuration to flash"},
+    {cmdFirmwareFlash, "firmware-flash", "flashing the image", "Devices flash the image"},
+    {cmdReset, "reset", "resetting", "Devices reset"},
+    {cmdFactoryReset, "factory-reset", "factory resetting", "Devices are factory reset"},
 };
 
 // What an aborted device had passed: before its first change, the step it was in.
@@ -151,4 +155,34 @@ QStringList FailedDeviceLines(const DeviceListModel& devices, const QList<Device
         lines.append(line);
     }
     return lines;
+}
+
+bool IsDeviceStep(uint8_t commandType)
+{
+    for (const StepWords& s : Steps)
+        if (s.type == commandType)
+            return true;
+    return false;
+}
+
+QString StepTitle(uint8_t commandType)
+{
+    for (const StepWords& s : Steps)
+        if (s.type == commandType)
+            return QString::fromLatin1(s.title);
+    return QString();
+}
+
+QString ProgressStepText(const OperationProgress& progress, qint64 elapsedMs)
+{
+    if (progress.stepType == 0)
+        return QString();
+    QString text = QStringLiteral("%1: %2 of %3")
+                       .arg(StepTitle(progress.stepType))
+                       .arg(progress.stepDone)
+                       .arg(progress.stepTotal);
+    if (progress.done > 0 && progress.total > progress.done)
+        text += QStringLiteral("; about %1 left")
+                    .arg(DurationText(elapsedMs * (progress.total - progress.done) / progress.done));
+    return text;
 }

@@ -27,3 +27,23 @@ QString StepKey(uint8_t commandType);
 QString StepPhrase(uint8_t commandType);
 // What a device aborted at this point had passed, and what that leaves it running.
 QString MilestonePhrase(DeviceMilestone milestone);
+
+// Whether a command is a step of a device (a request, a transfer, a check), not one that only
+// sets up the list.
+bool IsDeviceStep(uint8_t commandType);
+// The step as the progress display names it: "Devices fetch the image".
+QString StepTitle(uint8_t commandType);
+
+// How far a running list is: its device steps done of all (steps x devices), and the step the
+// devices are in now with the count through it (the commands of that kind up to the next wait).
+struct OperationProgress
+{
+    uint8_t stepType = 0; // 0 before the first device step
+    int stepDone = 0;
+    int stepTotal = 0;
+    int done = 0;
+    int total = 0;
+};
+// "Devices fetch the image: 31 of 50", then the estimated time left once a step is done
+// ("; about 1 min 20 s left"); empty before the first step.
+QString ProgressStepText(const OperationProgress& progress, qint64 elapsedMs);

@@ -249,6 +249,7 @@ void CliOperationUi::ShowProgress(const QString& caption, const QString& prompt,
     m_prompt = prompt;
     m_showing = true;
     m_abortable = abortable;
+    m_clock.start();
     if (abortable && ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_interruptFds) == 0) {
         m_interruptNotifier = new QSocketNotifier(g_interruptFds[1], QSocketNotifier::Read, this);
         connect(m_interruptNotifier, &QSocketNotifier::activated, this,
@@ -387,8 +388,11 @@ void CliOperationUi::drawProgress()
             else
                 ++failed;
         }
+        // The step the list is in, then the devices' outcomes.
+        const QString step =
+            ProgressStepText(m_core.Queue().CurrentProgress(), m_clock.elapsed());
         text = QStringLiteral("%1 %2 of %3 devices: %4 OK, %5 running, %6 failed (Ctrl-C to abort)")
-                   .arg(m_prompt)
+                   .arg(step.isEmpty() ? m_prompt : m_prompt + QLatin1Char(' ') + step + QLatin1Char(';'))
                    .arg(ok + failed)
                    .arg(rows.size())
                    .arg(ok)

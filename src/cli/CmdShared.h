@@ -2,6 +2,7 @@
 
 #include "app/OperationUi.h"
 
+#include <QElapsedTimer>
 #include <QJsonValue>
 #include <QList>
 #include <QObject>
@@ -137,6 +138,7 @@ private:
     bool m_showing = false;
     bool m_lineDrawn = false;
     QString m_prompt;
+    QElapsedTimer m_clock; // since the progress line was shown
     QTimer* m_progressTimer = nullptr;
     QSocketNotifier* m_interruptNotifier = nullptr;
     // While a question waits for its answer: a second Ctrl-C answers it with Yes.

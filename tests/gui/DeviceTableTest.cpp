@@ -330,6 +330,23 @@ TEST(DeviceTable, SizePositionAndColumnWidthsComeBackWhileSystemIniLayoutWins)
     EXPECT_EQ(bed.window->size(), QSize(700, 641));
 }
 
+TEST(DeviceTable, ClosingDiscoversProgressEndsItsWaitWithWhatHasAnswered)
+{
+    WindowTestBed bed(QuickFleetOptions(3), {{QStringLiteral("DiscoveryTimeout"), QStringLiteral("20")}});
+    ASSERT_TRUE(bed.started);
+    TMainForm& w = *bed.window;
+    w.show();
+    QTimer::singleShot(600, [&] {
+        ASSERT_TRUE(w.ProgressForm());
+        w.ProgressForm()->close();
+    });
+    const int64_t start = TickCount();
+    w.TB_DiscoverClick();
+    EXPECT_LT(TickCount() - start, 15000); // not the 20 s of the setting
+    EXPECT_EQ(bed.devices().Count(), 3);
+    EXPECT_EQ(w.ProgressForm(), nullptr);
+}
+
 TEST(DeviceTable, CancelOnTheProgressDisplayAsksAndAborts)
 {
     Ktr4200FleetOptions o = QuickFleetOptions(2);
@@ -344,11 +361,15 @@ TEST(DeviceTable, CancelOnTheProgressDisplayAsksAndAborts)
     bed.devices().SelectAll();
 
     QString devicesShown;
+    QString stepShown;
+    int barShown = -1;
     bool stillRunningAfterNo = false;
     boxes.answers = {QMessageBox::No, QMessageBox::Yes};
     QTimer::singleShot(400, [&] {
         ASSERT_TRUE(w.ProgressForm());
         devicesShown = w.ProgressForm()->DevicesText();
+        stepShown = w.ProgressForm()->StepText();
+        barShown = w.ProgressForm()->Position();
         QPushButton* cancel = w.ProgressForm()->CancelButton();
         ASSERT_TRUE(cancel->isVisible());
         QTest::mouseClick(cancel, Qt::LeftButton);
@@ -363,6 +384,9 @@ TEST(DeviceTable, CancelOnTheProgressDisplayAsksAndAborts)
     w.TB_SetIPClick();
 
     EXPECT_EQ(devicesShown, QStringLiteral("0 of 2 devices finished"));
+    // Both requests are out: the step is through, the bar at its end, the devices waited for.
+    EXPECT_EQ(stepShown, QStringLiteral("Devices get their address: 2 of 2"));
+    EXPECT_EQ(barShown, 2);
     EXPECT_TRUE(stillRunningAfterNo);
     EXPECT_EQ(boxes.texts, QStringList(2, QStringLiteral("Are you sure to abort the operations?")));
     for (int i = 0; i < 2; ++i)

@@ -237,7 +237,7 @@ TEST_F(SystemDialog, DefaultThenOkSavesInOrderAndReloads)
     EXPECT_EQ(form.Field("EdParallelTransfers")->text(),
               QString::number(bed.core().Settings().parallelTransfers));
     form.BtnParamDefaultClick();
-    EXPECT_EQ(form.Field("EdParallelTransfers")->text(), QStringLiteral("8"));
+    EXPECT_EQ(form.Field("EdParallelTransfers")->text(), QStringLiteral("256"));
     form.Field("EdRebootTime")->setText(QStringLiteral("25"));
     form.Field("EdParallelTransfers")->setText(QStringLiteral("16"));
     const bool parallelInFile = stored("ParallelTransfers") != QStringLiteral("<none>");

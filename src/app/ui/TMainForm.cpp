@@ -727,6 +727,13 @@ void TMainForm::ShowProgress(const QString& caption, const QString& prompt, bool
             }
             return std::make_pair(finished, int(rows.size()));
         });
+        progress->SetProgressSource([this] { return m_core->Queue().CurrentProgress(); });
+    } else if (m_core->Discovering()) {
+        // Discover asks nothing: closing its progress ends the wait with what has answered.
+        progress->SetCloseHook([this] {
+            m_core->CancelDiscover();
+            return true;
+        });
     }
     m_progress = progress;
     progress->show();

@@ -48,6 +48,9 @@ TProgressForm::TProgressForm(QWidget* mainWindow) : QDialog(mainWindow)
     m_bar->setRange(0, BarMaximum);
     m_bar->setValue(0);
     m_bar->setTextVisible(false);
+    m_step = new QLabel(this);
+    m_step->setObjectName(QStringLiteral("LB_Step"));
+    m_step->hide();
     m_devices = new QLabel(this);
     m_devices->setObjectName(QStringLiteral("LB_Devices"));
     m_devices->hide();
@@ -71,9 +74,10 @@ TProgressForm::TProgressForm(QWidget* mainWindow) : QDialog(mainWindow)
     figures->addWidget(m_cancel);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_prompt);
+    layout->addWidget(m_step);
     layout->addWidget(m_bar);
     layout->addLayout(figures);
-    setFixedSize(380, 120);
+    setFixedSize(380, 140);
 
     m_clock.start();
     refreshFigures();
@@ -115,6 +119,21 @@ void TProgressForm::SetDeviceCounter(std::function<std::pair<int, int>()> counte
     refreshFigures();
 }
 
+void TProgressForm::SetProgressSource(std::function<OperationProgress()> source)
+{
+    m_source = std::move(source);
+    m_step->setVisible(bool(m_source));
+    // The steps move faster than the clock's seconds.
+    if (m_source)
+        m_timer->setInterval(250);
+    refreshFigures();
+}
+
+QString TProgressForm::StepText() const
+{
+    return m_step->isVisibleTo(this) ? m_step->text() : QString();
+}
+
 QString TProgressForm::DevicesText() const
 {
     return m_devices->isVisibleTo(this) ? m_devices->text() : QString();
@@ -132,10 +151,22 @@ void TProgressForm::refreshFigures()
         const auto [finished, selected] = m_counter();
         m_devices->setText(DevicesFinishedText(finished, selected));
     }
+    if (m_source) {
+        const OperationProgress p = m_source();
+        m_step->setText(ProgressStepText(p, m_clock.elapsed()));
+        if (p.total > 0) {
+            m_bar->setRange(0, p.total);
+            m_bar->setValue(p.done);
+        }
+    }
 }
 
 void TProgressForm::ProgressTimerTimer()
 {
+    if (m_source && m_source().total > 0) {
+        refreshFigures();
+        return;
+    }
     const int next = m_bar->value() + 1;
     m_bar->setValue(next >= BarMaximum ? 0 : next);
     refreshFigures();

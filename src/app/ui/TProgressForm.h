@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/OperationSummary.h"
+
 #include <QDialog>
 #include <QElapsedTimer>
 #include <functional>
@@ -37,6 +39,10 @@ public:
     // The devices finished and selected, asked once a second and shown as "3 of 50 devices
     // finished".
     void SetDeviceCounter(std::function<std::pair<int, int>()> counter);
+    // Where the running list is: the step and its count, the time left, and a bar that moves
+    // with the steps of all devices (instead of the endless one) once it knows them.
+    void SetProgressSource(std::function<OperationProgress()> source);
+    QString StepText() const;
 
     // One step of the bar: the timer's tick. It also refreshes the time and the count.
     void ProgressTimerTimer();
@@ -56,6 +62,8 @@ private:
     QLabel* m_prompt;
     QProgressBar* m_bar;
     QLabel* m_devices;
+    QLabel* m_step;
+    std::function<OperationProgress()> m_source;
     QLabel* m_elapsed;
     QPushButton* m_cancel;
     QTimer* m_timer;
