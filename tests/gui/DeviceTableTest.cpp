@@ -128,6 +128,33 @@ TEST(DeviceTable, HeaderClicksSortAddressesAsNumbersAndVersionsInNaturalOrder)
     clickHeader(w, DeviceListModel::ColIpAddress);
     ASSERT_EQ(shownColumn(w, DeviceListModel::ColIpAddress).first(), QStringLiteral("10.0.0.11"));
     view->selectAll();
+    {
+        // The dialog starts from the first device's address and shows the run in the table's
+        // order; a run that wraps past .254 is asked about, and No sends nothing.
+        RecordingMessageBoxes boxes;
+        boxes.answers = {QMessageBox::No};
+        QString startedAt;
+        QStringList preview;
+        w.execDialog = [&](QDialog* d) {
+            auto* form = qobject_cast<TSetIPForm*>(d);
+            startedAt = form->IPAddress();
+            SetIPAddressPanelText(form->PanelIPBegin(), QStringLiteral("10.0.0.253"));
+            preview = form->PreviewLines();
+            return int(QDialog::Accepted);
+        };
+        w.Action("TB_SetIP")->trigger();
+        EXPECT_EQ(startedAt, QStringLiteral("10.0.0.11"));
+        ASSERT_EQ(preview.size(), 4);
+        const QStringList to = {"10.0.0.253", "10.0.0.254", "10.0.0.1", "10.0.0.2"};
+        for (int i = 0; i < 4; ++i)
+            EXPECT_TRUE(preview[i].contains(QStringLiteral("10.0.0.%1 | %2").arg(11 - i).arg(to[i])))
+                << preview[i].toStdString();
+        EXPECT_TRUE(preview[2].endsWith(QStringLiteral("the run wrapped past .254 to 10.0.0.1")));
+        ASSERT_EQ(boxes.texts.size(), 1);
+        EXPECT_TRUE(boxes.texts[0].contains(QStringLiteral("wrapped past .254")));
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(bed.fleet->Device(i).counters.setIp, 0) << i;
+    }
     w.execDialog = setIPTo(QStringLiteral("10.0.0.100"));
     w.Action("TB_SetIP")->trigger();
     for (int i = 0; i < 4; ++i)

@@ -7,6 +7,7 @@
 #include "app/DataFolderLock.h"
 #include "app/DeviceListExport.h"
 #include "app/FirmwareImageInfo.h"
+#include "app/SetIpPlan.h"
 #include "app/ui/AppIcons.h"
 #include "app/ui/DeviceListProxy.h"
 #include "app/ui/TAboutForm.h"
@@ -571,14 +572,37 @@ void TMainForm::TB_SetIPClick()
     if (!askAllDevices(SetIPAllText, SetIPAllCaption))
         return;
     auto dialog = std::make_unique<TSetIPForm>(this);
-    if (m_core->Devices().SelectedCount() == 1)
+    const QList<DeviceRow*> rows = m_core->Devices().SelectedRows();
+    if (rows.size() == 1)
         dialog->SetSingleMode();
     else
-        dialog->SetMultipleMode(m_core->Devices().SelectedCount());
+        dialog->SetMultipleMode(int(rows.size()));
+    // The run as it would go, before anything is sent; the fields start from the first device.
+    const QList<VxLocalInterface> local = LocalInterfaces();
+    const auto plan = [this, rows, local](const QString& first) {
+        return PlanSetIP(m_core->Devices(), rows, first, local);
+    };
+    dialog->SetPreview(plan);
+    if (!rows.isEmpty())
+        dialog->SetAddresses(rows.first()->ip, rows.first()->netmask);
     if (execDialog(dialog.get()) != QDialog::Accepted)
         return;
     const QString ip = dialog->IPAddress();
     const QString mask = dialog->Netmask();
+    if (const QList<SetIpPlanEntry> run = plan(ip); SetIpPlanWarns(run)) {
+        QStringList lines;
+        for (const SetIpPlanEntry& e : run)
+            for (const QString& w : e.warnings)
+                lines.append(EscapeUntrusted(e.row->macText) + QStringLiteral(": ") + w);
+        if (VxMessageBox(this,
+                         QStringLiteral("Look twice before these addresses are set:\n%1\n\nSet them "
+                                        "anyway?")
+                             .arg(lines.join(QLatin1Char('\n'))),
+                         QStringLiteral("Set IP"), QMessageBox::Yes | QMessageBox::No,
+                         QMessageBox::Warning)
+            != QMessageBox::Yes)
+            return;
+    }
     runOperation([&] { m_core->SetIP(ip, mask); });
 }
 

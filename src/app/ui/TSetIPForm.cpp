@@ -1,6 +1,8 @@
 #include "app/ui/TSetIPForm.h"
 
+#include "app/DeviceListModel.h"
 #include "common/AddressCheck.h"
+#include "common/TextHelpers.h"
 #include "common/ui/VxEditConstraint.h"
 #include "common/ui/VxIPAddressPanel.h"
 #include "common/ui/VxMessageBox.h"
@@ -11,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTreeWidget>
 
 #include <algorithm>
 
@@ -57,7 +60,18 @@ TSetIPForm::TSetIPForm(QWidget* owner) : QDialog(owner)
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
-    grid->addLayout(buttons, 2, 0, 1, 2);
+    m_preview = new QTreeWidget(this);
+    m_preview->setObjectName(QStringLiteral("PreviewList"));
+    m_preview->setHeaderLabels({QStringLiteral("Mac Address"), QStringLiteral("Device Name"),
+                                QStringLiteral("Now"), QStringLiteral("New"),
+                                QStringLiteral("Look twice")});
+    m_preview->setRootIsDecorated(false);
+    m_preview->setMinimumSize(560, 120);
+    m_preview->hide();
+    grid->addWidget(m_preview, 2, 0, 1, 2);
+    for (QLineEdit* octet : m_panelIP->findChildren<QLineEdit*>())
+        connect(octet, &QLineEdit::textChanged, this, &TSetIPForm::refreshPreview);
+    grid->addLayout(buttons, 3, 0, 1, 2);
     grid->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(ok, &QPushButton::clicked, this, &TSetIPForm::BtnOKClick);
@@ -105,6 +119,54 @@ QString TSetIPForm::IPAddress() const
 QString TSetIPForm::Netmask() const
 {
     return canonical(PanelCaption(m_panelMask));
+}
+
+void TSetIPForm::SetAddresses(const QString& address, const QString& netmask)
+{
+    if (ParseDottedIPv4(address))
+        SetIPAddressPanelText(m_panelIP, address);
+    if (ParseDottedIPv4(netmask))
+        SetIPAddressPanelText(m_panelMask, netmask);
+    refreshPreview();
+}
+
+void TSetIPForm::SetPreview(PlanSource plan)
+{
+    m_plan = std::move(plan);
+    m_preview->setVisible(bool(m_plan));
+    refreshPreview();
+}
+
+void TSetIPForm::refreshPreview()
+{
+    if (!m_plan || !m_preview)
+        return;
+    m_preview->clear();
+    const QString first = IPAddress();
+    if (!ParseDottedIPv4(first))
+        return;
+    for (const SetIpPlanEntry& e : m_plan(first)) {
+        auto* item = new QTreeWidgetItem(
+            m_preview, {EscapeUntrusted(e.row->macText), EscapeUntrusted(e.row->deviceName),
+                        EscapeUntrusted(e.from), e.to, e.warnings.join(QStringLiteral("; "))});
+        if (!e.warnings.isEmpty())
+            for (int c = 0; c < item->columnCount(); ++c)
+                item->setForeground(c, QColor(0xB0, 0x30, 0x00));
+    }
+    for (int c = 0; c < m_preview->columnCount() - 1; ++c)
+        m_preview->resizeColumnToContents(c);
+}
+
+QStringList TSetIPForm::PreviewLines() const
+{
+    QStringList lines;
+    for (int i = 0; i < m_preview->topLevelItemCount(); ++i) {
+        QStringList cells;
+        for (int c = 0; c < m_preview->columnCount(); ++c)
+            cells.append(m_preview->topLevelItem(i)->text(c));
+        lines.append(cells.join(QStringLiteral(" | ")));
+    }
+    return lines;
 }
 
 void TSetIPForm::BtnOKClick()
