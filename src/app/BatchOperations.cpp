@@ -228,8 +228,8 @@ void checkInterruptedUpgrades(AppCore& core, const BatchRunOptions& options)
         return;
     }
     OperationUi* ui = core.Ui();
-    if (!options.afterInterruptedUpgrade.has_value() && ui
-        && ui->AskYesNo(text, BatchText::InterruptedUpgradeCaption, OperationUi::Preset::No))
+    if (!options.afterInterruptedUpgrade.has_value() && ui &&
+        ui->AskYesNo(text, BatchText::InterruptedUpgradeCaption, OperationUi::Preset::No))
         return;
     throw VxError(AppErrorInterruptedUpgrade, text);
 }

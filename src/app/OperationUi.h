@@ -22,5 +22,6 @@ public:
         No
     };
     // May run the event loop while it waits for the answer.
-    virtual bool AskYesNo(const QString& text, const QString& caption, Preset preset = Preset::Yes) = 0;
+    virtual bool AskYesNo(const QString& text, const QString& caption,
+                          Preset preset = Preset::Yes) = 0;
 };

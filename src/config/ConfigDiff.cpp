@@ -107,7 +107,8 @@ bool rewritesAcl(const QStringList& lines, const QString& band)
 {
     const QString clear = band + QStringLiteral("_ACL_CLR");
     for (const QString& line : lines)
-        if (line.contains(QLatin1Char('=')) && TrimConfigText(ConfigLineName(line)).toUpper() == clear)
+        if (line.contains(QLatin1Char('=')) &&
+            TrimConfigText(ConfigLineName(line)).toUpper() == clear)
             return true;
     return false;
 }

@@ -107,10 +107,18 @@ TEST(ConfigTask, ApplyListsTheChangedSettingsAndTheDevicesAndItsCancelWritesNoth
     const QStringList before = device.config.RenderLines();
 
     QString title;
+    QString unchangedAsked;
     bool openAfterCancel = false;
     w.window.execModal = [&](QDialog* d) {
         EXPECT_TRUE(ShowActive(d));
         title = d->windowTitle();
+        // Straight after the read nothing differs, and the box says so.
+        w.boxes.answers = {QMessageBox::Cancel};
+        QTest::mouseClick(w.window.ConfigButtons->BtnWriteConfig, Qt::LeftButton);
+        unchangedAsked = w.boxes.texts.value(0);
+        for (QStringList* recorded : {&w.boxes.texts, &w.boxes.details, &w.boxes.captions})
+            recorded->clear();
+        w.boxes.defaults.clear();
         w.typeAndLeave(w.edit("Ed11aSSid"), QStringLiteral("Lobby B"));
         w.typeAndLeave(w.edit("Ed11bDtim"), QStringLiteral("7"));
         w.boxes.answers = {QMessageBox::Cancel};
@@ -126,6 +134,7 @@ TEST(ConfigTask, ApplyListsTheChangedSettingsAndTheDevicesAndItsCancelWritesNoth
     ASSERT_EQ(w.boxes.texts.size(), 1) << qPrintable(w.boxes.texts.join(QLatin1Char('|')));
     EXPECT_EQ(w.boxes.defaults[0], QMessageBox::Cancel);
     EXPECT_TRUE(openAfterCancel);
+    EXPECT_TRUE(unchangedAsked.startsWith(QLatin1String("No setting differs"))) << qPrintable(unchangedAsked);
     // The settings changed, one line each with before and after, then the device written.
     const QStringList details = w.boxes.details.value(0).split(QLatin1Char('\n'));
     const qsizetype devicesAt = details.indexOf(QString::fromLatin1(ApplyDevicesHeading));

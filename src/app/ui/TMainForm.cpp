@@ -628,10 +628,12 @@ void TMainForm::showFactoryPasswordNotice(const QStringList& macs)
     QStringList lines;
     for (const QString& mac : macs) {
         const DeviceRow* row = devices.FindByMac(mac);
-        lines.append(row ? DeviceIdentityText(row->deviceName, mac, row->ip) : EscapeUntrusted(mac));
+        lines.append(row ? DeviceIdentityText(row->deviceName, mac, row->ip)
+                         : EscapeUntrusted(mac));
     }
-    VxMessageBoxDetailed(this, BatchText::FactoryPasswordNotice.trimmed(), lines.join(QLatin1Char('\n')), FactoryPasswordCaption,
-                         QMessageBox::Ok, QMessageBox::Warning);
+    VxMessageBoxDetailed(this, BatchText::FactoryPasswordNotice.trimmed(),
+                         lines.join(QLatin1Char('\n')), FactoryPasswordCaption, QMessageBox::Ok,
+                         QMessageBox::Warning);
 }
 
 void TMainForm::BackUpConfigurationsClick()
@@ -763,9 +765,9 @@ void TMainForm::CloseProgress()
 
 bool TMainForm::AskYesNo(const QString& text, const QString& caption, Preset preset)
 {
-    return VxMessageBox(this, text, caption, QMessageBox::Yes | QMessageBox::No, QMessageBox::Warning,
-                        preset == Preset::No ? QMessageBox::No : QMessageBox::Yes)
-           == QMessageBox::Yes;
+    return VxMessageBox(
+               this, text, caption, QMessageBox::Yes | QMessageBox::No, QMessageBox::Warning,
+               preset == Preset::No ? QMessageBox::No : QMessageBox::Yes) == QMessageBox::Yes;
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)

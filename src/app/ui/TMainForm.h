@@ -67,7 +67,8 @@ public:
     // OperationUi: the progress window and the questions of the engine.
     void ShowProgress(const QString& caption, const QString& prompt, bool abortable) override;
     void CloseProgress() override;
-    bool AskYesNo(const QString& text, const QString& caption, Preset preset = Preset::Yes) override;
+    bool AskYesNo(const QString& text, const QString& caption,
+                  Preset preset = Preset::Yes) override;
 
     TProgressForm* ProgressForm() const { return m_progress; }
     QTreeView* DeviceListView() const { return m_deviceList; }

@@ -9,8 +9,10 @@ VxMessageBoxHandler* g_handler = nullptr;
 constexpr qsizetype ShownDetailLines = 20;
 }
 
-QMessageBox::StandardButton VxMessageBox(QWidget* owner, const QString& text, const QString& caption,
-                                         QMessageBox::StandardButtons buttons, QMessageBox::Icon icon,
+QMessageBox::StandardButton VxMessageBox(QWidget* owner, const QString& text,
+                                         const QString& caption,
+                                         QMessageBox::StandardButtons buttons,
+                                         QMessageBox::Icon icon,
                                          QMessageBox::StandardButton defaultButton)
 {
     if (g_handler)
@@ -21,8 +23,9 @@ QMessageBox::StandardButton VxMessageBox(QWidget* owner, const QString& text, co
     return QMessageBox::StandardButton(box.exec());
 }
 
-QMessageBox::StandardButton VxMessageBoxDetailed(QWidget* owner, const QString& text, const QString& details,
-                                                 const QString& caption, QMessageBox::StandardButtons buttons,
+QMessageBox::StandardButton VxMessageBoxDetailed(QWidget* owner, const QString& text,
+                                                 const QString& details, const QString& caption,
+                                                 QMessageBox::StandardButtons buttons,
                                                  QMessageBox::Icon icon,
                                                  QMessageBox::StandardButton defaultButton)
 {
@@ -32,8 +35,8 @@ QMessageBox::StandardButton VxMessageBoxDetailed(QWidget* owner, const QString& 
     const QStringList lines = details.split(QLatin1Char('\n'));
     if (lines.size() > ShownDetailLines) {
         // A box taller than the screen would hide its own buttons.
-        box.setInformativeText(lines.mid(0, ShownDetailLines).join(QLatin1Char('\n'))
-                               + QStringLiteral("\n\u2026"));
+        box.setInformativeText(lines.mid(0, ShownDetailLines).join(QLatin1Char('\n')) +
+                               QStringLiteral("\n\u2026"));
         box.setDetailedText(details);
     } else {
         box.setInformativeText(details);

@@ -1,9 +1,9 @@
 #include "config/ui/TConfig_Form.h"
 
-#include "config/ConfigHost.h"
 #include "common/VxError.h"
 #include "common/ui/VxIPAddressPanel.h"
 #include "common/ui/VxMessageBox.h"
+#include "config/ConfigHost.h"
 #include "config/UserConfigFile.h"
 
 #include <QApplication>

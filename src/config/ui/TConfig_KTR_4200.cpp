@@ -1,14 +1,14 @@
 #include "config/ui/TConfig_KTR_4200.h"
 
-#include "config/ConfigHost.h"
 #include "common/AddressCheck.h"
+#include "common/TextHelpers.h"
 #include "common/VxError.h"
 #include "common/ui/ApplyLayout.h"
 #include "common/ui/VxMessageBox.h"
 #include "config/ChannelPlans.h"
-#include "common/TextHelpers.h"
 #include "config/ConfigDiff.h"
 #include "config/ConfigFile.h"
+#include "config/ConfigHost.h"
 #include "config/ConfigText.h"
 #include "config/ConfigVerify.h"
 #include "config/Ktr4200Settings.h"
@@ -584,8 +584,8 @@ void TConfig_KTR_4200::updateTitle()
         setWindowTitle(m_modeCaption);
         return;
     }
-    setWindowTitle(m_modeCaption + QStringLiteral(" \u2014 ")
-                   + DeviceIdentityText(m_readFrom->name, m_readFrom->mac, m_readFrom->address));
+    setWindowTitle(m_modeCaption + QStringLiteral(" \u2014 ") +
+                   DeviceIdentityText(m_readFrom->name, m_readFrom->mac, m_readFrom->address));
 }
 
 void TConfig_KTR_4200::SetSingleDeviceMode()
@@ -652,7 +652,7 @@ bool TConfig_KTR_4200::confirmWrite()
     const QString readFrom =
         m_readFrom ? DeviceIdentityText(m_readFrom->name, m_readFrom->mac, m_readFrom->address)
                    : QString();
-    const char* question = !m_deviceLines ? ApplyUnreadText
+    const char* question = !m_deviceLines      ? ApplyUnreadText
                            : changes.isEmpty() ? ApplyNoChangesText
                                                : ApplyChangesText;
     const QString text = QString::fromLatin1(question)
@@ -663,8 +663,8 @@ bool TConfig_KTR_4200::confirmWrite()
         details.append(QString::fromLatin1(ApplyChangesHeading));
         for (ConfigDifference d : changes) {
             // A key stays a secret while its page hides the keys.
-            const bool key = d.name.contains(QLatin1String("_wep"), Qt::CaseInsensitive)
-                             && d.name.contains(QLatin1String("key"), Qt::CaseInsensitive);
+            const bool key = d.name.contains(QLatin1String("_wep"), Qt::CaseInsensitive) &&
+                             d.name.contains(QLatin1String("key"), Qt::CaseInsensitive);
             const QString band = d.name.mid(3, 3).toLower(); // "80211a..." -> "11a"
             auto* shown = Control<QCheckBox>(QStringLiteral("ChkShow") + band + "Keys");
             if (key && !(shown && shown->isChecked())) {
@@ -678,13 +678,12 @@ bool TConfig_KTR_4200::confirmWrite()
     }
     details.append(QString::fromLatin1(ApplyDevicesHeading));
     for (const ConfigDevice& device : devices)
-        details.append(QStringLiteral("  ")
-                       + DeviceIdentityText(device.name, device.mac, device.address));
+        details.append(QStringLiteral("  ") +
+                       DeviceIdentityText(device.name, device.mac, device.address));
     return VxMessageBoxDetailed(this, text, details.join(QLatin1Char('\n')),
                                 QString::fromLatin1(ApplyConfirmCaption),
                                 QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Question,
-                                QMessageBox::Cancel)
-           == QMessageBox::Ok;
+                                QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
 // ---- reading a device
