@@ -367,6 +367,14 @@ std::optional<QString> AppCore::SelectedDeviceFirmware() const
     return m_devices.Cell(row, DeviceListModel::ColFwVersion).value_or(QString());
 }
 
+QList<ConfigDevice> AppCore::SelectedDevices() const
+{
+    QList<ConfigDevice> out;
+    for (const DeviceRow* row : m_devices.SelectedRows())
+        out.append({row->deviceName, DeviceListModel::MacText(row), row->ip});
+    return out;
+}
+
 bool AppCore::ReadSelectedDevice(ConfigTarget& target)
 {
     DeviceRow* row = m_devices.SelectedRows().value(0);

@@ -110,6 +110,7 @@ public:
     void ConfigLog(const QString& line) override { LogAction(line); }
     bool ConfigDeveloperMode() const override { return m_settings.developerMode; }
     std::optional<QString> SelectedDeviceFirmware() const override;
+    QList<ConfigDevice> SelectedDevices() const override;
     bool ReadSelectedDevice(ConfigTarget& target) override;
     void CancelOperation() override;
 

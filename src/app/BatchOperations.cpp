@@ -172,8 +172,8 @@ QString shellWord(const QString& text)
 // After an upgrade (finished, aborted or failed): a device that was factory reset and did not
 // end "OK" runs on factory settings; the log says where its configuration is and how to give
 // it back, and the next upgrade is warned. Every device that was factory reset now has the
-// factory default password.
-void closeUpgrade(AppCore& core, const QList<DeviceRow*>& rows)
+// factory default password: their MACs are returned.
+QStringList closeUpgrade(AppCore& core, const QList<DeviceRow*>& rows)
 {
     DeviceListModel& devices = core.Devices();
     QStringList reset;
@@ -203,6 +203,7 @@ void closeUpgrade(AppCore& core, const QList<DeviceRow*>& rows)
     }
     if (!reset.isEmpty())
         core.LogAction(BatchText::FactoryPasswordNotice + reset.join(QStringLiteral(", ")));
+    return reset;
 }
 
 // Asks, refuses or goes on, as the options say, before a device whose last upgrade was
@@ -228,8 +229,8 @@ void checkInterruptedUpgrades(AppCore& core, const BatchRunOptions& options)
         return;
     }
     OperationUi* ui = core.Ui();
-    if (!options.afterInterruptedUpgrade.has_value() && ui
-        && ui->AskYesNo(text, BatchText::InterruptedUpgradeCaption))
+    if (!options.afterInterruptedUpgrade.has_value() && ui &&
+        ui->AskYesNo(text, BatchText::InterruptedUpgradeCaption, OperationUi::Preset::No))
         return;
     throw VxError(AppErrorInterruptedUpgrade, text);
 }
@@ -510,7 +511,8 @@ QString UpgradePlanText(int devices, const UpgradeWavePlan& plan)
     return text;
 }
 
-void UpgradeFirmware(AppCore& core, const QString& imageFile, const BatchRunOptions& options)
+void UpgradeFirmware(AppCore& core, const QString& imageFile, const BatchRunOptions& options,
+                     QStringList* factoryReset)
 {
     ensureIdle(core);
     CheckFirmwareImage(imageFile);
@@ -520,7 +522,9 @@ void UpgradeFirmware(AppCore& core, const QString& imageFile, const BatchRunOpti
     const QList<DeviceRow*> rows = core.Devices().SelectedRows();
     std::vector<Command> list = CompileFirmwareUpgrade(core, imageFile, options);
     runListThen(core, std::move(list), BatchText::UpgradeCaption, BatchText::UpgradePrompt, [&] {
-        closeUpgrade(core, rows);
+        const QStringList reset = closeUpgrade(core, rows);
+        if (factoryReset)
+            *factoryReset = reset;
         QDir(QDir(core.TempDirectory()).filePath(QStringLiteral("upgrade-image"))).removeRecursively();
     });
 }

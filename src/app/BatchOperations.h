@@ -76,7 +76,11 @@ void ApplyConfiguration(AppCore& core, const BatchRunOptions& options = {});
 // back, write the saved configuration again, reset, and verify. A saved file from an earlier
 // run is copied to Config/Temp/backup before the read replaces it. Raises a VxError before
 // anything is sent when the image cannot be used or a backup cannot be made.
-void UpgradeFirmware(AppCore& core, const QString& imageFile, const BatchRunOptions& options = {});
+// factoryReset, when given, receives the MACs of the devices that were factory reset and so now
+// have the factory default password, in row order; it is filled also when the run is aborted
+// or raises after a reset (the log names them in every case).
+void UpgradeFirmware(AppCore& core, const QString& imageFile, const BatchRunOptions& options = {},
+                     QStringList* factoryReset = nullptr);
 
 // The lists the two operations run, without running them. Compiling has the effects the
 // operation has before its first command: rows set in the running, written files saved,

@@ -254,7 +254,8 @@ bool CommandQueue::OnProgressClose()
     if (!m_running)
         return true;
     OperationUi* ui = m_host.Ui();
-    if (ui && !ui->AskYesNo(AbortQuestionText, AbortQuestionCaption))
+    // Enter or a second click on the close box must not end every device's run by accident.
+    if (ui && !ui->AskYesNo(AbortQuestionText, AbortQuestionCaption, OperationUi::Preset::No))
         return false;
     Abort();
     return true;

@@ -14,6 +14,14 @@ public:
     // (CommandQueue::OnProgressClose).
     virtual void ShowProgress(const QString& caption, const QString& prompt, bool abortable) = 0;
     virtual void CloseProgress() = 0;
+    // The answer a question offers first (the one Enter gives): a question whose Yes destroys
+    // work (an abort) offers No.
+    enum class Preset
+    {
+        Yes,
+        No
+    };
     // May run the event loop while it waits for the answer.
-    virtual bool AskYesNo(const QString& text, const QString& caption) = 0;
+    virtual bool AskYesNo(const QString& text, const QString& caption,
+                          Preset preset = Preset::Yes) = 0;
 };

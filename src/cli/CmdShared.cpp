@@ -306,7 +306,7 @@ void CliOperationUi::onInterrupt()
     m_core.Queue().OnProgressClose();
 }
 
-bool CliOperationUi::AskYesNo(const QString& text, const QString& caption)
+bool CliOperationUi::AskYesNo(const QString& text, const QString& caption, Preset)
 {
     if (m_assumeYes)
         return true;

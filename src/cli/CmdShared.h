@@ -121,7 +121,9 @@ public:
 
     void ShowProgress(const QString& caption, const QString& prompt, bool abortable) override;
     void CloseProgress() override;
-    bool AskYesNo(const QString& text, const QString& caption) override;
+    // The terminal always offers No ("[y/N]"): an empty answer declines.
+    bool AskYesNo(const QString& text, const QString& caption,
+                  Preset preset = Preset::Yes) override;
 
     // Prints a log line without tearing the progress line.
     void PrintLogLine(const QString& line);

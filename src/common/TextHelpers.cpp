@@ -64,3 +64,11 @@ QString EscapeUntrusted(const QString& text)
     }
     return out;
 }
+
+QString DeviceIdentityText(const QString& name, const QString& mac, const QString& address)
+{
+    if (name.isEmpty())
+        return QStringLiteral("%1 (%2)").arg(EscapeUntrusted(mac), EscapeUntrusted(address));
+    return QStringLiteral("%1 (%2, %3)")
+        .arg(EscapeUntrusted(name), EscapeUntrusted(mac), EscapeUntrusted(address));
+}

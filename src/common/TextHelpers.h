@@ -12,3 +12,7 @@ QString ReplaceAll(const QString& templ, const QString& placeholder, const QStri
 // escape sequence reaches a terminal and no line break forges a log line. Printable text,
 // backslashes included, stays as it is. JSON output keeps the exact text instead.
 QString EscapeUntrusted(const QString& text);
+
+// A device as the windows name it to people: "name (MAC, address)", or "MAC (address)" for a
+// device without a name. Every part is escaped (EscapeUntrusted).
+QString DeviceIdentityText(const QString& name, const QString& mac, const QString& address);

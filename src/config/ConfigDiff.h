@@ -40,6 +40,15 @@ QList<ConfigDifference> CompareConfigLines(const QStringList& a, const QStringLi
 // The line DiffConfigLines prints for one difference.
 QString DescribeConfigDifference(const ConfigDifference& difference);
 
+// What writing a configuration would change on a device: the differences between the
+// device's configuration (a) and the lines the console writes for it (b) that the write would
+// make: every setting the written lines give a value that the device holds otherwise or not
+// at all, and the access control entries of each list that the written lines rewrite (clear
+// it, then add). Settings the write leaves alone are no change: those it does not hold, those
+// without a value, and 802.11a keys written as "keep".
+QList<ConfigDifference> ChangesOfWrite(const QStringList& deviceLines,
+                                       const QStringList& writtenLines);
+
 // The same for two files; false (and no lines) when either cannot be read.
 bool DiffConfigFiles(const QString& fileA, const QString& fileB, QStringList& differences);
 bool CompareConfigFiles(const QString& fileA, const QString& fileB,

@@ -29,7 +29,7 @@ public:
         lastAbortable = abortable;
     }
     void CloseProgress() override { showing = false; }
-    bool AskYesNo(const QString& text, const QString& caption) override
+    bool AskYesNo(const QString& text, const QString& caption, Preset = Preset::Yes) override
     {
         questions.append(caption + QStringLiteral(": ") + text);
         return answer;

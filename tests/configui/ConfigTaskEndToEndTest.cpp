@@ -72,7 +72,9 @@ TEST(ConfigTask, ReadEditAndApplyOneDeviceWithVerification)
     w.window.execModal = [&](QDialog* d) {
         EXPECT_TRUE(ShowActive(d));
         ssidShown = w.edit("Ed11aSSid")->text();
-        EXPECT_EQ(d->windowTitle(), QStringLiteral("Device Configure"));
+        // The caption names the device read.
+        EXPECT_TRUE(d->windowTitle().startsWith(QStringLiteral("Device Configure \u2014 ")));
+        EXPECT_TRUE(d->windowTitle().endsWith(device.MacText() + QStringLiteral(", 10.0.0.20)")));
         EditAndApply(w, &w.window);
         return d->result();
     };
@@ -89,6 +91,65 @@ TEST(ConfigTask, ReadEditAndApplyOneDeviceWithVerification)
     EXPECT_EQ(device.IpAddress(), QStringLiteral("10.0.0.20"));
 }
 
+TEST(ConfigTask, ApplyListsTheChangedSettingsAndTheDevicesAndItsCancelWritesNothing)
+{
+    Ktr4200FleetOptions options = QuickFleetOptions(1);
+    options.deviceNameAt.insert(0, QStringLiteral("Lab 2"));
+    WindowBed w(options, kShortWaits);
+    ASSERT_TRUE(w.shown && w.bed.started);
+    w.window.hide();
+    w.bed.core->Discover();
+    ASSERT_EQ(w.bed.devices().Count(), 1);
+    w.bed.devices().SelectAll();
+    SimDevice& device = w.bed.fleet->Device(0);
+    device.config.SetValue(QStringLiteral("80211a_ssid"), QStringLiteral("Factory"));
+    device.config.SetValue(QStringLiteral("80211b_dtim"), QStringLiteral("3"));
+    const QStringList before = device.config.RenderLines();
+
+    QString title;
+    QString unchangedAsked;
+    bool openAfterCancel = false;
+    w.window.execModal = [&](QDialog* d) {
+        EXPECT_TRUE(ShowActive(d));
+        title = d->windowTitle();
+        // Straight after the read nothing differs, and the box says so.
+        w.boxes.answers = {QMessageBox::Cancel};
+        QTest::mouseClick(w.window.ConfigButtons->BtnWriteConfig, Qt::LeftButton);
+        unchangedAsked = w.boxes.texts.value(0);
+        for (QStringList* recorded : {&w.boxes.texts, &w.boxes.details, &w.boxes.captions})
+            recorded->clear();
+        w.boxes.defaults.clear();
+        w.typeAndLeave(w.edit("Ed11aSSid"), QStringLiteral("Lobby B"));
+        w.typeAndLeave(w.edit("Ed11bDtim"), QStringLiteral("7"));
+        w.boxes.answers = {QMessageBox::Cancel};
+        QTest::mouseClick(w.window.ConfigButtons->BtnWriteConfig, Qt::LeftButton);
+        openAfterCancel = d->isVisible();
+        QTest::mouseClick(w.window.ConfigButtons->BtnExit, Qt::LeftButton);
+        return d->result();
+    };
+    RunDeviceConfiguration(*w.bed.core, w.window);
+
+    EXPECT_TRUE(title.endsWith(QStringLiteral(" \u2014 Lab 2 (") + device.MacText() + QStringLiteral(", 10.0.0.20)")))
+        << qPrintable(title);
+    ASSERT_EQ(w.boxes.texts.size(), 1) << qPrintable(w.boxes.texts.join(QLatin1Char('|')));
+    EXPECT_EQ(w.boxes.defaults[0], QMessageBox::Cancel);
+    EXPECT_TRUE(openAfterCancel);
+    EXPECT_TRUE(unchangedAsked.startsWith(QLatin1String("No setting differs"))) << qPrintable(unchangedAsked);
+    // The settings changed, one line each with before and after, then the device written.
+    const QStringList details = w.boxes.details.value(0).split(QLatin1Char('\n'));
+    const qsizetype devicesAt = details.indexOf(QString::fromLatin1(ApplyDevicesHeading));
+    ASSERT_EQ(devicesAt, 4) << qPrintable(details.join(QLatin1Char('\n')));
+    EXPECT_TRUE(details[1].contains(QLatin1String("80211a_ssid:")) && details[1].contains(QLatin1String("Factory"))
+                && details[1].contains(QLatin1String("Lobby B")))
+        << qPrintable(details[1]);
+    EXPECT_TRUE(details[2].contains(QLatin1String("80211b_dtim: 3 -> 7"))) << qPrintable(details[2]);
+    ASSERT_EQ(details.size(), devicesAt + 2);
+    EXPECT_TRUE(details.last().contains(device.MacText() + QStringLiteral(", 10.0.0.20)")));
+    // Cancel: nothing reached the device, and no file was fetched.
+    EXPECT_EQ(device.config.RenderLines(), before);
+    EXPECT_EQ(device.counters.fetch, 0);
+}
+
 TEST(ConfigTask, TwoDevicesGetOneFileWithoutNameAndAddress)
 {
     WindowBed w(QuickFleetOptions(2), kShortWaits);
@@ -101,7 +162,7 @@ TEST(ConfigTask, TwoDevicesGetOneFileWithoutNameAndAddress)
     SetModuleForm(w, "Config_KTR_4200");
     w.window.execModal = [&](QDialog* d) {
         EXPECT_TRUE(ShowActive(d));
-        EXPECT_EQ(d->windowTitle(), QStringLiteral("Mutilple Devices Configure"));
+        EXPECT_TRUE(d->windowTitle().startsWith(QStringLiteral("Mutilple Devices Configure \u2014 ")));
         EXPECT_FALSE(w.chk("ChkDeviceName")->isEnabled());
         EditAndApply(w, &w.window);
         return d->result();

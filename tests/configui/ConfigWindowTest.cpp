@@ -108,6 +108,22 @@ TEST(ConfigWindow, KeyLengthSetsTheKeyFieldUpAndStoresItsZeros)
 {
     WindowBed w;
     ASSERT_TRUE(w.shown);
+    // The keys are secrets: dots until their page's "Show keys" is ticked. What is typed while
+    // they are hidden is stored all the same.
+    EXPECT_EQ(w.edit("Ed11bWep256Key4")->echoMode(), QLineEdit::Password);
+    QLineEdit* hidden = w.edit("Ed11aWepKey1");
+    EXPECT_EQ(hidden->echoMode(), QLineEdit::Password);
+    w.choose(w.combo("CBox11aWepKeyLen1"), QStringLiteral("64"));
+    hidden->setFocus(Qt::TabFocusReason);
+    hidden->setCursorPosition(0);
+    QTest::keyClicks(hidden, QStringLiteral("0a1b2c3d4e"));
+    w.leave(hidden);
+    EXPECT_EQ(w.stored("80211a_wep_key1"), QStringLiteral("0A 1B 2C 3D 4E"));
+    EXPECT_FALSE(hidden->displayText().contains(QLatin1String("1B")));
+    w.chk("ChkShow11aKeys")->click();
+    EXPECT_EQ(hidden->displayText(), QStringLiteral("0A 1B 2C 3D 4E"));
+    EXPECT_EQ(w.edit("Ed11bWep256Key4")->echoMode(), QLineEdit::Password); // the other page's
+
     QLineEdit* key = w.edit("Ed11aWepKey2");
     // No length chosen yet: the field takes nothing.
     key->setFocus();
@@ -244,6 +260,7 @@ TEST(ConfigWindow, BoundControlsShowAndReturnWhatTheFileHolds)
     EXPECT_EQ(w.stored("mask"), QStringLiteral("10.0.0.1"));
 
     EXPECT_EQ(w.combo("CBox11aWepKeyLen1")->currentText(), QStringLiteral("128"));
+    w.chk("ChkShow11aKeys")->click();
     EXPECT_EQ(w.edit("Ed11aWepKey1")->displayText(),
               QStringLiteral("01 02 03 04 05 06 07 08 09 0A 0B 0C 0D"));
     EXPECT_EQ(w.list("LB11bAclMac")->count(), 2);
@@ -462,6 +479,7 @@ TEST(ConfigWindow, ChoosingTheSameKeyLengthAgainKeepsTheKey)
     w.leave(key);
     ASSERT_EQ(w.stored("80211a_wep_key1"), QStringLiteral("0A 1B 2C 3D 4E"));
 
+    w.chk("ChkShow11aKeys")->click();
     w.choose(w.combo("CBox11aWepKeyLen1"), QStringLiteral("64"));
     EXPECT_EQ(key->displayText(), QStringLiteral("0A 1B 2C 3D 4E"));
     EXPECT_EQ(w.stored("80211a_wep_key1"), QStringLiteral("0A 1B 2C 3D 4E"));

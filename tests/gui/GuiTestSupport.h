@@ -21,10 +21,12 @@ public:
     ~RecordingMessageBoxes() override { SetMessageBoxHandler(m_previous); }
 
     QMessageBox::StandardButton Show(QWidget*, const QString& text, const QString& caption,
-                                     QMessageBox::StandardButtons buttons, QMessageBox::Icon) override
+                                     QMessageBox::StandardButtons buttons, QMessageBox::Icon,
+                                     QMessageBox::StandardButton defaultButton) override
     {
         texts.append(text);
         captions.append(caption);
+        defaults.append(defaultButton);
         if (!answers.empty()) {
             const auto a = answers.front();
             answers.pop_front();
@@ -34,16 +36,18 @@ public:
     }
     QMessageBox::StandardButton ShowDetailed(QWidget* owner, const QString& text, const QString& detail,
                                              const QString& caption, QMessageBox::StandardButtons buttons,
-                                             QMessageBox::Icon icon) override
+                                             QMessageBox::Icon icon,
+                                             QMessageBox::StandardButton defaultButton) override
     {
         details.append(detail);
-        return Show(owner, text, caption, buttons, icon);
+        return Show(owner, text, caption, buttons, icon, defaultButton);
     }
     void Beep() override { ++beeps; }
 
     QStringList texts;
     QStringList details;
     QStringList captions;
+    QList<QMessageBox::StandardButton> defaults; // the button Enter would have pressed
     std::deque<QMessageBox::StandardButton> answers;
     int beeps = 0;
 

@@ -1,5 +1,6 @@
 #include "WindowTestBed.h"
 
+#include "app/BatchOperations.h"
 #include "app/CommandQueue.h"
 #include "app/DataFolderLock.h"
 #include "app/ui/SingleInstance.h"
@@ -172,6 +173,8 @@ TEST(MainWindow, ClosingTheProgressWindowAsksBeforeAborting)
     ASSERT_EQ(boxes.texts.size(), 2);
     EXPECT_EQ(boxes.texts[0], QStringLiteral("Are you sure to abort the operations?"));
     EXPECT_EQ(boxes.captions[0], QStringLiteral("Warning"));
+    // Enter on the question keeps the operation running.
+    EXPECT_EQ(boxes.defaults, QList<QMessageBox::StandardButton>(2, QMessageBox::No));
     EXPECT_LT(elapsed, 8000); // the ten-second wait ended with the abort
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(bed.devices().GetStatus(bed.devices().Row(i)), QStringLiteral("Aborted!"));
@@ -254,6 +257,39 @@ TEST(MainWindow, FirmwareUpgradeAsksItsQuestionsBeforeSendingAnything)
                                     + bed.devices().GetField(bed.devices().Row(1), QStringLiteral("Mac Address")));
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(bed.devices().GetField(bed.devices().Row(i), QStringLiteral("Status")), QString::fromLatin1(UnknownFieldText));
+}
+
+TEST(MainWindow, AnUpgradeEndsWithABoxNamingTheDevicesThatNowHaveTheFactoryPassword)
+{
+    Ktr4200FleetOptions options = QuickFleetOptions(2);
+    options.deviceNameAt.insert(1, QStringLiteral("Hall 2"));
+    WindowTestBed bed(options, kOneSecondWaits);
+    ASSERT_TRUE(bed.started);
+    RecordingMessageBoxes boxes;
+    TMainForm& w = *bed.window;
+    w.TB_DiscoverClick();
+    ASSERT_EQ(bed.devices().Count(), 2);
+    bed.devices().SelectAll();
+    const QString imagePath = QDir(bed.core().FirmwareDirectory()).filePath(QStringLiteral("ktr.bin"));
+    QDir().mkpath(bed.core().FirmwareDirectory());
+    QFile imageFile(imagePath);
+    ASSERT_TRUE(imageFile.open(QIODevice::WriteOnly));
+    imageFile.write("FW_VERSION=2.00.01u\n" + QByteArray(3000, 'x'));
+    imageFile.close();
+    w.chooseFirmwareFile = [&](const QString&) { return imagePath; };
+
+    w.TB_FWUpdateClick();
+
+    ASSERT_EQ(boxes.texts.size(), 2) << qPrintable(boxes.texts.join(QLatin1Char('|')));
+    EXPECT_EQ(boxes.texts[1], BatchText::FactoryPasswordNotice.trimmed());
+    const QStringList named = boxes.details.value(1).split(QLatin1Char('\n'));
+    ASSERT_EQ(named.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(bed.fleet->Device(i).counters.factoryReset, 1);
+        EXPECT_TRUE(named[i].contains(bed.fleet->Device(i).MacText())) << qPrintable(named[i]);
+        EXPECT_TRUE(named[i].contains(bed.fleet->Device(i).IpAddress())) << qPrintable(named[i]);
+    }
+    EXPECT_TRUE(named[1].startsWith(QLatin1String("Hall 2 ("))) << qPrintable(named[1]);
 }
 
 TEST(MainWindow, SetIPSendsTheAddressAsTyped)

@@ -62,6 +62,7 @@ const QString CsvFilter = QStringLiteral("CSV files (*.csv)");
 const QString JsonFilter = QStringLiteral("JSON files (*.json)");
 const QString ExportedText = QStringLiteral("%1 devices exported to %2");
 const QString ExportFailText = QStringLiteral("Cannot write %1");
+const QString FactoryPasswordCaption = QStringLiteral("Factory default password");
 const QString GeometryKey = QStringLiteral("MainWindow/Geometry");
 const QString ColumnWidthsKey = QStringLiteral("MainWindow/ColumnWidths");
 constexpr int RetryColumnWidth = 20;
@@ -636,7 +637,27 @@ void TMainForm::TB_FWUpdateClick()
                              BatchText::UpgradeStartCaption, QMessageBox::Ok | QMessageBox::Cancel,
                              QMessageBox::Question) != QMessageBox::Ok)
         return;
-    runOperation([&] { UpgradeFirmware(*m_core, image); });
+    QStringList factoryReset;
+    runOperation([&] { UpgradeFirmware(*m_core, image, {}, &factoryReset); });
+    showFactoryPasswordNotice(factoryReset);
+}
+
+void TMainForm::showFactoryPasswordNotice(const QStringList& macs)
+{
+    if (macs.isEmpty())
+        return;
+    // The log line scrolls away among the upgrade's lines; which devices no longer take the
+    // access password must be seen.
+    const DeviceListModel& devices = m_core->Devices();
+    QStringList lines;
+    for (const QString& mac : macs) {
+        const DeviceRow* row = devices.FindByMac(mac);
+        lines.append(row ? DeviceIdentityText(row->deviceName, mac, row->ip)
+                         : EscapeUntrusted(mac));
+    }
+    VxMessageBoxDetailed(this, BatchText::FactoryPasswordNotice.trimmed(),
+                         lines.join(QLatin1Char('\n')), FactoryPasswordCaption, QMessageBox::Ok,
+                         QMessageBox::Warning);
 }
 
 void TMainForm::BackUpConfigurationsClick()
@@ -773,10 +794,11 @@ void TMainForm::CloseProgress()
     m_progress = nullptr;
 }
 
-bool TMainForm::AskYesNo(const QString& text, const QString& caption)
+bool TMainForm::AskYesNo(const QString& text, const QString& caption, Preset preset)
 {
-    return VxMessageBox(this, text, caption, QMessageBox::Yes | QMessageBox::No,
-                        QMessageBox::Warning) == QMessageBox::Yes;
+    return VxMessageBox(
+               this, text, caption, QMessageBox::Yes | QMessageBox::No, QMessageBox::Warning,
+               preset == Preset::No ? QMessageBox::No : QMessageBox::Yes) == QMessageBox::Yes;
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)

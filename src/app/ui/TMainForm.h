@@ -67,7 +67,8 @@ public:
     // OperationUi: the progress window and the questions of the engine.
     void ShowProgress(const QString& caption, const QString& prompt, bool abortable) override;
     void CloseProgress() override;
-    bool AskYesNo(const QString& text, const QString& caption) override;
+    bool AskYesNo(const QString& text, const QString& caption,
+                  Preset preset = Preset::Yes) override;
 
     TProgressForm* ProgressForm() const { return m_progress; }
     QTreeView* DeviceListView() const { return m_deviceList; }
@@ -103,6 +104,9 @@ private:
     void setBusy(bool busy);
     bool askAllDevices(const QString& text, const QString& caption);
     void showError(const QString& message);
+    // After an upgrade: a box naming the devices (by MAC) that now have the factory default
+    // password, as the log does; nothing when there are none.
+    void showFactoryPasswordNotice(const QStringList& macs);
     void showListMenu(const QPoint& at);
     void updateCounts();
     void updateFilterColumns();

@@ -1,9 +1,9 @@
 #include "config/ui/TConfig_Form.h"
 
-#include "config/ConfigHost.h"
 #include "common/VxError.h"
 #include "common/ui/VxIPAddressPanel.h"
 #include "common/ui/VxMessageBox.h"
+#include "config/ConfigHost.h"
 #include "config/UserConfigFile.h"
 
 #include <QApplication>
@@ -12,6 +12,7 @@
 #include <QFocusEvent>
 #include <QFrame>
 #include <QLineEdit>
+#include <QSignalBlocker>
 #include <QTimer>
 
 namespace {
@@ -47,6 +48,20 @@ ControlClass ClassOf(const QWidget* control)
     if (name == "QFrame")
         return ControlClass::Panel;
     return ControlClass::Unknown;
+}
+
+// What a masked field shows, also while it hides its text behind dots (a key): the value is
+// the text shown, unfilled positions included.
+QString ShownText(QLineEdit* edit)
+{
+    const QLineEdit::EchoMode mode = edit->echoMode();
+    if (mode == QLineEdit::Normal)
+        return edit->displayText();
+    const QSignalBlocker block(edit);
+    edit->setEchoMode(QLineEdit::Normal);
+    const QString text = edit->displayText();
+    edit->setEchoMode(mode);
+    return text;
 }
 
 [[noreturn]] void UnknownControlClass()
@@ -276,7 +291,7 @@ void TConfig_Form::ExitControl(QWidget* sender)
         value = static_cast<QLineEdit*>(sender)->text();
         break;
     case ControlClass::MaskedEdit:
-        value = static_cast<QLineEdit*>(sender)->displayText();
+        value = ShownText(static_cast<QLineEdit*>(sender));
         break;
     case ControlClass::ComboBox:
         value = static_cast<QComboBox*>(sender)->currentText();

@@ -1,12 +1,14 @@
 #include "config/ui/TConfig_KTR_4200.h"
 
-#include "config/ConfigHost.h"
 #include "common/AddressCheck.h"
+#include "common/TextHelpers.h"
 #include "common/VxError.h"
 #include "common/ui/ApplyLayout.h"
 #include "common/ui/VxMessageBox.h"
 #include "config/ChannelPlans.h"
+#include "config/ConfigDiff.h"
 #include "config/ConfigFile.h"
+#include "config/ConfigHost.h"
 #include "config/ConfigText.h"
 #include "config/ConfigVerify.h"
 #include "config/Ktr4200Settings.h"
@@ -357,6 +359,8 @@ void TConfig_KTR_4200::buildBandPage(QWidget* p, const QString& band)
             sg->addWidget(keys, row++, 1, 1, 4);
         }
     }
+    // Not a selection box of a setting: it only uncovers the keys of this page.
+    sg->addWidget(MakeCheck(sec, n("ChkShow", "Keys"), QStringLiteral("Show keys")), row++, 0);
     sg->setColumnStretch(4, 1);
 
     page->addWidget(wlan, 0, 0);
@@ -386,6 +390,12 @@ void TConfig_KTR_4200::formCreate()
                 &QListWidget::itemClicked, this, [this, band] { LBAclMacClick(band); });
         connect(Control<QLineEdit>(QStringLiteral("Ed") + band + "AclMac"),
                 &QLineEdit::textChanged, this, [this, band] { EdAclMacChange(band); });
+    }
+    // The keys are secrets: someone beside the screen must not read them off the window.
+    for (const QString& band : {QStringLiteral("11a"), QStringLiteral("11b")}) {
+        ShowKeys(band, false);
+        connect(Control<QCheckBox>(QStringLiteral("ChkShow") + band + "Keys"), &QCheckBox::toggled,
+                this, [this, band](bool shown) { ShowKeys(band, shown); });
     }
     for (int k = 1; k <= 4; ++k) {
         QComboBox* length = Control<QComboBox>(QStringLiteral("CBox11aWepKeyLen%1").arg(k));
@@ -520,6 +530,25 @@ void TConfig_KTR_4200::createGroups()
     }
 }
 
+QList<QLineEdit*> TConfig_KTR_4200::KeyEdits(const QString& band) const
+{
+    QList<QLineEdit*> keys;
+    for (int k = 1; k <= 4; ++k) {
+        if (band == QLatin1String("11a"))
+            keys.append(Control<QLineEdit>(QStringLiteral("Ed11aWepKey%1").arg(k)));
+        else
+            for (const int bits : {64, 128, 256})
+                keys.append(Control<QLineEdit>(QStringLiteral("Ed11bWep%1Key%2").arg(bits).arg(k)));
+    }
+    return keys;
+}
+
+void TConfig_KTR_4200::ShowKeys(const QString& band, bool shown)
+{
+    for (QLineEdit* key : KeyEdits(band))
+        key->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
+}
+
 void TConfig_KTR_4200::SetFirmwareRegion(FirmwareRegion* region)
 {
     m_region = region ? region : &ProcessFirmwareRegion();
@@ -530,7 +559,12 @@ void TConfig_KTR_4200::SetFirmwareRegion(FirmwareRegion* region)
 void TConfig_KTR_4200::setModeButtons(const char* caption, bool write, bool read, bool open,
                                       bool save)
 {
-    setWindowTitle(QString::fromLatin1(caption));
+    // A new mode is a new use of the window: what an earlier read left is no longer what the
+    // selected device holds.
+    m_modeCaption = QString::fromLatin1(caption);
+    m_deviceLines.reset();
+    m_readFrom.reset();
+    updateTitle();
     ConfigButtons->BtnWriteConfig->setVisible(write);
     ConfigButtons->BtnReadConfig->setVisible(read);
     ConfigButtons->BtnOpenConfig->setVisible(open);
@@ -542,6 +576,16 @@ void TConfig_KTR_4200::enableIdentity()
     Control<QCheckBox>(QStringLiteral("ChkDeviceName"))->setEnabled(true);
     Control<QCheckBox>(QStringLiteral("ChkIP"))->setEnabled(true);
     Control<QLabel>(QStringLiteral("LabelIPMask"))->setEnabled(true);
+}
+
+void TConfig_KTR_4200::updateTitle()
+{
+    if (!m_readFrom) {
+        setWindowTitle(m_modeCaption);
+        return;
+    }
+    setWindowTitle(m_modeCaption + QStringLiteral(" \u2014 ") +
+                   DeviceIdentityText(m_readFrom->name, m_readFrom->mac, m_readFrom->address));
 }
 
 void TConfig_KTR_4200::SetSingleDeviceMode()
@@ -591,7 +635,55 @@ void TConfig_KTR_4200::accept()
             }
         }
     }
+    if (!confirmWrite())
+        return;
     TConfig_Form::accept();
+}
+
+bool TConfig_KTR_4200::confirmWrite()
+{
+    ConfigHost* host = Host();
+    const QList<ConfigDevice> devices = host ? host->SelectedDevices() : QList<ConfigDevice>();
+    // Without devices Apply writes nothing, so there is nothing to confirm.
+    if (devices.isEmpty())
+        return true;
+    const QList<ConfigDifference> changes =
+        ChangesOfWrite(m_deviceLines.value_or(QStringList()), LinesToWrite(QString()));
+    const QString readFrom =
+        m_readFrom ? DeviceIdentityText(m_readFrom->name, m_readFrom->mac, m_readFrom->address)
+                   : QString();
+    const char* question = !m_deviceLines      ? ApplyUnreadText
+                           : changes.isEmpty() ? ApplyNoChangesText
+                                               : ApplyChangesText;
+    const QString text = QString::fromLatin1(question)
+                             .replace(QLatin1String("%1"), readFrom)
+                             .replace(QLatin1String("%2"), QString::number(devices.size()));
+    QStringList details;
+    if (!changes.isEmpty()) {
+        details.append(QString::fromLatin1(ApplyChangesHeading));
+        for (ConfigDifference d : changes) {
+            // A key stays a secret while its page hides the keys.
+            const bool key = d.name.contains(QLatin1String("_wep"), Qt::CaseInsensitive) &&
+                             d.name.contains(QLatin1String("key"), Qt::CaseInsensitive);
+            const QString band = d.name.mid(3, 3).toLower(); // "80211a..." -> "11a"
+            auto* shown = Control<QCheckBox>(QStringLiteral("ChkShow") + band + "Keys");
+            if (key && !(shown && shown->isChecked())) {
+                for (QString* value : {&d.a, &d.b})
+                    if (!value->isEmpty())
+                        *value = QString::fromLatin1(HiddenKeyText);
+            }
+            details.append(QStringLiteral("  ") + EscapeUntrusted(DescribeConfigDifference(d)));
+        }
+        details.append(QString());
+    }
+    details.append(QString::fromLatin1(ApplyDevicesHeading));
+    for (const ConfigDevice& device : devices)
+        details.append(QStringLiteral("  ") +
+                       DeviceIdentityText(device.name, device.mac, device.address));
+    return VxMessageBoxDetailed(this, text, details.join(QLatin1Char('\n')),
+                                QString::fromLatin1(ApplyConfirmCaption),
+                                QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Question,
+                                QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
 // ---- reading a device
@@ -619,8 +711,21 @@ void TConfig_KTR_4200::RefreshFromDevice()
 
     // Cleared first: a read that fails leaves nothing of the previous device behind.
     LoadConfigFile(QString());
-    // The load command fills this window.
+    m_deviceLines.reset();
+    m_readFrom.reset();
+    updateTitle();
+    // The load command fills this window; what it loads is the device's configuration.
+    m_readingDevice = true;
+    struct EndReading
+    {
+        bool& reading;
+        ~EndReading() { reading = false; }
+    } endReading{m_readingDevice};
     host->ReadSelectedDevice(*this);
+    if (m_deviceLines) {
+        m_readFrom = host->SelectedDevices().value(0);
+        updateTitle();
+    }
 }
 
 // ---- files
@@ -629,6 +734,8 @@ int TConfig_KTR_4200::LoadConfigFile(const QString& fileName)
 {
     QStringList lines;
     const bool readOk = ReadConfigLines(fileName, lines);
+    if (m_readingDevice && readOk)
+        m_deviceLines = lines;
     LoadConfigLines(lines);
     return readOk ? 0 : -1;
 }
@@ -658,7 +765,7 @@ void TConfig_KTR_4200::LoadConfigLines(const QStringList& fileLines)
     postLoadSteps();
 }
 
-int TConfig_KTR_4200::SaveConfigFile(const QString& modelName, const QString& fileName)
+QStringList TConfig_KTR_4200::LinesToWrite(const QString& modelName)
 {
     RunPendingExits();
     CollectSelection();
@@ -672,8 +779,13 @@ int TConfig_KTR_4200::SaveConfigFile(const QString& modelName, const QString& fi
     };
     fromList("LB11aAclMac", settings.acl11a);
     fromList("LB11bAclMac", settings.acl11b);
-    QStringList lines;
-    const int result = ConfigFile::Save(settings, modelName, fileName, &lines);
+    return ConfigFile::BuildLines(settings, modelName);
+}
+
+int TConfig_KTR_4200::SaveConfigFile(const QString& modelName, const QString& fileName)
+{
+    const QStringList lines = LinesToWrite(modelName);
+    const int result = WriteConfigLines(fileName, lines) ? 0 : -1;
     LBoxCfgFile->clear();
     LBoxCfgFile->addItems(lines);
     return result;
