@@ -600,7 +600,7 @@ void TMainForm::TB_SetIPClick()
                                         "anyway?")
                              .arg(lines.join(QLatin1Char('\n'))),
                          QStringLiteral("Set IP"), QMessageBox::Yes | QMessageBox::No,
-                         QMessageBox::Warning)
+                         QMessageBox::Warning, QMessageBox::No)
             != QMessageBox::Yes)
             return;
     }
