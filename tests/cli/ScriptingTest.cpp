@@ -31,6 +31,15 @@ QByteArray readAll(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Writes the file whole, replacing it; the path back.
+QString writeAll(const QString& path, const QByteArray& data)
+{
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    f.write(data);
+    return path;
+}
+
 struct CliBed
 {
     explicit CliBed(int devices) : CliBed(QuickFleetOptions(devices)) {}
@@ -44,6 +53,19 @@ struct CliBed
     }
     ~CliBed() { loopback.fleet->Stop(); }
     SimDevice& device(int i) { return loopback.fleet->Device(i); }
+    // The simulated devices in the order of the console's device list (Discover's).
+    QList<SimDevice*> inListOrder(const QString& homePath)
+    {
+        const ProgramRun listed =
+            RunNodewarden({QStringLiteral("--home"), homePath, QStringLiteral("discover"),
+                           QStringLiteral("--json")});
+        QList<SimDevice*> order;
+        for (const QJsonValue& v : QJsonDocument::fromJson(listed.out.toUtf8()).array())
+            for (int i = 0; i < loopback.fleet->DeviceCount(); ++i)
+                if (device(i).MacText() == v.toObject().value(QStringLiteral("Mac Address")).toString())
+                    order.append(&device(i));
+        return order;
+    }
 
     QTemporaryDir home;
     LoopbackFleet loopback;
@@ -276,32 +298,22 @@ TEST(CommandLineScripts, WriteConfigOfABackupFileRestoresTheDevice)
     // spells them; diff agrees.
     const QString upper = QDir(bed.home.path()).filePath(QStringLiteral("upper.cfg"));
     const QString lower = QDir(bed.home.path()).filePath(QStringLiteral("lower.cfg"));
-    QFile file(upper);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("80211B_SSID =\"NEW-CASE\"\r\nDevice_Name =\"Upper Hall\"\r\n80211B_ACL_MODE =deny\r\n");
-    file.close();
+    writeAll(upper, "80211B_SSID =\"NEW-CASE\"\r\nDevice_Name =\"Upper Hall\"\r\n80211B_ACL_MODE =deny\r\n");
     const QStringList writeUpper = {"write-config", "--mac", device.MacText(), "--file", upper, "--yes"};
     const ProgramRun cased = nodewarden(bed.home.path(), writeUpper);
     EXPECT_EQ(cased.exitCode, 0) << cased.err.toStdString();
     EXPECT_EQ(device.config.Value(QStringLiteral("80211b_ssid")), QStringLiteral("NEW-CASE"));
     EXPECT_EQ(device.config.Value(QStringLiteral("device_name")), QStringLiteral("Upper Hall"));
     EXPECT_EQ(device.config.Value(QStringLiteral("80211b_acl_mode")), QStringLiteral("deny"));
-    QFile same(lower);
-    ASSERT_TRUE(same.open(QIODevice::WriteOnly));
-    same.write("80211b_ssid =\"NEW-CASE\"\r\ndevice_name =\"Upper Hall\"\r\n80211b_acl_mode =deny\r\n");
-    same.close();
+    writeAll(lower, "80211b_ssid =\"NEW-CASE\"\r\ndevice_name =\"Upper Hall\"\r\n80211b_acl_mode =deny\r\n");
     EXPECT_EQ(nodewarden(bed.home.path(), {"diff", upper, lower}).exitCode, 0);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("80211B_SSID =\"NEW-CASE\"\r\nDevice_Name =\"Upper Hall\"\r\n80211B_ACL_MODE =allow\r\n");
-    file.close();
+    writeAll(upper, "80211B_SSID =\"NEW-CASE\"\r\nDevice_Name =\"Upper Hall\"\r\n80211B_ACL_MODE =allow\r\n");
     const ProgramRun diff = nodewarden(bed.home.path(), {"diff", upper, lower});
     EXPECT_EQ(diff.exitCode, 1);
     EXPECT_EQ(diff.out, QStringLiteral("80211B_ACL_MODE: allow -> deny\n"));
 
     // Two lines for one setting: refused with both line numbers, nothing sent.
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("80211b_dtim =3\r\n80211b_ssid =A\r\n80211B_DTIM =4\r\n");
-    file.close();
+    writeAll(upper, "80211b_dtim =3\r\n80211b_ssid =A\r\n80211B_DTIM =4\r\n");
     const int datagrams = bed.loopback.fleet->DatagramsReceived();
     const ProgramRun twice = nodewarden(bed.home.path(), writeUpper);
     EXPECT_EQ(twice.exitCode, 2);
@@ -336,16 +348,12 @@ TEST(CommandLineScripts, SetIpShowsItsRunFirstAndNamesTheWrapAndAnAddressAnother
 {
     CliBed bed(4);
     ASSERT_TRUE(bed.loopback.started);
-    const ProgramRun listed = nodewarden(bed.home.path(), {"discover", "--json"});
+    const QList<SimDevice*> devices = bed.inListOrder(bed.home.path());
+    ASSERT_EQ(devices.size(), 4);
     QStringList order;
-    for (const QJsonValue& v : QJsonDocument::fromJson(listed.out.toUtf8()).array())
-        order.append(v.toObject().value(QStringLiteral("Mac Address")).toString());
-    ASSERT_EQ(order.size(), 4);
-    SimDevice* last = nullptr;
-    for (int i = 0; i < 4; ++i)
-        if (bed.device(i).MacText() == order[3])
-            last = &bed.device(i);
-    ASSERT_NE(last, nullptr);
+    for (const SimDevice* d : devices)
+        order.append(d->MacText());
+    SimDevice* last = devices[3];
     last->config.SetValue(QStringLiteral("ip"), QStringLiteral("10.0.0.1"));
 
     // The preview: the run in the list's order, the wrap and the held address named, nothing sent.
@@ -381,18 +389,11 @@ TEST(CommandLineScripts, AnUpgradeInWavesStopsAfterTheWaveWithTooManyFailuresAnd
     ASSERT_TRUE(bed.loopback.started);
     LoopbackFleet::WriteSystemIni(bed.home.path(), bed.loopback.SystemKeys(kOneSecondWaits, {}));
     const QString image = QDir(bed.home.path()).filePath(QStringLiteral("fw.bin"));
-    QFile imageFile(image);
-    ASSERT_TRUE(imageFile.open(QIODevice::WriteOnly));
-    imageFile.write("FW_VERSION=2.00.01u\n");
-    imageFile.close();
+    writeAll(image, "FW_VERSION=2.00.01u\n");
     const QStringList upgrade = {"upgrade", "--all", "--firmware", image};
 
     // On a terminal the run asks first; "n" sends nothing to any device.
-    const QString answer = QDir(bed.home.path()).filePath(QStringLiteral("answer"));
-    QFile answerFile(answer);
-    ASSERT_TRUE(answerFile.open(QIODevice::WriteOnly));
-    answerFile.write("n\n");
-    answerFile.close();
+    const QString answer = writeAll(QDir(bed.home.path()).filePath(QStringLiteral("answer")), "n\n");
     const ProgramRun refused = RunProgram(
         QStringLiteral("sh"),
         {"-c", QStringLiteral("script -qec '%1 --home %2 %3' /dev/null < %4")
@@ -405,13 +406,7 @@ TEST(CommandLineScripts, AnUpgradeInWavesStopsAfterTheWaveWithTooManyFailuresAnd
         EXPECT_EQ(bed.device(i).counters.fetch + bed.device(i).counters.put, 0) << i;
 
     // The devices in the order the waves take them; the third one fails.
-    const ProgramRun listed = nodewarden(bed.home.path(), {"discover", "--json"});
-    ASSERT_EQ(listed.exitCode, 0);
-    QList<SimDevice*> order;
-    for (const QJsonValue& v : QJsonDocument::fromJson(listed.out.toUtf8()).array())
-        for (int i = 0; i < kDevices; ++i)
-            if (bed.device(i).MacText() == v.toObject().value(QStringLiteral("Mac Address")).toString())
-                order.append(&bed.device(i));
+    const QList<SimDevice*> order = bed.inListOrder(bed.home.path());
     ASSERT_EQ(order.size(), kDevices);
     order[2]->tftpFail = true;
 
