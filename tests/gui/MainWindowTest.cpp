@@ -255,8 +255,22 @@ TEST(MainWindow, FirmwareUpgradeAsksItsQuestionsBeforeSendingAnything)
                                     + bed.devices().GetField(bed.devices().Row(0), QStringLiteral("Mac Address"))
                                     + QStringLiteral(", ")
                                     + bed.devices().GetField(bed.devices().Row(1), QStringLiteral("Mac Address")));
+    // Upgraded in waves, the confirmation states the plan; Cancel still sends nothing.
+    w.chooseUpgradePlan = [](int) {
+        UpgradeWavePlan plan;
+        plan.canary = 1;
+        plan.wave = 1;
+        plan.maxFailures = 0;
+        return std::optional<UpgradeWavePlan>(plan);
+    };
+    boxes.answers = {QMessageBox::Cancel};
+    w.TB_FWUpdateClick();
+    EXPECT_TRUE(boxes.details.last().endsWith(
+        QStringLiteral("\nPlan: 2 device(s): 1 canary, then waves of 1; stop after 1 failure(s)")))
+        << boxes.details.last().toStdString();
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(bed.devices().GetField(bed.devices().Row(i), QStringLiteral("Status")), QString::fromLatin1(UnknownFieldText));
+    EXPECT_EQ(bed.fleet->Device(0).counters.fetch + bed.fleet->Device(1).counters.fetch, 0);
 }
 
 TEST(MainWindow, AnUpgradeEndsWithABoxNamingTheDevicesThatNowHaveTheFactoryPassword)

@@ -27,6 +27,8 @@ public:
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            dir.filePath(QStringLiteral("user-settings")));
         window = std::make_unique<TMainForm>(dir.path());
+        // One wave of every device, as a window without the plan's dialog runs it.
+        window->chooseUpgradePlan = [](int) { return std::optional<UpgradeWavePlan>(UpgradeWavePlan()); };
     }
 
     ~WindowTestBed()

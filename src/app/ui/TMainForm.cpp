@@ -31,7 +31,10 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFormLayout>
+#include <QSpinBox>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -92,6 +95,44 @@ TMainForm::TMainForm(const QString& dataFolder, QWidget* parent) : QMainWindow(p
     chooseFirmwareFile = [this](const QString& folder) {
         return QFileDialog::getOpenFileName(this, FirmwareDialogTitle, folder,
                                             QString::fromLatin1(AllFilesFilter));
+    };
+    chooseUpgradePlan = [this](int devices) -> std::optional<UpgradeWavePlan> {
+        UpgradeWavePlan plan;
+        if (devices <= 1)
+            return plan;
+        // Administrators upgrade a canary first, then waves, and stop when too many fail; the
+        // defaults are one wave of every device.
+        QDialog dialog(this);
+        dialog.setObjectName(QStringLiteral("UpgradePlanForm"));
+        dialog.setWindowTitle(BatchText::UpgradeStartCaption);
+        auto* canary = new QSpinBox(&dialog);
+        canary->setObjectName(QStringLiteral("EdCanary"));
+        canary->setRange(0, devices - 1);
+        canary->setSpecialValueText(QStringLiteral("none"));
+        auto* wave = new QSpinBox(&dialog);
+        wave->setObjectName(QStringLiteral("EdWave"));
+        wave->setRange(0, devices);
+        wave->setSpecialValueText(QStringLiteral("all at once"));
+        auto* failures = new QSpinBox(&dialog);
+        failures->setObjectName(QStringLiteral("EdMaxFailures"));
+        failures->setRange(-1, devices);
+        failures->setValue(-1);
+        failures->setSpecialValueText(QStringLiteral("never stop"));
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+        connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+        connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+        auto* form = new QFormLayout(&dialog);
+        form->addRow(QStringLiteral("Devices upgraded alone first (canary)"), canary);
+        form->addRow(QStringLiteral("Then devices at a time (wave)"), wave);
+        form->addRow(QStringLiteral("Stop before a wave when more have failed than"), failures);
+        form->addRow(buttons);
+        if (execDialog(&dialog) != QDialog::Accepted)
+            return std::nullopt;
+        plan.canary = canary->value();
+        plan.wave = wave->value();
+        if (failures->value() >= 0)
+            plan.maxFailures = failures->value();
+        return plan;
     };
     chooseExportFile = [this](const QString& suggested) {
         QString filter = CsvFilter;
@@ -632,13 +673,21 @@ void TMainForm::TB_FWUpdateClick()
     QStringList macs;
     for (const DeviceRow* row : m_core->Devices().SelectedRows())
         macs.append(DeviceListModel::MacText(row));
-    const QString details = UpgradeConfirmationDetails(ReadFirmwareImageInfo(image), macs);
+    const std::optional<UpgradeWavePlan> plan = chooseUpgradePlan(int(macs.size()));
+    if (!plan)
+        return;
+    QString details = UpgradeConfirmationDetails(ReadFirmwareImageInfo(image), macs);
+    // A plan other than all at once is stated with the rest.
+    if (plan->canary > 0 || plan->wave > 0 || plan->maxFailures)
+        details += QStringLiteral("\nPlan: ") + UpgradePlanText(int(macs.size()), *plan);
     if (VxMessageBoxDetailed(this, BatchText::UpgradeStartQuestion, details,
                              BatchText::UpgradeStartCaption, QMessageBox::Ok | QMessageBox::Cancel,
                              QMessageBox::Question) != QMessageBox::Ok)
         return;
     QStringList factoryReset;
-    runOperation([&] { UpgradeFirmware(*m_core, image, {}, &factoryReset); });
+    BatchRunOptions options;
+    options.waves = *plan;
+    runOperation([&] { UpgradeFirmware(*m_core, image, options, &factoryReset); });
     showFactoryPasswordNotice(factoryReset);
 }
 

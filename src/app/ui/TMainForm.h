@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/BatchOperations.h"
 #include "app/OperationUi.h"
 #include "app/ui/TProgressForm.h"
 
@@ -7,6 +8,7 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class AppCore;
 class DeviceListProxy;
@@ -89,6 +91,9 @@ public:
     std::function<int(QDialog*)> execDialog;
     std::function<QString(const QString& folder)> chooseFirmwareFile;
     std::function<QString(const QString& suggested)> chooseExportFile;
+    // The waves of an upgrade of this many devices (a canary, the wave size, the failures
+    // that stop it); nothing when the user cancelled.
+    std::function<std::optional<UpgradeWavePlan>(int devices)> chooseUpgradePlan;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
