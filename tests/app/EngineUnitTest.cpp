@@ -124,7 +124,7 @@ TEST(Settings, DefaultsUnitsAndIgnoredKeys)
 
     // Files that hold no settings: said once, naming the file; the defaults apply.
     const QList<QPair<QByteArray, QString>> odd = {
-        {QByteArray("\x7F" "ELF\x02\x01\x01\x00\x00\x00junk", 16), QStringLiteral("is not a text file")},
+        {QByteArray("\x7F" "ELF\x02\x01\x01\x00\x00\x00junk", 14), QStringLiteral("is not a text file")},
         {QByteArray("\xFF\xFE[\0S\0y\0s\0t\0e\0m\0]\0", 18), QStringLiteral("is UTF-16 text")},
         {QByteArray("[Other]\nNimpAddress=127.0.0.1\n"), QStringLiteral("has no [System] section")}};
     for (const auto& [content, said] : odd) {
