@@ -169,7 +169,10 @@ Result runOnce(Op op, const QString& simPath, int devices, int imageKib, const R
         std::fprintf(stderr, "cannot start %s\n", qPrintable(simPath));
         return r;
     }
-    WaitMilliseconds(500);
+    // A fleet run under a profiler starts slower: BENCH_SIM_START_MS gives it longer.
+    WaitMilliseconds(qEnvironmentVariableIntValue("BENCH_SIM_START_MS") > 0
+                         ? qEnvironmentVariableIntValue("BENCH_SIM_START_MS")
+                         : 500);
     try {
         AppCore core(home.path());
         ConfigFileTarget config;

@@ -480,6 +480,7 @@ void Ktr4200Fleet::StartTransfer(SimDevice& device, int action, const QHostAddre
     params.blockSize = m_options.tftpBlockSize;
     params.windowSize = m_options.tftpWindowSize;
     params.blockDelayMs = m_options.tftpBlockDelayMs;
+    params.pacer = &m_pacer;
     params.failOnPurpose = device.tftpFail;
     params.acceptLoopbackReplies = IsOwnAddress(server);
 

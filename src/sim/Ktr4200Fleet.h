@@ -2,6 +2,7 @@
 
 #include "sim/Ktr4200FleetOptions.h"
 #include "sim/SimDevice.h"
+#include "sim/SimPacer.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -127,6 +128,7 @@ private:
     QHash<QByteArray, int> m_byMac;
     QUdpSocket m_socket;
     QTimer m_timer;
+    SimPacer m_pacer; // the devices' waits before each TFTP packet
     std::multimap<int64_t, Pending> m_scheduled;
     std::mt19937 m_random;
     QString m_error;

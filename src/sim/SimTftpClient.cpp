@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -41,10 +42,12 @@ SimTftpClient::SimTftpClient(Direction direction, Params params, QByteArray putD
       m_done(std::move(done))
 {
     m_timer.setSingleShot(true);
-    m_delayTimer.setSingleShot(true);
-    m_delayTimer.setTimerType(Qt::PreciseTimer); // a coarse timer fires up to 5 % early
-    connect(&m_timer, &QTimer::timeout, this, &SimTftpClient::OnTimeout);
-    connect(&m_delayTimer, &QTimer::timeout, this, &SimTftpClient::FlushOne);
+    connect(&m_timer, &QTimer::timeout, this, &SimTftpClient::OnTimerFired);
+    m_pacer = m_params.pacer;
+    if (!m_pacer && m_params.blockDelayMs > 0) {
+        m_ownPacer = std::make_unique<SimPacer>();
+        m_pacer = m_ownPacer.get();
+    }
     connect(&m_socket, &TftpDatagramSocket::readyRead, this, &SimTftpClient::OnReadyRead);
 }
 
@@ -79,8 +82,9 @@ void SimTftpClient::Abort()
 {
     m_finished = true;
     m_lingering = false;
-    m_timer.stop();
-    m_delayTimer.stop();
+    StopTimeout();
+    ++m_paceTicket;
+    m_pacing = false;
     m_outbox.clear();
     m_socket.Close();
     m_done = nullptr;
@@ -92,10 +96,48 @@ void SimTftpClient::ArmRetransmit()
     // The time-out runs from the last packet actually sent.
     if (!m_outbox.empty()) {
         m_retransmitAfterFlush = true;
-        m_timer.stop();
+        StopTimeout();
         return;
     }
-    m_timer.start(m_params.timeoutMs);
+    StartTimeout(m_params.timeoutMs);
+}
+
+qint64 SimTftpClient::NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void SimTftpClient::StartTimeout(int ms)
+{
+    const qint64 now = NowMs();
+    m_timeoutDueMs = now + ms;
+    if (m_timerDueMs < 0 || m_timerDueMs > m_timeoutDueMs) {
+        m_timerDueMs = m_timeoutDueMs;
+        m_timer.start(ms);
+    }
+}
+
+void SimTftpClient::StopTimeout()
+{
+    // The timer may still fire; with no deadline it does nothing.
+    m_timeoutDueMs = -1;
+}
+
+void SimTftpClient::OnTimerFired()
+{
+    m_timerDueMs = -1;
+    if (m_timeoutDueMs < 0)
+        return;
+    const qint64 now = NowMs();
+    if (now < m_timeoutDueMs) {
+        m_timerDueMs = m_timeoutDueMs;
+        m_timer.start(int(m_timeoutDueMs - now));
+        return;
+    }
+    m_timeoutDueMs = -1;
+    OnTimeout();
 }
 
 void SimTftpClient::Emit(const QByteArray& packet)
@@ -105,8 +147,20 @@ void SimTftpClient::Emit(const QByteArray& packet)
         return;
     }
     m_outbox.push_back(packet);
-    if (!m_delayTimer.isActive())
-        m_delayTimer.start(m_params.blockDelayMs);
+    if (!m_pacing)
+        SchedulePacket();
+}
+
+void SimTftpClient::SchedulePacket()
+{
+    m_pacing = true;
+    const quint64 ticket = m_paceTicket;
+    m_pacer->Schedule(m_params.blockDelayMs, this, [this, ticket] {
+        if (ticket != m_paceTicket)
+            return;
+        m_pacing = false;
+        FlushOne();
+    });
 }
 
 void SimTftpClient::FlushOne()
@@ -116,10 +170,10 @@ void SimTftpClient::FlushOne()
     Send(m_outbox.front(), m_serverAddress, m_serverTid);
     m_outbox.pop_front();
     if (!m_outbox.empty()) {
-        m_delayTimer.start(m_params.blockDelayMs);
+        SchedulePacket();
     } else if (m_retransmitAfterFlush) {
         m_retransmitAfterFlush = false;
-        m_timer.start(m_params.timeoutMs * (m_lingering ? LingerRetransmits : 1));
+        StartTimeout(m_params.timeoutMs * (m_lingering ? LingerRetransmits : 1));
     }
 }
 
@@ -372,19 +426,20 @@ void SimTftpClient::Finish(bool ok, const QString& error)
     if (m_finished)
         return;
     m_finished = true;
-    m_timer.stop();
+    StopTimeout();
     Done done = std::move(m_done);
     m_done = nullptr;
     if (ok && m_direction == Direction::Fetch) {
         // The final ACK may still wait for its delay; the linger starts after it.
         m_lingering = true;
         if (m_outbox.empty())
-            m_timer.start(m_params.timeoutMs * LingerRetransmits);
+            StartTimeout(m_params.timeoutMs * LingerRetransmits);
         else
             m_retransmitAfterFlush = true;
     } else {
         m_outbox.clear();
-        m_delayTimer.stop();
+        ++m_paceTicket;
+        m_pacing = false;
         m_socket.Close();
         deleteLater();
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sim/SimPacer.h"
 #include "tftp/TftpDatagramSocket.h"
 
 #include <QByteArray>
@@ -9,6 +10,7 @@
 #include <QTimer>
 #include <deque>
 #include <functional>
+#include <memory>
 
 // The TFTP client of one access point (RFC 1350, octet mode): it fetches a file from the
 // console's server (RRQ) or puts one to it (WRQ), retransmitting when the server goes
@@ -39,8 +41,10 @@ public:
         // Options asked for in the request (0: not asked).
         int blockSize = 0;
         int windowSize = 0;
-        // Wait before each ACK or DATA sent.
+        // Wait before each ACK or DATA sent, through the fleet's pacer (the client has its
+        // own when none is given).
         int blockDelayMs = 0;
+        SimPacer* pacer = nullptr;
         // The server is this machine: its answers may come from a loopback address.
         bool acceptLoopbackReplies = false;
         // Fault injection: abort with an error packet once the server has answered.
@@ -91,9 +95,16 @@ private:
     // ACK and DATA go out through here, each after the block delay.
     void Emit(const QByteArray& packet);
     void FlushOne();
+    void SchedulePacket();
+    static qint64 NowMs();
     void SendError(quint16 code, const QString& message, const QHostAddress& to, quint16 port);
     void Finish(bool ok, const QString& error);
     void ArmRetransmit();
+    // The retransmission time-out, moved on every block: a deadline, and a timer that is
+    // started again only when it fires before the deadline.
+    void StartTimeout(int ms);
+    void StopTimeout();
+    void OnTimerFired();
     bool FailOnPurpose();
 
     Direction m_direction;
@@ -105,7 +116,12 @@ private:
     // Direct to the kernel: one receive and one send per block, no peek per notification.
     TftpDatagramSocket m_socket;
     QTimer m_timer;
-    QTimer m_delayTimer;
+    qint64 m_timeoutDueMs = -1; // -1: no time-out running
+    qint64 m_timerDueMs = -1;   // when m_timer fires, -1 when it is idle
+    std::unique_ptr<SimPacer> m_ownPacer;
+    SimPacer* m_pacer = nullptr;
+    quint64 m_paceTicket = 0; // moved on to forget the packet waiting for its delay
+    bool m_pacing = false;
     std::deque<QByteArray> m_outbox; // waiting for the block delay
     bool m_retransmitAfterFlush = false;
     QByteArray m_request;
