@@ -137,7 +137,24 @@ def units(work):
     return True
 
 
+def ansible_tests_python():
+    """The Python that ansible-test runs on (its shebang): the one with Ansible and the
+    system's site packages, whatever python3 comes first on PATH."""
+    program = shutil.which('ansible-test')
+    if program is None:
+        return None
+    with open(program, 'rb') as f:
+        first = f.readline().decode(errors='replace')
+    return first[2:].strip().split()[0] if first.startswith('#!') else None
+
+
 def main():
+    python = ansible_tests_python()
+    if python is None:
+        print('FAIL: ansible-test is not installed')
+        return 1
+    if os.path.realpath(python) != os.path.realpath(sys.executable):
+        os.execv(python, [python] + sys.argv)
     options = set(sys.argv[1:])
     if not options <= set(['--units', '--sanity']):
         print(__doc__)
