@@ -336,9 +336,10 @@ def main():
             check(kept(second[name]) == kept(first[name]),
                   '%s: the second run changed the devices' % name)
 
-        # A key, in check mode and then set: the diff and the results (printed with -v, and
-        # registered) mask it in every spelling, and the devices hold it.
-        key = ['-e', 'wep_key=%s' % WEP_KEY, '--limit', 'north', '--diff', '-v']
+        # A key, in check mode and then set: the diff and the results (printed with -vvv, the
+        # module's arguments included, and registered) mask it in every spelling, and the
+        # devices hold it.
+        key = ['-e', json.dumps(dict(wep_key=WEP_KEY)), '--limit', 'north', '--diff', '-vvv']
         for options in (['--check'], []):
             result = playbooks.run(KEY_PLAYBOOK, *(key + options))
             expect(result, 0, {'north': True}, 'the key %s' % ' '.join(options))
