@@ -18,8 +18,9 @@ packages=(
   # the Debian package (dependencies from dpkg-shlibdeps, the capability for port 69), its check
   # in a clean Debian 12 root, and the man pages' check
   dpkg-dev file libcap2-bin debootstrap groff-base
-  # the Ansible collection's tests (ansible-playbook, ansible-doc, ansible-test)
-  ansible-core
+  # the Ansible collection's tests (ansible-playbook, ansible-doc, ansible-test), and what
+  # ansible-test sanity's pylint, pep8, yamllint and validate-modules run on offline
+  ansible-core python3-venv pylint pycodestyle yamllint python3-voluptuous
 )
 
 missing=()

@@ -8,7 +8,8 @@ with ports of its own.
 Checks, on the fleets' own state: a run in check mode changes nothing on any device; the first
 run changes both sites, gives every device the playbook's two settings and the version, and
 leaves the device already on the version without a firmware upgrade; the second run changes
-nothing; a site whose devices have another password fails with the device's MAC and Status
+nothing; a WEP key given to the config module is set and shows in neither the diff nor the
+result, in check mode or not; a site whose devices have another password fails with the device's MAC and Status
 while the other site goes on. The address module is run the same way (set, again, check mode).
 
 Exit 0 when every check holds, 1 when one does not, 77 (skipped) without ansible-playbook.
@@ -37,8 +38,10 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 COLLECTION = os.path.join(ROOT, 'ansible')
 SITE_PLAYBOOK = os.path.join(COLLECTION, 'examples', 'site.yml')
 ADDRESS_PLAYBOOK = os.path.join(HERE, 'address.yml')
+KEY_PLAYBOOK = os.path.join(HERE, 'key.yml')
 
 VERSION = '2.00.01u'
+WEP_KEY = '0x5E 0xC4 0x1A 0x7B 0x93'
 OLD_VERSION = '1.02.07u'
 PASSWORD_STATUS = 'Password Error!'
 PLAYBOOK_SECONDS = 400
@@ -168,6 +171,10 @@ def write_home(home, fleet):
     return image
 
 
+def hex_digits(key):
+    return re.sub(r'0x|[^0-9a-f]', '', key.lower())
+
+
 def kept(devices):
     return [dict([(k, d[k]) for k in KEPT_FIELDS] + [(k, d['counters'][k]) for k in KEPT_COUNTERS])
             for d in devices]
@@ -294,6 +301,8 @@ def main():
         expect(result, 0, all_sites, 'check mode')
         check('+80211a_beacon_interval =' in result[1] or '+80211b_dtim =' in result[1],
               'check mode shows no settings after:\n' + result[1])
+        check('-firmware: %s' % OLD_VERSION in result[1] and '+firmware: %s' % VERSION in result[1],
+              'check mode shows no firmware versions before and after:\n' + result[1])
         after = states()
         for name in SITES:
             check(kept(after[name]) == kept(before[name]),
@@ -327,6 +336,20 @@ def main():
             check(kept(second[name]) == kept(first[name]),
                   '%s: the second run changed the devices' % name)
 
+        # A key, in check mode and then set: the diff and the results (printed with -vvv, the
+        # module's arguments included, and registered) mask it in every spelling, and the
+        # devices hold it.
+        key = ['-e', json.dumps(dict(wep_key=WEP_KEY)), '--limit', 'north', '--diff', '-vvv']
+        for options in (['--check'], []):
+            result = playbooks.run(KEY_PLAYBOOK, *(key + options))
+            expect(result, 0, {'north': True}, 'the key %s' % ' '.join(options))
+            flat = re.sub(r'0x|[^0-9a-z]', '', result[1].lower())
+            check(hex_digits(WEP_KEY) not in flat and '********' in result[1],
+                  'the key shows, or nothing is masked:\n' + result[1])
+        for d in fleets['north'].state():
+            check(hex_digits(config_value(d, '80211b_wep64_key') or '') == hex_digits(WEP_KEY),
+                  'north %s holds the key %s' % (d['mac'], config_value(d, '80211b_wep64_key')))
+
         # One device's address: set, again, and in check mode another one.
         mac = first['north'][2]['mac']
         address = ['-e', 'address_mac=%s' % mac, '-e', 'address_netmask=255.255.0.0',
@@ -355,7 +378,7 @@ def main():
             check(d['counters']['fetch'] == 0 and d['counters']['wrongPassword'] > 0,
                   'south %s: %s' % (d['mac'], d['counters']))
         print('PASS: check mode, first and second run, the device on the version left alone, '
-              'the address module, a wrong password', flush=True)
+              'a masked key, the address module, a wrong password', flush=True)
         return 0
     except Failure as e:
         print('FAIL: %s' % e, flush=True)

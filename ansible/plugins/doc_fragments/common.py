@@ -1,4 +1,6 @@
 # -*- coding: utf-8 -*-
+# Copyright: Nodewarden Developers <team@nodewarden.dev>
+# GNU General Public License v3.0+ (see COPYING or https://www.gnu.org/licenses/gpl-3.0.txt)
 # The options every module of nodewarden.fleet takes.
 
 from __future__ import absolute_import, division, print_function
@@ -44,6 +46,14 @@ notes:
     each such device's MAC and Status.
 requirements:
   - The nodewarden command line on the managed host.
+attributes:
+  platform:
+    description: The system the module runs on.
+    support: full
+    platforms: posix
+    details:
+      - The managed host is the console host of a site, where the nodewarden command line
+        runs (Debian 12 or another Linux).
 '''
 
     # The devices an operation acts on: nodewarden.fleet.common.devices

@@ -1,4 +1,6 @@
 # -*- coding: utf-8 -*-
+# Copyright: Nodewarden Developers <team@nodewarden.dev>
+# GNU General Public License v3.0+ (see COPYING or https://www.gnu.org/licenses/gpl-3.0.txt)
 # What the modules of nodewarden.fleet share: the options of every module, running the
 # console's command line with them, and reading what it prints.
 
@@ -22,6 +24,16 @@ STATUS_OK = 'OK'
 
 # The command line's own words for "nothing answered Discover".
 NO_DEVICE_ANSWERED = 'no device answered'
+
+# What a masked key or password shows instead of its value.
+MASK = '********'
+
+# Settings whose values are secrets: the WEP keys (as a configuration file names them,
+# 80211b_wep64_key, and as the command line numbers them in its changes, 80211a_wep_key1)
+# and anything named a password, passphrase or pre-shared key.
+_SECRET_SETTING = re.compile(r'(wep\d*_key\d*$|password|passphrase|psk|secret)', re.IGNORECASE)
+
+_NO_KEY_WORDS = ('empty', 'keep')
 
 _MAC_SEPARATORS = re.compile(r'[:\-]')
 _MAC = re.compile(r'^[0-9A-F]{12}$')
@@ -49,6 +61,44 @@ def printable(text):
         else:
             out.append(ch)
     return ''.join(out)
+
+
+def is_secret_setting(name):
+    """Whether a configuration setting of that name holds a key or a password."""
+    return isinstance(name, str) and _SECRET_SETTING.search(name) is not None
+
+
+def hide_secret_values(module, values):
+    """Adds the values to those AnsibleModule masks wherever they appear in what the task
+    returns (results, diffs, warnings, the command line's error output, the module's own
+    arguments)."""
+    for value in values:
+        if value is None:
+            continue
+        text = str(value).strip()
+        # A value this short would mask unrelated text, and no key is that short; the
+        # words for "no key" and "keep the key" are no secret and common words.
+        if len(text) >= 4 and text.lower() not in _NO_KEY_WORDS:
+            module.no_log_values.add(text)
+
+
+def masked_changes(module, changes):
+    """The command line's changes of a write with the values of secret settings masked:
+    "before" and "after" are MASK (null stays null, so that a key set where there was none
+    still shows), and "masked" is true. The values themselves are kept from the output."""
+    out = []
+    for change in changes:
+        if not isinstance(change, dict):
+            continue
+        change = dict(change)
+        if is_secret_setting(change.get('name')):
+            hide_secret_values(module, (change.get('before'), change.get('after')))
+            for side in ('before', 'after'):
+                if change.get(side) is not None:
+                    change[side] = MASK
+            change['masked'] = True
+        out.append(change)
+    return out
 
 
 def device_from_row(row):

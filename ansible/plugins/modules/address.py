@@ -1,5 +1,7 @@
 #!/usr/bin/python
 # -*- coding: utf-8 -*-
+# Copyright: Nodewarden Developers <team@nodewarden.dev>
+# GNU General Public License v3.0+ (see COPYING or https://www.gnu.org/licenses/gpl-3.0.txt)
 
 from __future__ import absolute_import, division, print_function
 
@@ -17,7 +19,7 @@ description:
     be set.
 version_added: 1.0.0
 author:
-  - Nodewarden developers
+  - Nodewarden Developers <team@nodewarden.dev> (@nodewarden)
 options:
   mac:
     description:
@@ -35,6 +37,17 @@ options:
       - The netmask, in dotted form (a run of ones followed by zeros).
     type: str
     required: true
+attributes:
+  check_mode:
+    description: Can run in check mode and return the changes it would make.
+    support: full
+    details:
+      - Discovers the device and reports whether its address would change; nothing is sent to set it.
+  diff_mode:
+    description: Returns details on what changed (or, in check mode, would change) with C(--diff).
+    support: full
+    details:
+      - Shows the device's address and netmask before and after.
 extends_documentation_fragment:
   - nodewarden.fleet.common
 '''

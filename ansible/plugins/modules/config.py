@@ -1,5 +1,7 @@
 #!/usr/bin/python
 # -*- coding: utf-8 -*-
+# Copyright: Nodewarden Developers <team@nodewarden.dev>
+# GNU General Public License v3.0+ (see COPYING or https://www.gnu.org/licenses/gpl-3.0.txt)
 
 from __future__ import absolute_import, division, print_function
 
@@ -21,9 +23,13 @@ description:
   - In check mode the configurations are read (the devices send them to the console) and
     nothing is written; the result says what would change.
   - With C(--diff) the output shows, for each device, the settings before and after.
+  - The values of keys (the WEP keys, C(80211a_wep64_key) and the like) never show; they
+    are masked as C(********) in the diff, the result (the module's own arguments
+    included), warnings and error messages, and the module's invocation is not logged on
+    the managed host.
 version_added: 1.0.0
 author:
-  - Nodewarden developers
+  - Nodewarden Developers <team@nodewarden.dev> (@nodewarden)
 options:
   settings:
     description:
@@ -43,6 +49,17 @@ options:
       - A configuration file on the managed host, as the configuration window saves it
         (one C(name =value) line per setting), instead of I(settings).
     type: path
+attributes:
+  check_mode:
+    description: Can run in check mode and return the changes it would make.
+    support: full
+    details:
+      - Reads the configurations (the devices send them to the console) and reports what would change; nothing is written.
+  diff_mode:
+    description: Returns details on what changed (or, in check mode, would change) with C(--diff).
+    support: full
+    details:
+      - Shows each device's settings before and after; keys are masked.
 extends_documentation_fragment:
   - nodewarden.fleet.common
   - nodewarden.fleet.common.devices
@@ -105,11 +122,17 @@ devices:
           description: The setting's name in the configuration file.
           type: str
         before:
-          description: The device's value as its file holds it, null when it held none.
+          description: The device's value as its file holds it, null when it held none;
+            C(********) for a key.
           type: str
         after:
-          description: The value written, null for an access control entry removed.
+          description: The value written, null for an access control entry removed;
+            C(********) for a key.
           type: str
+        masked:
+          description: Present and true for a key, whose values are masked.
+          type: bool
+          returned: for a key
   sample:
     - mac: 00055D000001
       ip: 192.168.0.50
@@ -131,7 +154,10 @@ from ansible_collections.nodewarden.fleet.plugins.module_utils.nodewarden import
     STATUS_OK,
     Console,
     failed_rows_message,
+    hide_secret_values,
+    is_secret_setting,
     mac_arguments,
+    masked_changes,
     normalize_mac,
     printable,
 )
@@ -193,11 +219,26 @@ def own_settings_in(lines):
     return sorted(names)
 
 
+def secret_values_in(lines):
+    """The values of the key and password lines of a configuration file."""
+    values = []
+    for line in lines:
+        if '=' in line:
+            name, value = line.split('=', 1)
+            if is_secret_setting(name.strip()):
+                values.append(value)
+    return values
+
+
 def change_lines(changes, side):
     out = []
     for c in changes:
         if c.get(side) is not None:
-            out.append('%s =%s\n' % (printable(c['name']), printable(c[side])))
+            value = printable(c[side])
+            # Both sides of a masked key read the same; say that it changes.
+            if side == 'after' and c.get('masked') and c.get('before') is not None:
+                value += ' (changed)'
+            out.append('%s =%s\n' % (printable(c['name']), value))
     return ''.join(out)
 
 
@@ -214,7 +255,14 @@ def main():
         mutually_exclusive=[('macs', 'all'), ('settings', 'src')],
         required_one_of=[('settings', 'src')],
         supports_check_mode=True,
+        # The settings may hold keys: no invocation line in the managed host's log.
+        no_log=True,
     )
+    # Keys given are masked wherever they would show (the module's arguments in its result
+    # included), before anything can fail.
+    for name, value in (module.params['settings'] or {}).items():
+        if is_secret_setting(name):
+            hide_secret_values(module, value if isinstance(value, list) else [value])
     if not module.params['all'] and not module.params['macs']:
         module.fail_json(msg='give macs or all: true')
     console = Console(module)
@@ -233,6 +281,9 @@ def main():
         except (IOError, OSError) as e:
             module.fail_json(msg='cannot read %s: %s' % (config_file, e))
 
+    # The keys of a src file too.
+    hide_secret_values(module, secret_values_in(lines))
+
     args = mac_arguments(module) + ['--file', config_file, '--changed-only', '--yes']
     if module.check_mode:
         args.append('--dry-run')
@@ -243,7 +294,7 @@ def main():
     devices = []
     diffs = []
     for row in rows:
-        changes = row.get('Changes') or []
+        changes = masked_changes(module, row.get('Changes') or [])
         mac = normalize_mac(row.get('Mac Address')) or row.get('Mac Address', '')
         ok = row.get('Status') == STATUS_OK
         changed = ok and bool(changes) and (bool(row.get('Written')) or module.check_mode)

@@ -1,5 +1,7 @@
 #!/usr/bin/python
 # -*- coding: utf-8 -*-
+# Copyright: Nodewarden Developers <team@nodewarden.dev>
+# GNU General Public License v3.0+ (see COPYING or https://www.gnu.org/licenses/gpl-3.0.txt)
 
 from __future__ import absolute_import, division, print_function
 
@@ -16,8 +18,19 @@ description:
   - No device answering is not a failure; the list is then empty and a warning says so.
 version_added: 1.0.0
 author:
-  - Nodewarden developers
+  - Nodewarden Developers <team@nodewarden.dev> (@nodewarden)
 options: {}
+attributes:
+  check_mode:
+    description: Can run in check mode and return the changes it would make.
+    support: full
+    details:
+      - Lists the devices; nothing is changed in either mode.
+  diff_mode:
+    description: Returns details on what changed (or, in check mode, would change) with C(--diff).
+    support: N/A
+    details:
+      - The module changes nothing, so there is nothing to show.
 extends_documentation_fragment:
   - nodewarden.fleet.common
 '''

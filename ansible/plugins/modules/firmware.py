@@ -1,5 +1,7 @@
 #!/usr/bin/python
 # -*- coding: utf-8 -*-
+# Copyright: Nodewarden Developers <team@nodewarden.dev>
+# GNU General Public License v3.0+ (see COPYING or https://www.gnu.org/licenses/gpl-3.0.txt)
 
 from __future__ import absolute_import, division, print_function
 
@@ -19,10 +21,12 @@ description:
     I(version); one that reports another version fails the task (the image does not carry
     I(version), and the next run would upgrade it again).
   - In check mode only the Discover runs, and the result says which devices would be
-    upgraded.
+    upgraded, from which version to which.
+  - With C(--diff) the output shows, for each device upgraded (in check mode, to be
+    upgraded), its firmware version before and after.
 version_added: 1.0.0
 author:
-  - Nodewarden developers
+  - Nodewarden Developers <team@nodewarden.dev> (@nodewarden)
 options:
   image:
     description:
@@ -45,6 +49,17 @@ options:
 notes:
   - After the factory reset the devices answer to the factory default password, and keep
     it (the access password cannot be set over NIMP); a warning names the devices.
+attributes:
+  check_mode:
+    description: Can run in check mode and return the changes it would make.
+    support: full
+    details:
+      - Discovers the devices and reports which would be upgraded, from which version to which; nothing is sent to them.
+  diff_mode:
+    description: Returns details on what changed (or, in check mode, would change) with C(--diff).
+    support: full
+    details:
+      - Shows each upgraded device's firmware version before and after.
 extends_documentation_fragment:
   - nodewarden.fleet.common
   - nodewarden.fleet.common.devices
@@ -86,6 +101,14 @@ devices:
     firmware:
       description: The version the device reports now (in check mode, before).
       type: str
+    before:
+      description: The version the device reported before the upgrade.
+      type: str
+    after:
+      description: The version the device reports after the upgrade; in check mode the
+        version it would report (I(version) for a device to be upgraded). Null for a
+        device whose upgrade failed, as what it runs then is not known.
+      type: str
     upgraded:
       description: Whether the device was upgraded (in check mode, would be).
       type: bool
@@ -95,9 +118,9 @@ devices:
       type: str
   sample:
     - {mac: 00055D000001, ip: 192.168.0.50, firmware_before: 1.02.07u, firmware: 2.00.01u,
-       upgraded: true, status: OK}
+       before: 1.02.07u, after: 2.00.01u, upgraded: true, status: OK}
     - {mac: 00055D000002, ip: 192.168.0.51, firmware_before: 2.00.01u, firmware: 2.00.01u,
-       upgraded: false, status: null}
+       before: 2.00.01u, after: 2.00.01u, upgraded: false, status: null}
 '''
 
 import os
@@ -112,6 +135,26 @@ from ansible_collections.nodewarden.fleet.plugins.module_utils.nodewarden import
     normalize_mac,
     printable,
 )
+
+
+def version_diffs(devices):
+    """The --diff of the devices upgraded (in check mode, to be): one entry per device with
+    its version before and after ("unknown" after a failed upgrade)."""
+    diffs = []
+    for d in devices:
+        if d['upgraded']:
+            after = d['after'] if d['after'] is not None else 'unknown'
+            diffs.append(dict(before_header='%s (before)' % d['mac'],
+                              after_header='%s (after)' % d['mac'],
+                              before='firmware: %s\n' % printable(d['before']),
+                              after='firmware: %s\n' % printable(after)))
+    return diffs
+
+
+def exit_with_diff(module, result):
+    if module._diff:
+        result['diff'] = version_diffs(result['devices'])
+    module.exit_json(**result)
 
 
 def main():
@@ -136,13 +179,17 @@ def main():
 
     console = Console(module)
     chosen = choose_devices(module, console.discover())
-    devices = [dict(mac=d['mac'], ip=d['ip'], firmware_before=d['firmware'],
-                    firmware=d['firmware'], upgraded=d['firmware'] != version, status=None)
-               for d in chosen]
+    devices = []
+    for d in chosen:
+        upgraded = d['firmware'] != version
+        devices.append(dict(mac=d['mac'], ip=d['ip'], firmware_before=d['firmware'],
+                            firmware=d['firmware'], before=d['firmware'],
+                            after=version if upgraded else d['firmware'],
+                            upgraded=upgraded, status=None))
     upgrade = [d for d in devices if d['upgraded']]
     result = dict(changed=bool(upgrade), devices=devices)
     if not upgrade or module.check_mode:
-        module.exit_json(**result)
+        exit_with_diff(module, result)
 
     args = ['--mac'] + [d['mac'] for d in upgrade] + ['--firmware', image, '--yes']
     if module.params['force']:
@@ -154,25 +201,34 @@ def main():
     status = dict((normalize_mac(r.get('Mac Address')), r.get('Status', '')) for r in rows)
     for d in upgrade:
         d['status'] = status.get(d['mac'], '')
-    module.warn('these devices were factory reset and now use the factory default password: %s'
-                % ', '.join(d['mac'] for d in upgrade if d['status'] == STATUS_OK))
+        if d['status'] != STATUS_OK:
+            # What a failed device runs now is not known.
+            d['after'] = None
+    reset = [d['mac'] for d in upgrade if d['status'] == STATUS_OK]
+    if reset:
+        module.warn('these devices were factory reset and now use the factory default '
+                    'password: %s' % ', '.join(reset))
     failed = failed_rows_message(rows)
     if failed:
-        # What a failed device runs now is not known; only those that ended "OK" changed.
-        result['changed'] = any(d['status'] == STATUS_OK for d in upgrade)
+        # Only the devices that ended "OK" changed.
+        result['changed'] = bool(reset)
+        if module._diff:
+            result['diff'] = version_diffs(upgrade)
         module.fail_json(msg='upgrade failed: %s' % failed, rc=rc, **result)
 
     # The devices must now report the version, or the image does not carry it.
     now = dict((d['mac'], d['firmware']) for d in console.discover(allow_none=True))
     wrong = []
     for d in upgrade:
-        d['firmware'] = now.get(d['mac'], '')
+        d['firmware'] = d['after'] = now.get(d['mac'], '')
         if d['firmware'] != version:
             wrong.append('%s reports %s' % (d['mac'], printable(d['firmware'] or 'nothing')))
     if wrong:
+        if module._diff:
+            result['diff'] = version_diffs(upgrade)
         module.fail_json(msg='after the upgrade %s, not %s: the image does not carry that version'
                          % ('; '.join(wrong), printable(version)), **result)
-    module.exit_json(**result)
+    exit_with_diff(module, result)
 
 
 if __name__ == '__main__':
