@@ -37,6 +37,8 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QInputDialog>
+#include <QKeyEvent>
+#include <QStyle>
 #include <QSpinBox>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -230,7 +232,8 @@ TMainForm::TMainForm(const QString& dataFolder, QWidget* parent) : QMainWindow(p
         m_log->addItem(line);
     connect(&log, &ActionLog::lineAdded, this, [this](const QString& line) {
         m_log->addItem(line);
-        m_log->setCurrentRow(m_log->count() - 1);
+        // The newest line alone is highlighted, as the list follows it.
+        m_log->setCurrentRow(m_log->count() - 1, QItemSelectionModel::ClearAndSelect);
     });
     connect(&log, &ActionLog::cleared, m_log, &QListWidget::clear);
     connect(m_core.get(), &AppCore::statusTextChanged, this,
@@ -271,6 +274,7 @@ TMainForm::TMainForm(const QString& dataFolder, QWidget* parent) : QMainWindow(p
         if (!m_sizingColumns && column < DeviceListModel::ColRetry)
             m_columnsUserSized = true;
     });
+    connect(header, &QHeaderView::sortIndicatorChanged, this, &TMainForm::autoSizeColumns);
     connect(&devices, &DeviceListModel::selectionChanged, this, &TMainForm::updateCounts);
     for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
         connect(m_proxy, signal, this, &TMainForm::updateCounts);
@@ -506,6 +510,7 @@ void TMainForm::buildMenus()
     copyRow->setShortcut(QKeySequence::Copy);
     copyRow->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     m_deviceList->addAction(copyRow);
+    m_deviceList->installEventFilter(this);
     QAction* exportList =
         addMenuAction("MI_ExportList", QStringLiteral("Export List…"), &TMainForm::ExportListClick);
     QAction* quit = addMenuAction("MI_Quit", QStringLiteral("Quit"), nullptr);
@@ -637,9 +642,22 @@ void TMainForm::autoSizeColumns()
 {
     if (m_columnsUserSized)
         return;
+    // Each column as wide as its widest cell and its caption; the caption's room for the sort
+    // mark only in the sorted column (the header's own hint keeps it in every column, which
+    // does not fit the default window).
+    QHeaderView* header = m_deviceList->header();
+    const QFontMetrics metrics(header->font());
+    const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    const int mark = header->style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, header);
+    const auto* view = static_cast<const QAbstractItemView*>(m_deviceList);
     m_sizingColumns = true;
-    for (int c = 0; c < DeviceListModel::ColRetry; ++c)
-        m_deviceList->resizeColumnToContents(c);
+    for (int c = 0; c < DeviceListModel::ColRetry; ++c) {
+        const QString caption = m_proxy->headerData(c, Qt::Horizontal).toString();
+        int width = metrics.horizontalAdvance(caption) + margin + 2;
+        if (header->sortIndicatorSection() == c)
+            width += mark + margin;
+        header->resizeSection(c, std::max(width, view->sizeHintForColumn(c)));
+    }
     m_sizingColumns = false;
 }
 
@@ -956,6 +974,7 @@ void TMainForm::buildLogMenu()
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutContext(Qt::WidgetShortcut);
     m_log->addAction(copy);
+    m_log->installEventFilter(this);
     QAction* all = addMenuAction("MI_LogSelectAll", QStringLiteral("Select All"), nullptr);
     connect(all, &QAction::triggered, m_log, &QListWidget::selectAll);
     QAction* find = addMenuAction("MI_LogFind", QStringLiteral("Find…"), &TMainForm::findInLog);
@@ -1034,6 +1053,16 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_logo && event->type() == QEvent::Resize)
         fitBanner();
+    // An item view takes Ctrl+C for itself and copies its current cell; the table and the log
+    // copy every selected row instead.
+    if ((watched == m_deviceList || watched == m_log) && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        if (watched == m_log)
+            copyLogLines();
+        else if (!m_busy)
+            CopyRowClick();
+        return true;
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
