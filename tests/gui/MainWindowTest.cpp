@@ -452,7 +452,9 @@ TEST(MainWindow, TheStatusMessageCountColumnsAndBannerKeepToTheirRoomAsTheWindow
         const QRect countsBox(counts->mapTo(&w, QPoint()), counts->size());
         EXPECT_FALSE(textBox.intersects(countsBox));
         EXPECT_GE(counts->width(), counts->sizeHint().width());
-        EXPECT_TRUE(text->text() == message || text->text().endsWith(QChar(0x2026)));
+        // Elided in the narrow window, whole in the wide one.
+        EXPECT_TRUE(size.width() > 1000 ? text->text() == message
+                                        : text->text().endsWith(QChar(0x2026)));
 
         // The banner runs down the whole side of the window.
         auto* banner = w.findChild<QLabel*>(QStringLiteral("Image1"));
@@ -460,7 +462,6 @@ TEST(MainWindow, TheStatusMessageCountColumnsAndBannerKeepToTheirRoomAsTheWindow
         EXPECT_GE(banner->pixmap().height(), banner->parentWidget()->height());
         EXPECT_GE(banner->height(), banner->parentWidget()->height());
     }
-    EXPECT_EQ(w.StatusMessage()->text(), message); // whole at 1200 pixels
 
     // Columns fit what Discover found.
     w.TB_DiscoverClick();
@@ -495,10 +496,6 @@ TEST(MainWindow, MenusHoldTheOperationsWithTheirShortcutsAndTheLogPaneCopiesFind
             const QString keys = tip.mid(tip.lastIndexOf('(') + 1).chopped(1);
             EXPECT_TRUE(shortcuts.contains(keys)) << qPrintable(tip);
         }
-    auto* help = w.findChild<QMenu*>(QStringLiteral("MN_Help"));
-    ASSERT_TRUE(help);
-    EXPECT_TRUE(help->actions().contains(w.Action("MI_About")));
-    EXPECT_TRUE(help->actions().contains(w.Action("MI_Manual")));
 
     // The Discover key runs Discover.
     QTest::keyClick(&w, Qt::Key_F5);
@@ -550,14 +547,14 @@ TEST(MainWindow, MenusHoldTheOperationsWithTheirShortcutsAndTheLogPaneCopiesFind
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromUtf8(file.readAll()), lines.join('\n') + '\n');
 
-    // Help's manual page, formatted as text in a window of its own.
+    // Help's manual page (F1), formatted as text in a window of its own.
     if (QStandardPaths::findExecutable(QStringLiteral("groff")).isEmpty())
         GTEST_SKIP() << "groff is not installed";
-    w.Action("MI_Manual")->trigger();
+    ASSERT_TRUE(ShowActive(&w)); // offscreen, no window is the active one any more by here
+    QTest::keyClick(&w, Qt::Key_F1);
     auto* manual = w.findChild<TManualForm*>();
     ASSERT_TRUE(manual);
     EXPECT_TRUE(manual->isVisible());
     EXPECT_TRUE(WaitUntil([&] { return manual->Text()->toPlainText().contains("SYNOPSIS"); }))
         << qPrintable(manual->Text()->toPlainText());
-    EXPECT_TRUE(manual->Text()->toPlainText().contains("nodewarden"));
 }

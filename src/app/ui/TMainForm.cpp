@@ -656,7 +656,9 @@ void TMainForm::autoSizeColumns()
         int width = metrics.horizontalAdvance(caption) + margin + 2;
         if (header->sortIndicatorSection() == c)
             width += mark + margin;
-        header->resizeSection(c, std::max(width, view->sizeHintForColumn(c)));
+        // Cells get the caption's margin too: neighbouring addresses do not run together.
+        const int cells = view->sizeHintForColumn(c);
+        header->resizeSection(c, std::max(width, cells > 0 ? cells + margin : 0));
     }
     m_sizingColumns = false;
 }
