@@ -24,7 +24,6 @@
 #include <QToolBar>
 #include <QTreeView>
 #include <QUrl>
-
 #include <gtest/gtest.h>
 
 // Readable failures.
@@ -288,7 +287,8 @@ TEST(DeviceTable, RightClickMenuStartsTheToolbarOperationsAndCopies)
     EXPECT_EQ(bed.devices().GetStatus(selected[0]), QStringLiteral("OK"));
     ASSERT_EQ(boxes.texts.size(), 1);
     EXPECT_TRUE(boxes.texts[0].startsWith(QStringLiteral("1 of 1 ")));
-    EXPECT_TRUE(boxes.texts[0].endsWith(QDir::toNativeSeparators(run.path()))) << qPrintable(boxes.texts[0]);
+    EXPECT_TRUE(boxes.texts[0].endsWith(QDir::toNativeSeparators(run.path())))
+        << qPrintable(boxes.texts[0]);
     EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(run.path())});
 
     w.Action("MI_CopyMac")->trigger();

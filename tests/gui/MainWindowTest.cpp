@@ -1,5 +1,4 @@
 #include "WindowTestBed.h"
-
 #include "app/BatchOperations.h"
 #include "app/CommandQueue.h"
 #include "app/DataFolderLock.h"
@@ -11,24 +10,23 @@
 
 #include <QAction>
 #include <QClipboard>
-#include <QInputDialog>
-#include <QMenu>
-#include <QPlainTextEdit>
-#include <QScrollBar>
-#include <QStandardPaths>
-#include <QStatusBar>
 #include <QComboBox>
 #include <QCryptographicHash>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
+#include <QStandardPaths>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -466,7 +464,8 @@ TEST(MainWindow, TheStatusMessageCountColumnsAndBannerKeepToTheirRoomAsTheWindow
     // Columns fit what Discover found.
     w.TB_DiscoverClick();
     for (int c = 0; c < DeviceListModel::ColStatus; ++c)
-        EXPECT_GE(header->sectionSize(c), static_cast<QAbstractItemView*>(view)->sizeHintForColumn(c));
+        EXPECT_GE(header->sectionSize(c),
+                  static_cast<QAbstractItemView*>(view)->sizeHintForColumn(c));
 }
 
 TEST(MainWindow, MenusHoldTheOperationsWithTheirShortcutsAndTheLogPaneCopiesFindsAndSaves)

@@ -9,6 +9,7 @@
 #include "app/FirmwareImageInfo.h"
 #include "app/SetIpPlan.h"
 #include "app/ui/AppIcons.h"
+#include "app/ui/ConfigurationTask.h"
 #include "app/ui/DeviceListProxy.h"
 #include "app/ui/TAboutForm.h"
 #include "app/ui/TManualForm.h"
@@ -22,7 +23,6 @@
 #include "common/ui/FileDialogFilter.h"
 #include "common/ui/VxImageList.h"
 #include "common/ui/VxMessageBox.h"
-#include "app/ui/ConfigurationTask.h"
 #include "config/ui/TConfig_KTR_4200.h"
 #include "tftp/VxTFTPServer.h"
 
@@ -32,17 +32,15 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDesktopServices>
-#include <QDir>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
-#include <QFormLayout>
-#include <QInputDialog>
-#include <QKeyEvent>
-#include <QStyle>
-#include <QSpinBox>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -50,7 +48,9 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QSettings>
+#include <QSpinBox>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QTreeView>
@@ -110,7 +110,10 @@ protected:
     }
 
 private:
-    void elide() { setText(fontMetrics().elidedText(m_full, Qt::ElideRight, contentsRect().width())); }
+    void elide()
+    {
+        setText(fontMetrics().elidedText(m_full, Qt::ElideRight, contentsRect().width()));
+    }
 
     QString m_full;
 };
@@ -120,8 +123,8 @@ void showShortcutInHint(QAction* tool, const QAction* item)
 {
     if (!tool || item->shortcut().isEmpty())
         return;
-    tool->setToolTip(QStringLiteral("%1 (%2)").arg(tool->toolTip(),
-                                                   item->shortcut().toString(QKeySequence::NativeText)));
+    tool->setToolTip(QStringLiteral("%1 (%2)").arg(
+        tool->toolTip(), item->shortcut().toString(QKeySequence::NativeText)));
 }
 
 QSettings windowSettings()
@@ -481,8 +484,8 @@ void TMainForm::buildMenus()
     QAction* discover = addMenuAction("MI_Discover", QStringLiteral("Discover Devices"),
                                       &TMainForm::TB_DiscoverClick);
     discover->setShortcut(QKeySequence(Qt::Key_F5));
-    QAction* system = addMenuAction("MI_System", QStringLiteral("System Settings…"),
-                                    &TMainForm::TB_SystemClick);
+    QAction* system =
+        addMenuAction("MI_System", QStringLiteral("System Settings…"), &TMainForm::TB_SystemClick);
     system->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     QAction* about = addMenuAction("MI_About", QStringLiteral("About"), &TMainForm::TB_AboutClick);
     QAction* manual =
@@ -550,9 +553,9 @@ void TMainForm::buildMenus()
         showShortcutInHint(Action(tool), item);
     for (QAction* a : operations->actions())
         if (!a->shortcut().isEmpty())
-            a->setToolTip(QStringLiteral("%1 (%2)").arg(
-                QString(a->text()).remove(QStringLiteral("…")),
-                a->shortcut().toString(QKeySequence::NativeText)));
+            a->setToolTip(
+                QStringLiteral("%1 (%2)").arg(QString(a->text()).remove(QStringLiteral("…")),
+                                              a->shortcut().toString(QKeySequence::NativeText)));
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
     edit->setObjectName(QStringLiteral("MN_Edit"));
     edit->addAction(find);
@@ -863,8 +866,8 @@ void TMainForm::BackUpConfigurationsClick()
         return;
     BackupOutcome outcome;
     runOperation([this, &outcome] {
-        outcome =
-            BackUpConfigurations(*m_core, DefaultBackupFolder(*m_core, QDateTime::currentDateTime()));
+        outcome = BackUpConfigurations(*m_core,
+                                       DefaultBackupFolder(*m_core, QDateTime::currentDateTime()));
     });
     if (!outcome.indexError.isEmpty())
         showError(outcome.indexError);
@@ -1028,8 +1031,8 @@ void TMainForm::findInLog()
 
 void TMainForm::saveLog()
 {
-    const QString path = chooseLogFile(
-        m_core ? QDir(m_core->DataFolder()).filePath(LogFileName) : LogFileName);
+    const QString path =
+        chooseLogFile(m_core ? QDir(m_core->DataFolder()).filePath(LogFileName) : LogFileName);
     if (path.isEmpty())
         return;
     QStringList lines;
@@ -1037,7 +1040,8 @@ void TMainForm::saveLog()
         lines.append(m_log->item(r)->text() + QLatin1Char('\n'));
     QString reason;
     if (!WriteWholeFile(path, lines.join(QString()).toUtf8(), &reason))
-        showError(ExportFailText.arg(QDir::toNativeSeparators(path)) + QStringLiteral(": ") + reason);
+        showError(ExportFailText.arg(QDir::toNativeSeparators(path)) + QStringLiteral(": ") +
+                  reason);
 }
 
 void TMainForm::showEvent(QShowEvent* event)

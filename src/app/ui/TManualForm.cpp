@@ -88,7 +88,8 @@ void TManualForm::render()
     connect(m_format, &QProcess::finished, this, [this](int code, QProcess::ExitStatus status) {
         const QByteArray page = m_format->read(MaxPageBytes);
         if (status != QProcess::NormalExit || code != 0 || page.trimmed().isEmpty()) {
-            const QString reason = QString::fromLocal8Bit(m_format->readAllStandardError()).trimmed();
+            const QString reason =
+                QString::fromLocal8Bit(m_format->readAllStandardError()).trimmed();
             showFailure(reason.isEmpty() ? QStringLiteral("groff failed") : reason);
             return;
         }
@@ -99,7 +100,8 @@ void TManualForm::render()
                      QStringLiteral("-rLL=78n")});
     m_unpack->start(QStringLiteral("gzip"), {QStringLiteral("-dcf"), QStringLiteral("--"), path});
     QTimer::singleShot(FormatTimeoutMs, this, [this] {
-        if (m_format->state() != QProcess::NotRunning || m_unpack->state() != QProcess::NotRunning) {
+        if (m_format->state() != QProcess::NotRunning ||
+            m_unpack->state() != QProcess::NotRunning) {
             m_format->disconnect(this);
             m_unpack->kill();
             m_format->kill();

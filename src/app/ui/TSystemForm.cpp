@@ -16,9 +16,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QStyle>
 #include <QPushButton>
 #include <QSet>
+#include <QStyle>
 
 namespace {
 
@@ -264,8 +264,8 @@ void TSystemForm::fillInterfaces()
     // Tall enough for the rows it has (up to a few, then it scrolls) and wide enough for the
     // longest; an empty list still shows a row, not a sliver.
     const int rows = std::clamp(m_interfaces->count(), 1, InterfaceRowsShown);
-    const int rowHeight = std::max(m_interfaces->sizeHintForRow(0),
-                                   m_interfaces->fontMetrics().height() + 4);
+    const int rowHeight =
+        std::max(m_interfaces->sizeHintForRow(0), m_interfaces->fontMetrics().height() + 4);
     m_interfaces->setFixedHeight(rowHeight * rows + 2 * m_interfaces->frameWidth());
     const int scrollBar = m_interfaces->count() > InterfaceRowsShown
                               ? m_interfaces->style()->pixelMetric(QStyle::PM_ScrollBarExtent)
