@@ -538,6 +538,14 @@ void TMainForm::buildMenus()
     file->addAction(backup);
     file->addSeparator();
     file->addAction(quit);
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    edit->setObjectName(QStringLiteral("MN_Edit"));
+    edit->addAction(find);
+    edit->addAction(selectAll);
+    edit->addSeparator();
+    edit->addAction(copyMac);
+    edit->addAction(copyIp);
+    edit->addAction(copyRow);
     QMenu* operations = menuBar()->addMenu(QStringLiteral("&Devices"));
     operations->setObjectName(QStringLiteral("MN_Devices"));
     for (QAction* a : {discover, setIp, configure, upgrade, backup})
@@ -556,14 +564,6 @@ void TMainForm::buildMenus()
             a->setToolTip(
                 QStringLiteral("%1 (%2)").arg(QString(a->text()).remove(QStringLiteral("…")),
                                               a->shortcut().toString(QKeySequence::NativeText)));
-    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-    edit->setObjectName(QStringLiteral("MN_Edit"));
-    edit->addAction(find);
-    edit->addAction(selectAll);
-    edit->addSeparator();
-    edit->addAction(copyMac);
-    edit->addAction(copyIp);
-    edit->addAction(copyRow);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("MN_Help"));
