@@ -16,7 +16,8 @@ packages=(
   # fuzz targets (libFuzzer with ASan/UBSan) and their seed script
   clang libclang-rt-14-dev python3
   # the Debian package (dependencies from dpkg-shlibdeps, the capability for port 69), its check
-  # in a clean Debian 12 root, and the man pages' check
+  # in a clean Debian 12 root, and the man pages' check (groff also formats the window's
+  # Help > Manual Page)
   dpkg-dev file libcap2-bin debootstrap groff-base
   # the Ansible collection's tests (ansible-playbook, ansible-doc, ansible-test), and what
   # ansible-test sanity's pylint, pep8, yamllint and validate-modules run on offline

@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 // Readable failures.
@@ -273,6 +274,10 @@ TEST(DeviceTable, RightClickMenuStartsTheToolbarOperationsAndCopies)
     EXPECT_EQ(firmwareFolder, bed.core().FirmwareDirectory());
     EXPECT_EQ(bed.fleet->Device(1).counters.put, 1); // Configure read the device first
 
+    // The finished backup names its folder and opens it when asked to.
+    QList<QUrl> opened;
+    w.openUrl = [&](const QUrl& url) { opened.append(url); };
+    boxes.answers = {QMessageBox::Open};
     w.Action("MI_Backup")->trigger();
     const QDir backups(QDir(bed.dir.path()).filePath(QStringLiteral("Backups")));
     const QStringList runs = backups.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
@@ -280,7 +285,11 @@ TEST(DeviceTable, RightClickMenuStartsTheToolbarOperationsAndCopies)
     const QDir run(backups.filePath(runs[0]));
     EXPECT_EQ(run.entryList(QDir::Files), (QStringList{mac + ".cfg", "index.json"}));
     EXPECT_EQ(bed.devices().GetStatus(selected[0]), QStringLiteral("OK"));
-    EXPECT_TRUE(boxes.texts.isEmpty()) << qPrintable(boxes.texts.join('|'));
+    ASSERT_EQ(boxes.texts.size(), 1);
+    EXPECT_TRUE(boxes.texts[0].startsWith(QStringLiteral("1 of 1 ")));
+    EXPECT_TRUE(boxes.texts[0].endsWith(QDir::toNativeSeparators(run.path())))
+        << qPrintable(boxes.texts[0]);
+    EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(run.path())});
 
     w.Action("MI_CopyMac")->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), mac);

@@ -332,11 +332,10 @@ TEST_F(SystemDialog, CancelDiscardsWhatWasTypedThePasswordIncluded)
 
 TEST_F(SystemDialog, InterfacesAreTickedAsSetAndSavedOnlyOnOkWhenChanged)
 {
-    // The machine's usable interfaces, whatever they are here, and one named that is not.
+    // Every interface of the machine, whatever they are here, and one named that is not.
     QStringList machine;
     for (const VxLocalInterface& l : LocalInterfaces())
-        if (!l.loopback && !l.ipv4.isEmpty())
-            machine.append(l.name);
+        machine.append(l.name);
     LoopbackFleet::WriteSystemIni(
         bed.dir.path(), bed.loopback.SystemKeys(
                             {}, {{QStringLiteral("NimpInterface"), QStringLiteral(" nw-gone ,")}}));
@@ -358,6 +357,17 @@ TEST_F(SystemDialog, InterfacesAreTickedAsSetAndSavedOnlyOnOkWhenChanged)
             expected.insert(name, false);
         expected.insert(QStringLiteral("nw-gone"), true);
         EXPECT_EQ(shown(form), expected);
+        // Each with its addresses, and every row (up to four) shown whole.
+        QListWidget* list = form.InterfaceList();
+        Settle();
+        for (const VxLocalInterface& l : LocalInterfaces())
+            for (const QNetworkAddressEntry& e : l.ipv4) {
+                const auto items = list->findItems(e.ip().toString(), Qt::MatchContains);
+                EXPECT_FALSE(items.isEmpty()) << qPrintable(e.ip().toString());
+            }
+        const int rows = std::min(list->count(), 4);
+        EXPECT_GE(list->viewport()->height(), rows * list->sizeHintForRow(0));
+        EXPECT_GE(list->viewport()->width(), list->sizeHintForColumn(0));
         // OK without a change keeps the key as it was written.
         form.BtnParamOKClick();
         EXPECT_EQ(stored("NimpInterface"), QStringLiteral("nw-gone ,"));

@@ -1,26 +1,32 @@
 #include "WindowTestBed.h"
-
 #include "app/BatchOperations.h"
 #include "app/CommandQueue.h"
 #include "app/DataFolderLock.h"
 #include "app/ui/SingleInstance.h"
+#include "app/ui/TManualForm.h"
 #include "app/ui/TProgressForm.h"
 #include "app/ui/TSetIPForm.h"
 #include "common/ui/VxIPAddressPanel.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
 #include <QCryptographicHash>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
+#include <QStandardPaths>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -409,4 +415,145 @@ TEST(MainWindow, TheFirmwareDialogListsFilesWithoutADot)
         << qPrintable(listed.join(QLatin1Char(',')));
     EXPECT_TRUE(listed.contains(QStringLiteral("ktr4200")))
         << qPrintable(listed.join(QLatin1Char(',')));
+}
+
+TEST(MainWindow, TheStatusMessageCountColumnsAndBannerKeepToTheirRoomAsTheWindowIsSized)
+{
+    WindowTestBed bed(fleetOf(2));
+    ASSERT_TRUE(bed.started);
+    TMainForm& w = *bed.window;
+    w.resize(650, 476);
+    ASSERT_TRUE(ShowActive(&w));
+    Settle();
+
+    // An empty table: every caption whole, the last column stretched, nothing to scroll.
+    QTreeView* view = w.DeviceListView();
+    QHeaderView* header = view->header();
+    for (int c = 0; c < DeviceListModel::ColRetry; ++c) {
+        const QString caption = header->model()->headerData(c, Qt::Horizontal).toString();
+        EXPECT_GT(header->sectionSize(c), header->fontMetrics().horizontalAdvance(caption)) << c;
+    }
+    EXPECT_EQ(header->length(), view->viewport()->width());
+    EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
+
+    // A message longer than its room ends elided before the count, and is whole in its tooltip.
+    const QString message = QStringLiteral("A status message long enough to need far more room "
+                                           "than a window this narrow leaves it. Press Discover.");
+    w.statusBar()->showMessage(message);
+    for (const QSize size : {QSize(650, 476), QSize(1200, 900)}) {
+        w.resize(size);
+        Settle();
+        QLabel* text = w.StatusMessage();
+        QLabel* counts = w.SelectionCounts();
+        EXPECT_EQ(text->toolTip(), message);
+        const QRect textBox(text->mapTo(&w, QPoint()), text->size());
+        const QRect countsBox(counts->mapTo(&w, QPoint()), counts->size());
+        EXPECT_FALSE(textBox.intersects(countsBox));
+        EXPECT_GE(counts->width(), counts->sizeHint().width());
+        // Elided in the narrow window, whole in the wide one.
+        EXPECT_TRUE(size.width() > 1000 ? text->text() == message
+                                        : text->text().endsWith(QChar(0x2026)));
+
+        // The banner runs down the whole side of the window.
+        auto* banner = w.findChild<QLabel*>(QStringLiteral("Image1"));
+        ASSERT_TRUE(banner);
+        EXPECT_GE(banner->pixmap().height(), banner->parentWidget()->height());
+        EXPECT_GE(banner->height(), banner->parentWidget()->height());
+    }
+
+    // Columns fit what Discover found.
+    w.TB_DiscoverClick();
+    for (int c = 0; c < DeviceListModel::ColStatus; ++c)
+        EXPECT_GE(header->sectionSize(c),
+                  static_cast<QAbstractItemView*>(view)->sizeHintForColumn(c));
+}
+
+TEST(MainWindow, MenusHoldTheOperationsWithTheirShortcutsAndTheLogPaneCopiesFindsAndSaves)
+{
+    WindowTestBed bed(fleetOf(3));
+    ASSERT_TRUE(bed.started);
+    RecordingMessageBoxes boxes;
+    TMainForm& w = *bed.window;
+    ASSERT_TRUE(ShowActive(&w));
+
+    // Every operation in the Devices menu has a shortcut, named in the menu's and the
+    // toolbar's tooltips.
+    auto* devicesMenu = w.findChild<QMenu*>(QStringLiteral("MN_Devices"));
+    ASSERT_TRUE(devicesMenu);
+    QStringList shortcuts;
+    for (QAction* a : devicesMenu->actions()) {
+        if (a->isSeparator())
+            continue;
+        const QString keys = a->shortcut().toString(QKeySequence::NativeText);
+        EXPECT_FALSE(keys.isEmpty()) << qPrintable(a->text());
+        EXPECT_TRUE(a->toolTip().endsWith('(' + keys + ')')) << qPrintable(a->toolTip());
+        shortcuts.append(keys);
+    }
+    for (QAction* a : w.ToolBar()->actions())
+        if (!a->isSeparator() && a->objectName() != QStringLiteral("TB_About")) {
+            const QString tip = a->toolTip();
+            const QString keys = tip.mid(tip.lastIndexOf('(') + 1).chopped(1);
+            EXPECT_TRUE(shortcuts.contains(keys)) << qPrintable(tip);
+        }
+
+    // The Discover key runs Discover.
+    QTest::keyClick(&w, Qt::Key_F5);
+    ASSERT_EQ(bed.devices().Count(), 3);
+
+    // Ctrl+C in the table copies the selected rows.
+    QTreeView* view = w.DeviceListView();
+    view->setFocus();
+    bed.devices().SetSelected(bed.devices().Row(0), true);
+    bed.devices().SetSelected(bed.devices().Row(2), true);
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    const QStringList copied = QGuiApplication::clipboard()->text().split('\n');
+    ASSERT_EQ(copied.size(), 2);
+    EXPECT_TRUE(copied[1].startsWith("KTR-4200\t" + bed.fleet->Device(2).MacText() + '\t'));
+
+    // The log: Select All and Ctrl+C, Find, Save As.
+    QListWidget* log = w.ActionMessages();
+    bed.core().LogAction(QStringLiteral("second line"));
+    QStringList lines;
+    for (int r = 0; r < log->count(); ++r)
+        lines.append(log->item(r)->text());
+    ASSERT_EQ(lines.size(), 2);
+    w.Action("MI_LogSelectAll")->trigger();
+    log->setFocus();
+    QTest::keyClick(log, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), lines.join('\n'));
+
+    QString sought;
+    w.execDialog = [&](QDialog* d) {
+        auto* find = qobject_cast<QInputDialog*>(d);
+        if (!find)
+            return int(QDialog::Rejected);
+        find->setTextValue(sought);
+        return int(QDialog::Accepted);
+    };
+    for (const auto& [text, row] : std::initializer_list<std::pair<const char*, int>>{
+             {"DISCOVERED", 0}, {"second", 1}, {"absent", 1}}) {
+        sought = QString::fromLatin1(text);
+        w.Action("MI_LogFind")->trigger();
+        EXPECT_EQ(log->currentRow(), row) << text;
+    }
+    EXPECT_EQ(boxes.beeps, 1);
+    EXPECT_TRUE(w.StatusMessage()->toolTip().endsWith(QStringLiteral("absent")));
+
+    const QString saved = QDir(bed.dir.path()).filePath(QStringLiteral("log.txt"));
+    w.chooseLogFile = [&](const QString&) { return saved; };
+    w.Action("MI_LogSaveAs")->trigger();
+    QFile file(saved);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(file.readAll()), lines.join('\n') + '\n');
+
+    // Help's manual page (F1), formatted as text in a window of its own.
+    if (QStandardPaths::findExecutable(QStringLiteral("groff")).isEmpty())
+        GTEST_SKIP() << "groff is not installed";
+    ASSERT_TRUE(ShowActive(&w)); // offscreen, no window is the active one any more by here
+    QTest::keyClick(&w, Qt::Key_F1);
+    auto* manual = w.findChild<TManualForm*>();
+    ASSERT_TRUE(manual);
+    EXPECT_TRUE(manual->isVisible());
+    EXPECT_TRUE(WaitUntil([&] { return manual->Text()->toPlainText().contains("SYNOPSIS"); }))
+        << qPrintable(manual->Text()->toPlainText());
 }

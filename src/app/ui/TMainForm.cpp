@@ -9,8 +9,10 @@
 #include "app/FirmwareImageInfo.h"
 #include "app/SetIpPlan.h"
 #include "app/ui/AppIcons.h"
+#include "app/ui/ConfigurationTask.h"
 #include "app/ui/DeviceListProxy.h"
 #include "app/ui/TAboutForm.h"
+#include "app/ui/TManualForm.h"
 #include "app/ui/TProgressForm.h"
 #include "app/ui/TSetIPForm.h"
 #include "app/ui/TSystemForm.h"
@@ -21,7 +23,6 @@
 #include "common/ui/FileDialogFilter.h"
 #include "common/ui/VxImageList.h"
 #include "common/ui/VxMessageBox.h"
-#include "app/ui/ConfigurationTask.h"
 #include "config/ui/TConfig_KTR_4200.h"
 #include "tftp/VxTFTPServer.h"
 
@@ -30,14 +31,16 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QDir>
+#include <QDesktopServices>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
-#include <QFormLayout>
-#include <QSpinBox>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -45,10 +48,13 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QSettings>
+#include <QSpinBox>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QTreeView>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -68,8 +74,58 @@ const QString ExportFailText = QStringLiteral("Cannot write %1");
 const QString FactoryPasswordCaption = QStringLiteral("Factory default password");
 const QString GeometryKey = QStringLiteral("MainWindow/Geometry");
 const QString ColumnWidthsKey = QStringLiteral("MainWindow/ColumnWidths");
+const QString BackupDoneText = QStringLiteral("%1 of %2 configurations backed up in\n%3");
+const QString LogFileTitle = QStringLiteral("Save Action Messages");
+const QString LogFileName = QStringLiteral("action-messages.txt");
+const QString TextFilter = QStringLiteral("Text files (*.txt)");
+const QString LogFindTitle = QStringLiteral("Find");
+const QString LogFindLabel = QStringLiteral("Find in the messages:");
+const QString LogNotFoundText = QStringLiteral("Not found in the messages: %1");
 constexpr int RetryColumnWidth = 20;
 constexpr int FilterWidth = 200;
+
+// A label that keeps to the room the layout gives it: its text elided at the end, whole in
+// its tooltip. The status bar's message lives in one, so that it never runs under the count.
+class ElidedLabel : public QLabel
+{
+public:
+    explicit ElidedLabel(QWidget* parent) : QLabel(parent)
+    {
+        setTextFormat(Qt::PlainText);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
+    void SetFullText(const QString& text)
+    {
+        m_full = text;
+        setToolTip(text);
+        elide();
+    }
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QLabel::resizeEvent(event);
+        elide();
+    }
+
+private:
+    void elide()
+    {
+        setText(fontMetrics().elidedText(m_full, Qt::ElideRight, contentsRect().width()));
+    }
+
+    QString m_full;
+};
+
+// "Set IP (Ctrl+I)": a toolbar button's hint with the shortcut of its menu entry.
+void showShortcutInHint(QAction* tool, const QAction* item)
+{
+    if (!tool || item->shortcut().isEmpty())
+        return;
+    tool->setToolTip(QStringLiteral("%1 (%2)").arg(
+        tool->toolTip(), item->shortcut().toString(QKeySequence::NativeText)));
+}
 
 QSettings windowSettings()
 {
@@ -134,6 +190,10 @@ TMainForm::TMainForm(const QString& dataFolder, QWidget* parent) : QMainWindow(p
             plan.maxFailures = failures->value();
         return plan;
     };
+    chooseLogFile = [this](const QString& suggested) {
+        return QFileDialog::getSaveFileName(this, LogFileTitle, suggested, TextFilter);
+    };
+    openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     chooseExportFile = [this](const QString& suggested) {
         QString filter = CsvFilter;
         QString path =
@@ -175,7 +235,8 @@ TMainForm::TMainForm(const QString& dataFolder, QWidget* parent) : QMainWindow(p
         m_log->addItem(line);
     connect(&log, &ActionLog::lineAdded, this, [this](const QString& line) {
         m_log->addItem(line);
-        m_log->setCurrentRow(m_log->count() - 1);
+        // The newest line alone is highlighted, as the list follows it.
+        m_log->setCurrentRow(m_log->count() - 1, QItemSelectionModel::ClearAndSelect);
     });
     connect(&log, &ActionLog::cleared, m_log, &QListWidget::clear);
     connect(m_core.get(), &AppCore::statusTextChanged, this,
@@ -209,10 +270,14 @@ TMainForm::TMainForm(const QString& dataFolder, QWidget* parent) : QMainWindow(p
             m_columnsUserSized = true;
         }
     }
-    connect(header, &QHeaderView::sectionResized, this, [this](int column) {
+    connect(header, &QHeaderView::sectionResized, this, [this, header](int column) {
+        // The stretched last column follows the window, not the user.
+        if (header->stretchLastSection() && column == DeviceListModel::ColStatus)
+            return;
         if (!m_sizingColumns && column < DeviceListModel::ColRetry)
             m_columnsUserSized = true;
     });
+    connect(header, &QHeaderView::sortIndicatorChanged, this, &TMainForm::autoSizeColumns);
     connect(&devices, &DeviceListModel::selectionChanged, this, &TMainForm::updateCounts);
     for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
         connect(m_proxy, signal, this, &TMainForm::updateCounts);
@@ -281,12 +346,16 @@ void TMainForm::buildControls()
     outer->setSpacing(0);
 
     auto* logo = new QFrame(central);
+    m_logo = logo;
     logo->setObjectName(QStringLiteral("LogoPanel"));
     logo->setFixedWidth(91);
     auto* image = new QLabel(logo);
+    m_banner = image;
     image->setObjectName(QStringLiteral("Image1"));
     image->setGeometry(0, 0, 90, 600);
     image->setPixmap(LogoPicture(90, 600));
+    m_bannerKey = image->pixmap().cacheKey();
+    logo->installEventFilter(this);
     m_moduleName = new QLabel(logo);
     m_moduleName->setObjectName(QStringLiteral("ST_ModuleName"));
     m_moduleName->setGeometry(4, 46, 77, 13);
@@ -317,8 +386,7 @@ void TMainForm::buildControls()
     m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     m_toolBar->setMovable(false);
     m_toolBar->setMinimumHeight(38 + 4);
-    addTool("TB_Discover", "Discover devices", 0, &TMainForm::TB_DiscoverClick)
-        ->setShortcut(QKeySequence(Qt::Key_F5));
+    addTool("TB_Discover", "Discover devices", 0, &TMainForm::TB_DiscoverClick);
     addTool("TB_SetIP", "Set IP", 1, &TMainForm::TB_SetIPClick);
     addTool("TB_ConfigUpdate", "Devices configure", 2, &TMainForm::TB_ConfigUpdateClick);
     addTool("TB_FWUpdate", "Upgrade firmware", 3, &TMainForm::TB_FWUpdateClick);
@@ -378,6 +446,8 @@ void TMainForm::buildControls()
     m_log = new QListWidget(page);
     m_log->setObjectName(QStringLiteral("MO_ActionMessage"));
     m_log->setUniformItemSizes(true);
+    m_log->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_log->setContextMenuPolicy(Qt::CustomContextMenu);
     pageLayout->addWidget(m_log);
     m_pages->addTab(page, ActionMessageCaption);
     right->addWidget(m_pages, 2);
@@ -386,11 +456,23 @@ void TMainForm::buildControls()
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setSizeGripEnabled(true);
     // In a container of its own: the bar's own labels are the panels the layout may caption.
+    // The message is the bar's own (showMessage), shown in a room of its own left of the
+    // count: the bar would paint it across the whole width, under the count.
+    auto* messageBox = new QWidget(statusBar());
+    auto* messageLayout = new QHBoxLayout(messageBox);
+    messageLayout->setContentsMargins(0, 0, 0, 0);
+    auto* message = new ElidedLabel(messageBox);
+    m_message = message;
+    m_message->setObjectName(QStringLiteral("ST_Message"));
+    messageLayout->addWidget(m_message);
+    statusBar()->addPermanentWidget(messageBox, 1);
+    connect(statusBar(), &QStatusBar::messageChanged, message, &ElidedLabel::SetFullText);
     auto* countsBox = new QWidget(statusBar());
     auto* countsLayout = new QHBoxLayout(countsBox);
     countsLayout->setContentsMargins(0, 0, 0, 0);
     m_counts = new QLabel(countsBox);
     m_counts->setObjectName(QStringLiteral("ST_Counts"));
+    m_counts->setTextFormat(Qt::PlainText);
     countsLayout->addWidget(m_counts);
     statusBar()->addPermanentWidget(countsBox);
 
@@ -399,6 +481,16 @@ void TMainForm::buildControls()
 
 void TMainForm::buildMenus()
 {
+    QAction* discover = addMenuAction("MI_Discover", QStringLiteral("Discover Devices"),
+                                      &TMainForm::TB_DiscoverClick);
+    discover->setShortcut(QKeySequence(Qt::Key_F5));
+    QAction* system =
+        addMenuAction("MI_System", QStringLiteral("System Settings…"), &TMainForm::TB_SystemClick);
+    system->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    QAction* about = addMenuAction("MI_About", QStringLiteral("About"), &TMainForm::TB_AboutClick);
+    QAction* manual =
+        addMenuAction("MI_Manual", QStringLiteral("Manual Page"), &TMainForm::ManualPageClick);
+    manual->setShortcut(QKeySequence(Qt::Key_F1));
     QAction* configure = addMenuAction("MI_Configure", QStringLiteral("Configure"),
                                        &TMainForm::TB_ConfigUpdateClick);
     QAction* setIp = addMenuAction("MI_SetIP", QStringLiteral("Set IP"), &TMainForm::TB_SetIPClick);
@@ -412,6 +504,16 @@ void TMainForm::buildMenus()
                                     &TMainForm::CopyIPAddressClick);
     QAction* copyRow =
         addMenuAction("MI_CopyRow", QStringLiteral("Copy Row"), &TMainForm::CopyRowClick);
+    setIp->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    configure->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    upgrade->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
+    backup->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    // Ctrl+C copies the selected rows while the table has the focus; elsewhere (the filter,
+    // the log) it copies what is selected there.
+    copyRow->setShortcut(QKeySequence::Copy);
+    copyRow->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    m_deviceList->addAction(copyRow);
+    m_deviceList->installEventFilter(this);
     QAction* exportList =
         addMenuAction("MI_ExportList", QStringLiteral("Export List…"), &TMainForm::ExportListClick);
     QAction* quit = addMenuAction("MI_Quit", QStringLiteral("Quit"), nullptr);
@@ -444,6 +546,32 @@ void TMainForm::buildMenus()
     edit->addAction(copyMac);
     edit->addAction(copyIp);
     edit->addAction(copyRow);
+    QMenu* operations = menuBar()->addMenu(QStringLiteral("&Devices"));
+    operations->setObjectName(QStringLiteral("MN_Devices"));
+    for (QAction* a : {discover, setIp, configure, upgrade, backup})
+        operations->addAction(a);
+    operations->addSeparator();
+    operations->addAction(system);
+    for (const auto& [tool, item] :
+         std::initializer_list<std::pair<const char*, QAction*>>{{"TB_Discover", discover},
+                                                                 {"TB_SetIP", setIp},
+                                                                 {"TB_ConfigUpdate", configure},
+                                                                 {"TB_FWUpdate", upgrade},
+                                                                 {"TB_System", system}})
+        showShortcutInHint(Action(tool), item);
+    for (QAction* a : operations->actions())
+        if (!a->shortcut().isEmpty())
+            a->setToolTip(
+                QStringLiteral("%1 (%2)").arg(QString(a->text()).remove(QStringLiteral("…")),
+                                              a->shortcut().toString(QKeySequence::NativeText)));
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("MN_Help"));
+    help->addAction(manual);
+    help->addAction(about);
+    operations->setToolTipsVisible(true);
+
+    buildLogMenu();
 
     m_listMenu = new QMenu(this);
     m_listMenu->setObjectName(QStringLiteral("PM_DeviceList"));
@@ -479,11 +607,15 @@ void TMainForm::LoadSettings()
     m_moduleName->setText(s.module);
     QHeaderView* header = m_deviceList->header();
     m_sizingColumns = true;
+    // The last column shown takes the rest of the width; the narrow Retry column, when it is
+    // shown last, keeps its width.
     if (s.developerMode) {
+        header->setStretchLastSection(false);
         header->setSectionHidden(DeviceListModel::ColRetry, false);
         header->resizeSection(DeviceListModel::ColRetry, RetryColumnWidth);
     } else {
         header->setSectionHidden(DeviceListModel::ColRetry, true);
+        header->setStretchLastSection(true);
     }
     m_sizingColumns = false;
     updateFilterColumns();
@@ -513,9 +645,24 @@ void TMainForm::autoSizeColumns()
 {
     if (m_columnsUserSized)
         return;
+    // Each column as wide as its widest cell and its caption; the caption's room for the sort
+    // mark only in the sorted column (the header's own hint keeps it in every column, which
+    // does not fit the default window).
+    QHeaderView* header = m_deviceList->header();
+    const QFontMetrics metrics(header->font());
+    const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    const int mark = header->style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, header);
+    const auto* view = static_cast<const QAbstractItemView*>(m_deviceList);
     m_sizingColumns = true;
-    for (int c = 0; c < DeviceListModel::ColRetry; ++c)
-        m_deviceList->resizeColumnToContents(c);
+    for (int c = 0; c < DeviceListModel::ColRetry; ++c) {
+        const QString caption = m_proxy->headerData(c, Qt::Horizontal).toString();
+        int width = metrics.horizontalAdvance(caption) + margin + 2;
+        if (header->sortIndicatorSection() == c)
+            width += mark + margin;
+        // Cells get the caption's margin too: neighbouring addresses do not run together.
+        const int cells = view->sizeHintForColumn(c);
+        header->resizeSection(c, std::max(width, cells > 0 ? cells + margin : 0));
+    }
     m_sizingColumns = false;
 }
 
@@ -545,6 +692,8 @@ void TMainForm::setBusy(bool busy)
 {
     m_busy = busy;
     m_toolBar->setEnabled(!busy);
+    if (QMenu* operations = findChild<QMenu*>(QStringLiteral("MN_Devices")))
+        operations->setEnabled(!busy);
     m_deviceList->setEnabled(!busy);
     m_filter->setEnabled(!busy);
 }
@@ -715,14 +864,23 @@ void TMainForm::BackUpConfigurationsClick()
         return;
     if (!askAllDevices(BackupText::AllQuestion, BackupText::AllCaption))
         return;
-    QString indexError;
-    runOperation([this, &indexError] {
-        indexError =
-            BackUpConfigurations(*m_core, DefaultBackupFolder(*m_core, QDateTime::currentDateTime()))
-                .indexError;
+    BackupOutcome outcome;
+    runOperation([this, &outcome] {
+        outcome = BackUpConfigurations(*m_core,
+                                       DefaultBackupFolder(*m_core, QDateTime::currentDateTime()));
     });
-    if (!indexError.isEmpty())
-        showError(indexError);
+    if (!outcome.indexError.isEmpty())
+        showError(outcome.indexError);
+    // The folder is named once in the log among the run's lines: say where the files went.
+    if (outcome.folder.isEmpty() || !QFileInfo(outcome.folder).isDir())
+        return;
+    const QString text = BackupDoneText.arg(outcome.ok)
+                             .arg(outcome.ok + outcome.failed)
+                             .arg(QDir::toNativeSeparators(outcome.folder));
+    if (VxMessageBox(this, text, BackupText::Caption, QMessageBox::Open | QMessageBox::Close,
+                     outcome.failed ? QMessageBox::Warning : QMessageBox::Information,
+                     QMessageBox::Open) == QMessageBox::Open)
+        openUrl(QUrl::fromLocalFile(outcome.folder));
 }
 
 void TMainForm::ExportListClick()
@@ -800,6 +958,132 @@ void TMainForm::TB_AboutClick()
     if (!m_aboutForm)
         m_aboutForm = new TAboutForm(this);
     execDialog(m_aboutForm);
+}
+
+void TMainForm::ManualPageClick()
+{
+    // A window of its own, not modal: the page stays open beside the console.
+    auto* manual = findChild<TManualForm*>();
+    if (!manual)
+        manual = new TManualForm(this);
+    manual->show();
+    manual->raise();
+    manual->activateWindow();
+}
+
+void TMainForm::buildLogMenu()
+{
+    m_logMenu = new QMenu(this);
+    m_logMenu->setObjectName(QStringLiteral("PM_ActionMessage"));
+    QAction* copy = addMenuAction("MI_LogCopy", QStringLiteral("Copy"), &TMainForm::copyLogLines);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    m_log->addAction(copy);
+    m_log->installEventFilter(this);
+    QAction* all = addMenuAction("MI_LogSelectAll", QStringLiteral("Select All"), nullptr);
+    connect(all, &QAction::triggered, m_log, &QListWidget::selectAll);
+    QAction* find = addMenuAction("MI_LogFind", QStringLiteral("Find…"), &TMainForm::findInLog);
+    QAction* save = addMenuAction("MI_LogSaveAs", QStringLiteral("Save As…"), &TMainForm::saveLog);
+    m_logMenu->addAction(copy);
+    m_logMenu->addAction(all);
+    m_logMenu->addSeparator();
+    m_logMenu->addAction(find);
+    m_logMenu->addAction(save);
+    connect(m_log, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        Action("MI_LogCopy")->setEnabled(!m_log->selectedItems().isEmpty());
+        m_logMenu->popup(m_log->viewport()->mapToGlobal(at));
+    });
+}
+
+void TMainForm::copyLogLines()
+{
+    QStringList lines;
+    for (int r = 0; r < m_log->count(); ++r)
+        if (m_log->item(r)->isSelected())
+            lines.append(m_log->item(r)->text());
+    if (!lines.isEmpty())
+        QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
+}
+
+void TMainForm::findInLog()
+{
+    QInputDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("LogFindForm"));
+    dialog.setWindowTitle(LogFindTitle);
+    dialog.setLabelText(LogFindLabel);
+    dialog.setTextValue(m_lastFind);
+    if (execDialog(&dialog) != QDialog::Accepted || dialog.textValue().isEmpty())
+        return;
+    m_lastFind = dialog.textValue();
+    // From the line after the current one, round to it again: Find once more goes on.
+    const int count = m_log->count();
+    for (int k = 1; k <= count; ++k) {
+        const int r = (m_log->currentRow() + k) % count;
+        if (m_log->item(r)->text().contains(m_lastFind, Qt::CaseInsensitive)) {
+            m_log->setCurrentRow(r);
+            m_log->scrollToItem(m_log->item(r));
+            return;
+        }
+    }
+    VxBeep();
+    statusBar()->showMessage(LogNotFoundText.arg(m_lastFind));
+}
+
+void TMainForm::saveLog()
+{
+    const QString path =
+        chooseLogFile(m_core ? QDir(m_core->DataFolder()).filePath(LogFileName) : LogFileName);
+    if (path.isEmpty())
+        return;
+    QStringList lines;
+    for (int r = 0; r < m_log->count(); ++r)
+        lines.append(m_log->item(r)->text() + QLatin1Char('\n'));
+    QString reason;
+    if (!WriteWholeFile(path, lines.join(QString()).toUtf8(), &reason))
+        showError(ExportFailText.arg(QDir::toNativeSeparators(path)) + QStringLiteral(": ") +
+                  reason);
+}
+
+void TMainForm::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // The first show has the window's fonts and style: the columns fit their captions (and
+    // whatever rows there are already) from the start.
+    if (!m_shown) {
+        m_shown = true;
+        autoSizeColumns();
+    }
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_logo && event->type() == QEvent::Resize)
+        fitBanner();
+    // An item view takes Ctrl+C for itself and copies its current cell; the table and the log
+    // copy every selected row instead.
+    if ((watched == m_deviceList || watched == m_log) && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        if (watched == m_log)
+            copyLogLines();
+        else if (!m_busy)
+            CopyRowClick();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::fitBanner()
+{
+    // A picture the layout set is shown as it is; the built-in banner is drawn again to the
+    // panel's height.
+    if (m_banner->pixmap().cacheKey() != m_bannerKey)
+        return;
+    const int height = std::max(1, m_logo->height());
+    if (m_banner->height() == height && m_banner->pixmap().height() == height)
+        return;
+    m_banner->setGeometry(0, 0, m_banner->width(), height);
+    m_banner->setPixmap(LogoPicture(m_banner->width(), height));
+    m_bannerKey = m_banner->pixmap().cacheKey();
 }
 
 void TMainForm::ShowProgress(const QString& caption, const QString& prompt, bool abortable)

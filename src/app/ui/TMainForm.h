@@ -14,6 +14,7 @@ class AppCore;
 class DeviceListProxy;
 struct DeviceRow;
 class QAction;
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -21,6 +22,7 @@ class QMenu;
 class QTabWidget;
 class QToolBar;
 class QTreeView;
+class QUrl;
 class TAboutForm;
 class TConfig_KTR_4200;
 
@@ -56,6 +58,8 @@ public:
     void TB_FWUpdateClick();
     void TB_SystemClick();
     void TB_AboutClick();
+    // Help: the program's manual page in a viewer of its own (no terminal needed).
+    void ManualPageClick();
     void BackUpConfigurationsClick();
     // Writes the shown rows, in the order shown, as CSV or (a .json file) JSON.
     void ExportListClick();
@@ -79,6 +83,9 @@ public:
     QLabel* SelectionCounts() const { return m_counts; }
     QMenu* DeviceListMenu() const { return m_listMenu; }
     QListWidget* ActionMessages() const { return m_log; }
+    QMenu* ActionMessagesMenu() const { return m_logMenu; }
+    // The status bar's message (the bar's own message, shown elided in its room) and the count.
+    QLabel* StatusMessage() const { return m_message; }
     QLabel* ModuleName() const { return m_moduleName; }
     QToolBar* ToolBar() const { return m_toolBar; }
     // Toolbar buttons, menu items and shortcuts by object name (TB_..., MI_...).
@@ -94,9 +101,15 @@ public:
     // The waves of an upgrade of this many devices (a canary, the wave size, the failures
     // that stop it); nothing when the user cancelled.
     std::function<std::optional<UpgradeWavePlan>(int devices)> chooseUpgradePlan;
+    // Where the log is saved; empty: cancelled.
+    std::function<QString(const QString& suggested)> chooseLogFile;
+    // Opens a folder or file with the desktop's program for it.
+    std::function<void(const QUrl& url)> openUrl;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
@@ -120,6 +133,13 @@ private:
     void restoreWindowState();
     void saveWindowState();
     void copyColumn(int column);
+    // The log pane's context menu: Copy, Select All, Find, Save As.
+    void buildLogMenu();
+    void copyLogLines();
+    void findInLog();
+    void saveLog();
+    // The side banner drawn to the panel's height (a picture from the layout is left as it is).
+    void fitBanner();
 
     std::unique_ptr<AppCore> m_core;
     bool m_initFailed = false;
@@ -127,6 +147,9 @@ private:
     bool m_closeRequested = false;
     bool m_columnsUserSized = false;
     bool m_sizingColumns = false;
+    bool m_shown = false;
+    qint64 m_bannerKey = 0;
+    QString m_lastFind;
 
     QLabel* m_moduleName = nullptr;
     QToolBar* m_toolBar = nullptr;
@@ -135,6 +158,10 @@ private:
     QTreeView* m_deviceList = nullptr;
     DeviceListProxy* m_proxy = nullptr;
     QLabel* m_counts = nullptr;
+    QLabel* m_message = nullptr;
+    QLabel* m_banner = nullptr;
+    QFrame* m_logo = nullptr;
+    QMenu* m_logMenu = nullptr;
     QMenu* m_listMenu = nullptr;
     QTabWidget* m_pages = nullptr;
     QListWidget* m_log = nullptr;

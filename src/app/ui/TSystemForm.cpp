@@ -18,6 +18,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSet>
+#include <QStyle>
 
 namespace {
 
@@ -29,6 +30,7 @@ const QString InterfacesHint =
 const QString InterfaceDown = QStringLiteral("(down)");
 const QString InterfaceWithoutAddress = QStringLiteral("(no IPv4 address)");
 const QString InterfaceNotFound = QStringLiteral("(not found)");
+const QString InterfaceLoopback = QStringLiteral("(loopback)");
 constexpr int InterfaceRowsShown = 4;
 
 // One time or count field, in the dialog's top-to-bottom order.
@@ -241,15 +243,17 @@ void TSystemForm::fillInterfaces()
         item->setCheckState(chosen.contains(name) ? Qt::Checked : Qt::Unchecked);
         listed.append(name);
     };
+    // Every interface of the machine, so that the list shows what there is to choose from
+    // (the loopback one serves a fleet on this machine).
     for (const VxLocalInterface& l : LocalInterfaces()) {
-        if ((l.loopback || l.ipv4.isEmpty()) && !chosen.contains(l.name))
-            continue;
         QStringList addresses;
         for (const QNetworkAddressEntry& entry : l.ipv4)
             addresses.append(entry.ip().toString() + QLatin1Char('/') +
                              QString::number(entry.prefixLength()));
         QString detail =
             addresses.isEmpty() ? InterfaceWithoutAddress : addresses.join(QStringLiteral(", "));
+        if (l.loopback)
+            detail += QLatin1Char(' ') + InterfaceLoopback;
         if (!l.up)
             detail += QLatin1Char(' ') + InterfaceDown;
         add(l.name, detail);
@@ -257,9 +261,17 @@ void TSystemForm::fillInterfaces()
     for (const QString& name : chosen)
         if (!listed.contains(name))
             add(name, InterfaceNotFound);
+    // Tall enough for the rows it has (up to a few, then it scrolls) and wide enough for the
+    // longest; an empty list still shows a row, not a sliver.
     const int rows = std::clamp(m_interfaces->count(), 1, InterfaceRowsShown);
-    m_interfaces->setFixedHeight(m_interfaces->sizeHintForRow(0) * rows +
-                                 2 * m_interfaces->frameWidth());
+    const int rowHeight =
+        std::max(m_interfaces->sizeHintForRow(0), m_interfaces->fontMetrics().height() + 4);
+    m_interfaces->setFixedHeight(rowHeight * rows + 2 * m_interfaces->frameWidth());
+    const int scrollBar = m_interfaces->count() > InterfaceRowsShown
+                              ? m_interfaces->style()->pixelMetric(QStyle::PM_ScrollBarExtent)
+                              : 0;
+    m_interfaces->setMinimumWidth(std::max(0, m_interfaces->sizeHintForColumn(0)) + scrollBar +
+                                  2 * m_interfaces->frameWidth());
 }
 
 QStringList TSystemForm::tickedInterfaces() const
