@@ -67,6 +67,8 @@ AppCore::AppCore(const QString& dataFolder, QObject* parent)
     m_discovery->Bind(&m_devices);
     connect(m_discovery.get(), &VxNIMPRequest2Controls::logLine, this,
             [this](const QString& line) { LogAction(line); });
+    connect(m_discovery.get(), &VxNIMPRequest2Controls::replyFiltered, this,
+            [this] { noteFilteredReply(); });
     connect(m_discovery.get(), &VxNIMPRequest2Controls::replyError, this,
             [this](int code, const QString& message) { ReportError(VxError(code, message)); });
     LoadSettings();
@@ -218,6 +220,21 @@ void AppCore::Discover()
         for (const VxLocalInterface& l : chosen)
             via.append({l.index, l.name});
     m_discovery->Request().interfaces = via;
+    m_filteredOut.clear();
+    m_discoverRoutes.clear();
+    const QString port = QString::number(m_settings.nimpPort);
+    const QString to = m_settings.nimpAddress.toString() + QStringLiteral(", UDP port ") + port;
+    if (via.isEmpty()) {
+        m_discoverRoutes.append(QStringLiteral("from the interface the routing table picks to ") + to);
+    } else {
+        for (const VxLocalInterface& l : chosen) {
+            QStringList addresses;
+            for (const QNetworkAddressEntry& a : l.ipv4)
+                addresses.append(a.ip().toString());
+            m_discoverRoutes.append(QStringLiteral("from %1 (%2) to %3")
+                                        .arg(l.name, addresses.join(QStringLiteral(", ")), to));
+        }
+    }
 
     try {
         if (m_settings.nimpAddress == QHostAddress(QHostAddress::Broadcast) && via.isEmpty() &&
@@ -244,6 +261,8 @@ void AppCore::Discover()
     if (m_ui)
         m_ui->CloseProgress();
     m_log.AppendLine(QString::number(m_devices.Count()) + QString::fromLatin1(DiscoveredSuffix));
+    if (!m_filteredOut.isEmpty())
+        m_log.AppendLine(filteredOutLine());
     // Only a convenience for shell completion: a folder that refuses it fails nothing here,
     // but it is said, as every file that could not be written is.
     if (QString reason; !SaveDiscoveredMacs(m_dataFolder, m_devices, &reason))
@@ -251,6 +270,46 @@ void AppCore::Discover()
                              .arg(QDir::toNativeSeparators(QDir(m_dataFolder).filePath(
                                       QString::fromLatin1(DiscoveredMacsFileName))),
                                   reason));
+}
+
+void AppCore::noteFilteredReply()
+{
+    // What a reply says is the sender's word: its MAC and model are escaped when shown. A
+    // flood of made-up devices is counted but not kept without end.
+    const VxNIMPVarList& vars = m_discovery->Request().variables;
+    QString model;
+    QString mac;
+    if (vars.Count() == 1 && vars.Item(0).sub) {
+        const VxNIMPResponseVarList& sub = *vars.Item(0).sub;
+        for (int i = 0; i < sub.Count(); ++i) {
+            if (i == 0)
+                model = sub.Item(i).value;
+            if (sub.Item(i).id == 2)
+                mac = sub.Item(i).value;
+        }
+    }
+    for (const auto& [knownMac, knownModel] : std::as_const(m_filteredOut))
+        if (knownMac == mac)
+            return;
+    if (m_filteredOut.size() < 10000)
+        m_filteredOut.append({mac, model});
+}
+
+QString AppCore::filteredOutLine() const
+{
+    constexpr int named = 5;
+    QStringList devices;
+    for (int i = 0; i < std::min<int>(named, m_filteredOut.size()); ++i)
+        devices.append(EscapeUntrusted(m_filteredOut[i].second) + QLatin1Char(' ') +
+                       EscapeUntrusted(m_filteredOut[i].first));
+    const int count = m_filteredOut.size();
+    QString text = count == 1 ? QStringLiteral("1 device of another model not listed: ")
+                              : QStringLiteral("%1 devices of another model not listed: ").arg(count);
+    text += devices.join(QStringLiteral(", "));
+    if (count > named)
+        text += QStringLiteral(" and %1 more").arg(count - named);
+    return text + (count == 1 ? QStringLiteral("; Filter=0 lists it")
+                              : QStringLiteral("; Filter=0 lists them"));
 }
 
 void AppCore::RunWithProgress(const QString& caption, const QString& prompt,

@@ -80,6 +80,9 @@ public:
     // Ends a running Discover's wait now; the devices that answered so far stay listed.
     void CancelDiscover() { m_discoverCancelled = true; }
     bool Discovering() const { return m_discovering; }
+    // Where the last Discover's requests went: one line per way out ("from eth0 (10.0.0.2)
+    // to 255.255.255.255, UDP port 64512").
+    const QStringList& DiscoverRoutes() const { return m_discoverRoutes; }
     // Shows the progress display, runs the queue (event loop), closes the display. The
     // selection is locked meanwhile. Errors of the queue close the display and are raised.
     // Either way the operation ends with its summary line in the log (OperationSummaryLine
@@ -140,6 +143,11 @@ private:
     OperationUi* m_ui = nullptr;
     QString m_statusText;
     bool m_discovering = false;
+    QStringList m_discoverRoutes;
+    // Devices the filter left out of the last Discover: MAC and model, in the order heard.
+    QList<std::pair<QString, QString>> m_filteredOut;
+    void noteFilteredReply();
+    QString filteredOutLine() const;
     bool m_discoverCancelled = false;
 };
 

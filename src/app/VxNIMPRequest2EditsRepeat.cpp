@@ -74,6 +74,8 @@ void VxNIMPRequest2Controls::handleReply(const VxNIMPError& error, const VxNIMPV
     try {
         if (m_request.Check())
             OnReply(error.command);
+        else
+            emit replyFiltered();
     } catch (const VxError& e) {
         emit replyError(e.code(), e.message());
     }

@@ -70,6 +70,8 @@ signals:
     void replyError(int code, const QString& message);
     // A line for the log: what a reply showed that the operator must know of.
     void logLine(const QString& line);
+    // A reply that the filter left out; its values are in Request().variables.
+    void replyFiltered();
 
 protected:
     virtual void Prepare(uint8_t command);

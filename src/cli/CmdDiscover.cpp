@@ -93,7 +93,7 @@ int runDiscover(const QStringList& argv)
             return ExitSomeFailed;
         }
         if (rows.isEmpty()) {
-            std::fputs("nodewarden discover: no device answered\n", stderr);
+            PrintNoAnswerHelp(core, "discover");
             return ExitSomeFailed;
         }
         return ExitAllOk;

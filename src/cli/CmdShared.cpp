@@ -12,6 +12,7 @@
 #include "config/ConfigFileTarget.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -199,6 +200,8 @@ void CliSession::DiscoverAndSelect(const QStringList& macs, bool all)
     if (!c.StatusText().isEmpty())
         std::fprintf(stderr, "nodewarden: %s\n", qPrintable(c.StatusText()));
     DeviceListModel& devices = c.Devices();
+    if (devices.Count() == 0 && c.StatusText().isEmpty())
+        PrintNoAnswerHelp(c, "discover");
     if (all) {
         devices.SelectAll();
         // A MAC another host claims is left out, and said so.
@@ -439,7 +442,7 @@ int RunCliCommand(const char* name, const char* helpText, const QStringList& arg
     int status = ExitAllOk;
     try {
         CliArgs args(argv);
-        if (args.flag(QStringLiteral("--help"))) {
+        if (args.flag(QStringLiteral("--help")) || args.flag(QStringLiteral("-h"))) {
             std::fputs(helpText, stdout);
             return ExitAllOk;
         }
@@ -476,6 +479,21 @@ void CliDeviceChoice::Check() const
 QJsonValue JsonTextOrNull(const QString& text, bool held)
 {
     return held ? QJsonValue(text) : QJsonValue(QJsonValue::Null);
+}
+
+void PrintNoAnswerHelp(const AppCore& core, const char* command)
+{
+    std::fprintf(stderr, "nodewarden %s: no device answered\n", command);
+    for (const QString& route : core.DiscoverRoutes())
+        std::fprintf(stderr, "  requests went %s\n", qPrintable(route));
+    const AppSettings& s = core.Settings();
+    std::fprintf(stderr,
+                 "  usual causes: a firewall here or on the way drops UDP port %u or the replies;\n"
+                 "  NimpAddress and NimpPort in %s are not where the devices listen;\n"
+                 "  the devices are on another LAN segment (a broadcast does not cross a router:\n"
+                 "  choose the interface with --interface NAME, or set NimpAddress to their\n"
+                 "  subnet's broadcast address)\n",
+                 unsigned(s.nimpPort), qPrintable(QDir::toNativeSeparators(core.SettingsPath())));
 }
 
 bool NoDeviceSelected(AppCore& core, const char* command)

@@ -152,6 +152,8 @@ private:
 int ReportSelectedRows(AppCore& core, bool json);
 // The text, or null where there is none (held false), for JSON output.
 QJsonValue JsonTextOrNull(const QString& text, bool held);
+// After a Discover that no device answered: where its requests went and the usual causes.
+void PrintNoAnswerHelp(const AppCore& core, const char* command);
 // Says so on standard error and returns true when Discover selected no device.
 bool NoDeviceSelected(AppCore& core, const char* command);
 // Says on standard error that nothing was sent, and gives the exit status of a refused start.

@@ -88,7 +88,7 @@ int parseOptions(const QStringList& args, TftpdOptions* o)
 {
     for (int i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
-        if (a == QLatin1String("--help")) {
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             std::fputs(kUsage, stdout);
             return -1;
         }

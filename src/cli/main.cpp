@@ -30,13 +30,15 @@ void printUsage(FILE* to)
         "       nodewarden --demo [N]                  the window over N simulated devices "
         "(default 8)\n"
         "       nodewarden [--home DIR] [--parallel N] [--interface NAME]... COMMAND [ARGS...]\n"
-        "       nodewarden --version | --help\n\n"
+        "       nodewarden help [COMMAND]              this text, or the command's own\n"
+        "       nodewarden --version | --help | -h\n\n"
         "  --home DIR        the data folder (system.ini, Config/, firmware/)\n"
         "  --parallel N      devices that transfer at once in this run, 1 to 256\n"
-        "                    (ParallelTransfers of system.ini, default 8)\n"
+        "                    (ParallelTransfers of system.ini, default 256)\n"
         "  --interface NAME  discover on this network interface in this run; repeat it for\n"
         "                    more (NimpInterface of system.ini; default every interface\n"
-        "                    that is up, has an IPv4 address and is not a loopback)\n\ncommands:\n",
+        "                    that is up, has an IPv4 address and is not a loopback)\n"
+        "These three may also follow the command (nodewarden discover --home DIR).\n\ncommands:\n",
         to);
     std::vector<CliCommand> commands = CliCommands();
     std::sort(commands.begin(), commands.end(), [](const CliCommand& a, const CliCommand& b) { return a.name < b.name; });
@@ -183,6 +185,52 @@ int runWindow(int argc, char** argv, const Options& options)
     return app.exec();
 }
 
+// The options that shape a command's run (--home, --parallel, --interface), before the
+// command or after it. Takes the option's value from args; returns -1 when opt is none of
+// them, 0 when it was taken, else the exit status of a bad value.
+int takeRunOption(const QString& opt, QStringList& args)
+{
+    if (opt == QLatin1String("--home")) {
+        if (args.isEmpty()) {
+            std::fputs("nodewarden: --home needs a folder\n", stderr);
+            return 2;
+        }
+        CliGlobals().home = args.takeFirst();
+        return 0;
+    }
+    if (opt == QLatin1String("--parallel")) {
+        bool ok = false;
+        const int n = args.isEmpty() ? 0 : args.first().toInt(&ok);
+        if (!ok || n < 1 || n > MaxParallelTransfers) {
+            std::fprintf(stderr, "nodewarden: --parallel takes a number from 1 to %d\n",
+                         MaxParallelTransfers);
+            return 2;
+        }
+        args.removeFirst();
+        CliGlobals().parallel = n;
+        return 0;
+    }
+    if (opt == QLatin1String("--interface")) {
+        if (args.isEmpty() || args.first().startsWith(QLatin1String("--"))) {
+            std::fputs("nodewarden: --interface needs an interface name\n", stderr);
+            return ExitUsage;
+        }
+        const QString name = args.takeFirst();
+        // Known now or never: a name that is no usable interface ends the run before any
+        // command starts.
+        try {
+            ChooseNimpInterfaces({name}, LocalInterfaces());
+        } catch (const VxError& e) {
+            std::fprintf(stderr, "nodewarden: %s\n", e.what());
+            return ExitUsage;
+        }
+        if (!CliGlobals().interfaces.contains(name))
+            CliGlobals().interfaces.append(name);
+        return 0;
+    }
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -194,9 +242,10 @@ int main(int argc, char** argv)
         args.append(QString::fromLocal8Bit(argv[i]));
 
     Options options;
-    while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
+    while (!args.isEmpty() && (args.first().startsWith(QLatin1String("--")) ||
+                               args.first() == QLatin1String("-h"))) {
         const QString opt = args.takeFirst();
-        if (opt == QLatin1String("--help")) {
+        if (opt == QLatin1String("--help") || opt == QLatin1String("-h")) {
             printUsage(stdout);
             return 0;
         }
@@ -204,42 +253,9 @@ int main(int argc, char** argv)
             std::printf("nodewarden %s\n", NW_VERSION_TEXT);
             return 0;
         }
-        if (opt == QLatin1String("--home")) {
-            if (args.isEmpty()) {
-                std::fputs("nodewarden: --home needs a folder\n", stderr);
-                return 2;
-            }
-            CliGlobals().home = args.takeFirst();
-            continue;
-        }
-        if (opt == QLatin1String("--parallel")) {
-            bool ok = false;
-            const int n = args.isEmpty() ? 0 : args.first().toInt(&ok);
-            if (!ok || n < 1 || n > MaxParallelTransfers) {
-                std::fprintf(stderr, "nodewarden: --parallel takes a number from 1 to %d\n",
-                             MaxParallelTransfers);
-                return 2;
-            }
-            args.removeFirst();
-            CliGlobals().parallel = n;
-            continue;
-        }
-        if (opt == QLatin1String("--interface")) {
-            if (args.isEmpty() || args.first().startsWith(QLatin1String("--"))) {
-                std::fputs("nodewarden: --interface needs an interface name\n", stderr);
-                return ExitUsage;
-            }
-            const QString name = args.takeFirst();
-            // Known now or never: a name that is no usable interface ends the run before any
-            // command starts.
-            try {
-                ChooseNimpInterfaces({name}, LocalInterfaces());
-            } catch (const VxError& e) {
-                std::fprintf(stderr, "nodewarden: %s\n", e.what());
-                return ExitUsage;
-            }
-            if (!CliGlobals().interfaces.contains(name))
-                CliGlobals().interfaces.append(name);
+        if (const int taken = takeRunOption(opt, args); taken >= 0) {
+            if (taken > 0)
+                return taken;
             continue;
         }
         if (opt == QLatin1String("--demo")) {
@@ -276,7 +292,35 @@ int main(int argc, char** argv)
             return 2;
         }
         options.command = args.takeFirst();
-        options.commandArgs = args;
+        // "help" and "help COMMAND" as the usage and the command's own --help.
+        if (options.command == QLatin1String("help")) {
+            if (args.isEmpty()) {
+                printUsage(stdout);
+                return 0;
+            }
+            options.command = args.takeFirst();
+            if (!args.isEmpty()) {
+                std::fputs("nodewarden help: give one command\n", stderr);
+                return 2;
+            }
+            args = QStringList{QStringLiteral("--help")};
+        }
+        // The run's options may also follow the command; its own options are left to it.
+        QStringList rest;
+        while (!args.isEmpty()) {
+            const QString arg = args.takeFirst();
+            if (arg == QLatin1String("--")) {
+                rest.append(arg);
+                rest.append(args);
+                break;
+            }
+            const int taken = takeRunOption(arg, args);
+            if (taken > 0)
+                return taken;
+            if (taken < 0)
+                rest.append(arg);
+        }
+        options.commandArgs = rest;
         return runCommand(argc, argv, options);
     }
     try {

@@ -241,15 +241,40 @@ TEST(CommandLineScripts, DiscoverCsvIsReadByACsvReaderAndNoAnswerIsExitStatusOne
     EXPECT_EQ(nameByMac.value(bed.device(1).MacText()), names[1]);
     EXPECT_EQ(nameByMac.value(bed.device(2).MacText()), QStringLiteral("'=1+2"));
 
-    // Nobody answers on this port.
+    // A device of another model is left out by the filter, and said so with its MAC.
+    bed.device(2).model = QStringLiteral("XYZ-9");
+    const ProgramRun filtered = nodewarden(bed.home.path(), {"discover"});
+    EXPECT_EQ(filtered.exitCode, 0);
+    EXPECT_TRUE(filtered.err.contains(QStringLiteral("2 device(s) discovered.\n") +
+                                      QStringLiteral("1 device of another model not listed: "
+                                                     "XYZ-9 %1; Filter=0 lists it")
+                                          .arg(bed.device(2).MacText())))
+        << filtered.err.toStdString();
+
+    // Nobody answers on this port: the run's options after the command, and the way the
+    // requests went is said with the usual causes.
     QTemporaryDir empty;
-    LoopbackFleet::WriteSystemIni(
-        empty.path(),
-        bed.loopback.SystemKeys(
-            {}, {{QStringLiteral("NimpPort"), QString::number(LoopbackFleet::FreeUdpPort())}}));
-    const ProgramRun none = nodewarden(empty.path(), {"discover"});
+    const QString port = QString::number(LoopbackFleet::FreeUdpPort());
+    LoopbackFleet::WriteSystemIni(empty.path(),
+                                  bed.loopback.SystemKeys({}, {{QStringLiteral("NimpPort"), port}}));
+    const ProgramRun none = RunNodewarden({"discover", "--home", empty.path(), "--parallel", "4"});
     EXPECT_EQ(none.exitCode, 1);
     EXPECT_TRUE(none.err.contains(QStringLiteral("no device answered"))) << none.err.toStdString();
+    EXPECT_TRUE(none.err.contains(QStringLiteral("to 127.0.0.1, UDP port ") + port));
+    EXPECT_TRUE(none.err.contains(QStringLiteral("firewall")));
+    EXPECT_TRUE(none.err.contains(QDir(empty.path()).filePath(QStringLiteral("system.ini"))));
+    EXPECT_EQ(RunNodewarden({"discover", "--parallel", "0"}).exitCode, 2);
+
+    // -h, help and help COMMAND are the usage and the command's own --help.
+    const ProgramRun usage = RunNodewarden({"--help"});
+    EXPECT_EQ(RunNodewarden({"-h"}).out, usage.out);
+    EXPECT_EQ(RunNodewarden({"help"}).out, usage.out);
+    const ProgramRun own = RunNodewarden({"upgrade", "--help"});
+    ASSERT_EQ(own.exitCode, 0);
+    EXPECT_FALSE(own.out.isEmpty());
+    EXPECT_EQ(RunNodewarden({"help", "upgrade"}).out, own.out);
+    EXPECT_EQ(RunNodewarden({"upgrade", "-h"}).out, own.out);
+    EXPECT_EQ(RunNodewarden({"help", "no-such"}).exitCode, 2);
 
     // Settings that say where to send in a way that cannot be used stop the run before anything
     // is sent, instead of broadcasting to the default.
