@@ -33,7 +33,7 @@ def record(rid, value):
     return bytes([rid, len(value) >> 8, len(value) & 0xFF]) + value
 
 
-mac = bytes.fromhex("00055D123456")
+mac = bytes.fromhex("021A2B123456")
 disc = (record(1, b"KTR-4200") + record(2, mac) + record(3, bytes([10, 0, 0, 20])) +
         record(4, bytes([255, 255, 255, 0])) + record(12, b"2.01") + record(251, b"lab"))
 put("fuzz_nimp_reply", "discover", nimp(1, 0, 0, mac, disc))
@@ -65,15 +65,15 @@ cfg = "\r\n".join([
     "80211a_wep64_key =0x01 0x02 0x03 0x04 0x05", "80211a_wep64_key =keep 0x00 0x00 0x00 0x00",
     "80211a_wep128_key =0x01 0x02 0x03 0x04 0x05 0x06 0x07 0x08 0x09 0x0A 0x0B 0x0C 0x0D",
     "80211a_wep64_key =empty", "80211a_acl_mode =allow", "80211a_acl_clr =",
-    "80211a_acl_mac_add =00:05:5D:00:00:01", "80211b_dtim =3", "80211b_auth_type =shared",
+    "80211a_acl_mac_add =02:1A:2B:00:00:01", "80211b_dtim =3", "80211b_auth_type =shared",
     "80211b_wep64_key =0xAA 0xBB 0xCC 0xDD 0xEE", "80211b_acl_mode =disable", "80211b_acl_clr =",
-    "80211b_acl_mac_add =00:05:5D:00:00:02", "firmware_version =2.01", ""])
+    "80211b_acl_mac_add =02:1A:2B:00:00:02", "firmware_version =2.01", ""])
 back = cfg.replace("\r\n", "\n").replace("device_name =lab", "device_name=lab")
 put("fuzz_config_files", "pair", cfg.replace("\\", "") + "\\;" + back)
 put("fuzz_config_files", "same", cfg + "\\;" + cfg)
 
 # Filters with references into Discovery (group), Version and IP.
-vals = ["", "KTR-4200", "00055D123456", "10.0.0.20", "255.255.255.0", "2.01", "lab", "2.01", "10.0.0.20", "255.0.0.0"]
+vals = ["", "KTR-4200", "021A2B123456", "10.0.0.20", "255.255.255.0", "2.01", "lab", "2.01", "10.0.0.20", "255.0.0.0"]
 put("fuzz_condition", "model", fields(*vals, '"$0.0"="KTR-4200" | "$0.0"="KTR-4200A"'))
 put("fuzz_condition", "nested", fields(*vals, '($1>=2.0 & !($2.0="0.0.0.0")) | false'))
 put("fuzz_condition", "now", fields(*vals, 'NOW>"1" & (TRUE | x=y)'))

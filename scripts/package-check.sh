@@ -142,7 +142,7 @@ in_root sh -c 'MANWIDTH=80 man -P cat nodewarden' | grep -q "discovered-macs.txt
 # Completion through bash-completion's own loader: commands, options, and the MACs of the last
 # Discover (the file is the program's; written here by hand as Discover would).
 mkdir -p "$rootfs/tmp/home"
-printf '00055D0000A1\n00055D0000A2\n' >"$rootfs/tmp/home/discovered-macs.txt"
+printf '021A2B0000A1\n021A2B0000A2\n' >"$rootfs/tmp/home/discovered-macs.txt"
 complete_words() {
   # shellcheck disable=SC2016 # expanded by the inner bash
   in_root bash -c 'source /usr/share/bash-completion/bash_completion
@@ -153,7 +153,7 @@ complete_words() {
 complete_words nodewarden "" | grep -qx discover || fail "completion of the commands"
 complete_words nodewarden upgrade --f | grep -qx -- --firmware || fail "completion of options"
 [ "$(complete_words nodewarden --home /tmp/home upgrade --mac "" | tr '\n' ' ')" = \
-  "00055D0000A1 00055D0000A2 " ] || fail "completion of the MACs of the last Discover"
+  "021A2B0000A1 021A2B0000A2 " ] || fail "completion of the MACs of the last Discover"
 complete_words ktr4200-sim --dev | grep -qx -- --devices || fail "completion of ktr4200-sim"
 rm -rf "$rootfs/tmp/home"
 

@@ -8,8 +8,8 @@
 // control entries added and removed:
 //   80211a_ssid: "Lobby" -> "Lobby 2"
 //   country_code: US -> (none)
-//   80211b_acl_mac_add: removed 00:05:5D:00:00:01
-//   80211b_acl_mac_add: added 00:05:5D:00:00:02
+//   80211b_acl_mac_add: removed 02:1A:2B:00:00:01
+//   80211b_acl_mac_add: added 02:1A:2B:00:00:02
 // The files are read as the verification reads them (ReadConfigLines, names trimmed and
 // matched in either case, the first line of a name wins). 802.11a keys pair by position
 // whatever their length names (80211a_wep_key1 to 4), 802.11b keys by position within

@@ -18,7 +18,7 @@ const OptionDoc Docs[] = {
     {"--bind", "ADDR", "address of the fleet's UDP socket (default 0.0.0.0)"},
     {"--port", "N", "UDP port of the fleet's socket (default 64512; 0 picks a free port)"},
     {"--devices", "N", "number of devices (default 1; one socket carries thousands)"},
-    {"--base-mac", "HEX", "MAC of device 0, twelve hex digits; device i has base + i (default 00055D000001)"},
+    {"--base-mac", "HEX", "MAC of device 0, twelve hex digits; device i has base + i (default 021A2B000001)"},
     {"--base-ip", "ADDR", "address of device 0; device i has base + i (default 192.168.0.50)"},
     {"--netmask", "ADDR", "netmask of every device (default 255.255.255.0)"},
     {"--factory-ip", "ADDR", "address after a factory reset (default 192.168.1.1)"},

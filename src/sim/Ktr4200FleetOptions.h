@@ -16,7 +16,7 @@ struct Ktr4200FleetOptions
     quint16 port = 64512; // 0: any free port (see Ktr4200Fleet::Port)
 
     int deviceCount = 1;
-    QString baseMac = QStringLiteral("00055D000001");
+    QString baseMac = QStringLiteral("021A2B000001");
     QString baseIp = QStringLiteral("192.168.0.50");
     QString netmask = QStringLiteral("255.255.255.0");
     // Where a factory reset puts every device.

@@ -53,9 +53,9 @@ KEPT_FIELDS = ('ip', 'netmask', 'version', 'config', 'password', 'deviceName',
 KEPT_COUNTERS = ('setIp', 'fetch', 'flash', 'reset', 'factoryReset')
 
 SITES = {
-    'north': dict(devices=3, base_mac='00055D000001', base_ip='10.0.1.20', extra=[]),
+    'north': dict(devices=3, base_mac='021A2B000001', base_ip='10.0.1.20', extra=[]),
     # Its second device is on the version already: the upgrade must leave it alone.
-    'south': dict(devices=2, base_mac='00055D100001', base_ip='10.0.2.20',
+    'south': dict(devices=2, base_mac='021A2B100001', base_ip='10.0.2.20',
                   extra=['--fw-version-at', '1=' + VERSION]),
 }
 

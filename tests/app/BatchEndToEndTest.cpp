@@ -256,7 +256,7 @@ TEST(BatchUpgrade, AnImageThatCannotBeUsedIsRefusedBeforeAnythingIsSent)
     const QString folder = bed.core->FirmwareDirectory();
     const QString empty = writeFile(QDir(folder).filePath("empty.bin"), QByteArray());
     // A device's saved configuration picked by mistake: the devices would flash it.
-    const QString saved = writeFile(QDir(folder).filePath("00055D000001.ORI"),
+    const QString saved = writeFile(QDir(folder).filePath("021A2B000001.ORI"),
                                     "KTR-4200\r\n80211a_ssid =\"Lobby\"\r\n80211a_dtim =1\r\n");
     for (const QString& image :
          {QDir(folder).filePath("missing.bin"), empty, folder, QString(), saved}) {

@@ -79,12 +79,12 @@ public:
 TEST(BatchList, OneDeviceMovesFirstOnlyToAUsableAddressButAlwaysWaits)
 {
     AppTestBed bed(Ktr4200FleetOptions{}, kDistinctTimes);
-    DeviceRow* row = addRow(bed, QStringLiteral("00055D000001"), QStringLiteral("10.0.0.1"));
+    DeviceRow* row = addRow(bed, QStringLiteral("021A2B000001"), QStringLiteral("10.0.0.1"));
     const QStringList moved = {"11 1 0 2",
                                "13 1 0  10.1.1.1 255.255.0.0",
                                "2 - 1000 ..",
                                "1 - 500",
-                               "14 1 1300  00055D000001.WR",
+                               "14 1 1300  021A2B000001.WR",
                                "18 1 0 ",
                                "2 - 1400 ..",
                                "11 1 0 1",
@@ -94,8 +94,8 @@ TEST(BatchList, OneDeviceMovesFirstOnlyToAUsableAddressButAlwaysWaits)
                                "11 1 0 3",
                                "12 1 1900 ",
                                "11 1 0 2",
-                               "16 1 1800  00055D000001.RD",
-                               "17 1 0 00055D000001.WR 00055D000001.RD"};
+                               "16 1 1800  021A2B000001.RD",
+                               "17 1 0 021A2B000001.WR 021A2B000001.RD"};
     ASSERT_EQ(bed.config.LoadSelectedSettings(
                   writeConfig(bed, "ip =10.1.1.1\r\nmask =255.255.0.0\r\n80211a_dtim =2\r\n")),
               0);
@@ -116,8 +116,8 @@ TEST(BatchList, OneDeviceMovesFirstOnlyToAUsableAddressButAlwaysWaits)
 TEST(BatchList, SeveralDevicesAreNeverMovedAndVerifyOffEndsResetRowsOk)
 {
     AppTestBed bed(Ktr4200FleetOptions{}, kDistinctTimes);
-    addRow(bed, QStringLiteral("00055D000001"), QStringLiteral("10.0.0.1"));
-    addRow(bed, QStringLiteral("00055D000002"), QStringLiteral("10.0.0.2"));
+    addRow(bed, QStringLiteral("021A2B000001"), QStringLiteral("10.0.0.1"));
+    addRow(bed, QStringLiteral("021A2B000002"), QStringLiteral("10.0.0.2"));
     // The file holds an address even so: the list must not send it.
     ASSERT_EQ(bed.config.LoadSelectedSettings(
                   writeConfig(bed, "ip =10.1.1.1\r\nmask =255.255.0.0\r\n80211a_dtim =2\r\n")),
@@ -126,7 +126,7 @@ TEST(BatchList, SeveralDevicesAreNeverMovedAndVerifyOffEndsResetRowsOk)
     options.verify = false;
     EXPECT_EQ(
         text(describe(*bed.core, CompileApplyConfiguration(*bed.core, options))),
-        text({"14 1 1300  00055D000001.WR", "18 1 0 ", "14 2 1300  00055D000002.WR", "18 2 0 ",
+        text({"14 1 1300  021A2B000001.WR", "18 1 0 ", "14 2 1300  021A2B000002.WR", "18 2 0 ",
               "2 - 1400 ..", "11 1 0 1", "20 1 0 ", "11 2 0 1", "20 2 0 ", "1 - 200",
               "10 1 0 .. OK", "10 1 0 ..... OK", "10 2 0 .. OK", "10 2 0 ..... OK"}));
     options.applyReset = false;
@@ -137,7 +137,7 @@ TEST(BatchList, SeveralDevicesAreNeverMovedAndVerifyOffEndsResetRowsOk)
 TEST(BatchList, ARowWhoseFileCannotBeWrittenDropsOutAndNoOldFileIsSent)
 {
     AppTestBed bed(Ktr4200FleetOptions{}, kDistinctTimes);
-    DeviceRow* row = addRow(bed, QStringLiteral("00055D000001"), QStringLiteral("10.0.0.1"));
+    DeviceRow* row = addRow(bed, QStringLiteral("021A2B000001"), QStringLiteral("10.0.0.1"));
     QFile stale(bed.core->WrittenFile(row));
     ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
     stale.write("KTR-4200\r\nip =10.9.9.9\r\n");
@@ -148,13 +148,13 @@ TEST(BatchList, ARowWhoseFileCannotBeWrittenDropsOutAndNoOldFileIsSent)
     EXPECT_FALSE(list.join(QLatin1Char('\n')).contains(QLatin1String("14 1")));
     EXPECT_FALSE(QFile::exists(bed.core->WrittenFile(row)));
     EXPECT_EQ(bed.devices().GetStatus(row), QStringLiteral("Unsuccess!"));
-    EXPECT_TRUE(bed.logHas(QStringLiteral("00055D000001") + BatchText::SaveConfigFail));
+    EXPECT_TRUE(bed.logHas(QStringLiteral("021A2B000001") + BatchText::SaveConfigFail));
 }
 
 TEST(BatchList, AStagedFileTheDiskRefusesFailsItsRowBeforeAnythingIsSent)
 {
     AppTestBed bed(Ktr4200FleetOptions{}, kDistinctTimes);
-    DeviceRow* row = addRow(bed, QStringLiteral("00055D000001"), QStringLiteral("10.0.0.1"));
+    DeviceRow* row = addRow(bed, QStringLiteral("021A2B000001"), QStringLiteral("10.0.0.1"));
     ASSERT_EQ(bed.config.LoadSelectedSettings(writeConfig(bed, "80211a_dtim =2\r\n")), 0);
     std::vector<Command> list;
     {
@@ -169,8 +169,8 @@ TEST(BatchList, AStagedFileTheDiskRefusesFailsItsRowBeforeAnythingIsSent)
 TEST(BatchList, FirmwareUpgradeOrderWaitsAndPasswords)
 {
     AppTestBed bed(Ktr4200FleetOptions{}, kDistinctTimes);
-    DeviceRow* a = addRow(bed, QStringLiteral("00055D000001"), QStringLiteral("10.0.0.1"));
-    DeviceRow* b = addRow(bed, QStringLiteral("00055D000002"), QStringLiteral("10.0.0.2"),
+    DeviceRow* a = addRow(bed, QStringLiteral("021A2B000001"), QStringLiteral("10.0.0.1"));
+    DeviceRow* b = addRow(bed, QStringLiteral("021A2B000002"), QStringLiteral("10.0.0.2"),
                           QStringLiteral("Updated"));
     bed.devices().SetAction(a, QStringLiteral("Verify Config"));
     const QString image = QDir(bed.dir.path()).filePath(QStringLiteral("fw.bin"));
@@ -180,7 +180,7 @@ TEST(BatchList, FirmwareUpgradeOrderWaitsAndPasswords)
     f.close();
     // The devices fetch a private copy of the image taken when the upgrade starts.
     const QString img = QStringLiteral("upgrade-image/fw.bin");
-    const QStringList perDevice = {"16 %1 1200  00055D00000%1.ORI", "15 %1 1600  " + img,
+    const QStringList perDevice = {"16 %1 1200  021A2B00000%1.ORI", "15 %1 1600  " + img,
                                    "19 %1 0 "};
     QStringList expected;
     for (const char* n : {"1", "2"})
@@ -194,11 +194,11 @@ TEST(BatchList, FirmwareUpgradeOrderWaitsAndPasswords)
                  "13 1 0  10.0.0.1 255.255.255.0", "11 2 0 2", "13 2 0  10.0.0.2 255.255.255.0",
                  "2 - 3000 ..", "1 - 500",
                  // The saved file goes back with the upload time, not the download time.
-                 "14 1 1200  00055D000001.ORI", "18 1 0 ", "14 2 1200  00055D000002.ORI", "18 2 0 ",
+                 "14 1 1200  021A2B000001.ORI", "18 1 0 ", "14 2 1200  021A2B000002.ORI", "18 2 0 ",
                  "2 - 1400 ..", "5 - 0", "11 1 0 1", "20 1 0 ", "11 2 0 1", "20 2 0 ", "6 - 0 0",
-                 "1 - 200", "10 1 0 .. .....", "11 1 0 2", "16 1 1800  00055D000001.RD",
-                 "17 1 0 00055D000001.ORI 00055D000001.RD", "10 2 0 .. .....", "11 2 0 2",
-                 "16 2 1800  00055D000002.RD", "17 2 0 00055D000002.ORI 00055D000002.RD"};
+                 "1 - 200", "10 1 0 .. .....", "11 1 0 2", "16 1 1800  021A2B000001.RD",
+                 "17 1 0 021A2B000001.ORI 021A2B000001.RD", "10 2 0 .. .....", "11 2 0 2",
+                 "16 2 1800  021A2B000002.RD", "17 2 0 021A2B000002.ORI 021A2B000002.RD"};
     EXPECT_EQ(text(describe(*bed.core, CompileFirmwareUpgrade(*bed.core, image))), text(expected));
     EXPECT_EQ(bed.devices().GetField(b, QStringLiteral("F/W Version")), QStringLiteral("Unknown"));
     EXPECT_EQ(bed.devices().GetField(a, QStringLiteral("F/W Version")), QStringLiteral("1.02.07u"));
@@ -249,7 +249,7 @@ TEST(BatchList, NoSelectionAsksAndYesSelectsEveryRow)
     EXPECT_FALSE(SelectAllIfNoneSelected(*bed.core, BatchText::UpgradeAllQuestion,
                                          BatchText::UpgradeAllCaption));
     EXPECT_TRUE(bed.ui.questions.isEmpty()); // an empty list asks nothing
-    for (const char* mac : {"00055D000001", "00055D000002"})
+    for (const char* mac : {"021A2B000001", "021A2B000002"})
         bed.devices().AddRow(QStringLiteral("KTR-4200"), {QLatin1String(mac)});
     bed.ui.answer = false;
     EXPECT_FALSE(SelectAllIfNoneSelected(*bed.core, BatchText::UpgradeAllQuestion,

@@ -48,7 +48,11 @@ TEST(EngineDiscover, FilterKeepsTheManagedModelsAndListsEachDeviceOnce)
               QStringLiteral("1.02.07u"));
     EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("Action")),
               QLatin1String(UnknownFieldText));
-    EXPECT_EQ(bed.core->Log().Lines(), QStringList{QStringLiteral("3 device(s) discovered.")});
+    ASSERT_EQ(bed.core->Log().Lines().size(), 2);
+    EXPECT_EQ(bed.core->Log().Lines()[0], QStringLiteral("3 device(s) discovered."));
+    EXPECT_EQ(bed.core->Log().Lines()[1],
+              QStringLiteral("1 device of another model not listed: %1 %2; Filter=0 lists it")
+                  .arg(bed.fleet->Device(2).model, bed.fleet->Device(2).MacText()));
     EXPECT_EQ(bed.ui.captions, QStringList{QStringLiteral("Discover the devices")});
     EXPECT_FALSE(bed.ui.showing);
 
@@ -386,7 +390,7 @@ TEST(EngineCommands, ReplyForARowNoLongerSelectedIsReportedOnlyInDeveloperMode)
         EXPECT_EQ(bed.devices().GetField(row, QStringLiteral("IP Address")),
                   QStringLiteral("10.0.0.20"));
         if (developer)
-            EXPECT_EQ(reported, QStringList{QStringLiteral("Error: Unknown device: 00055D000001")});
+            EXPECT_EQ(reported, QStringList{QStringLiteral("Error: Unknown device: 021A2B000001")});
         else
             EXPECT_TRUE(reported.isEmpty());
     }

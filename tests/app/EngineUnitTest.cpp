@@ -28,7 +28,7 @@ DeviceRow* addDevice(DeviceListModel& list, const QString& mac)
 TEST(DeviceListModel, OperationCellsComeIntoBeingTogether)
 {
     DeviceListModel list;
-    DeviceRow* row = addDevice(list, QStringLiteral("00055D000001"));
+    DeviceRow* row = addDevice(list, QStringLiteral("021A2B000001"));
     EXPECT_EQ(list.GetField(row, QStringLiteral("Status")), QLatin1String(UnknownFieldText));
     EXPECT_EQ(list.SetField(row, QStringLiteral("Retry"), QStringLiteral("3")), -1);
     EXPECT_EQ(list.GetField(row, QStringLiteral("F/W version")), QLatin1String(UnknownFieldText));
@@ -39,7 +39,7 @@ TEST(DeviceListModel, OperationCellsComeIntoBeingTogether)
     EXPECT_EQ(list.GetStatus(row), QStringLiteral(".."));
     EXPECT_EQ(list.GetField(row, QStringLiteral("Retry")), QStringLiteral("0"));
 
-    DeviceRow* other = addDevice(list, QStringLiteral("00055D000002"));
+    DeviceRow* other = addDevice(list, QStringLiteral("021A2B000002"));
     list.SetAction(other, QStringLiteral("Set IP"));
     EXPECT_EQ(list.GetAction(other), QStringLiteral("Set IP"));
     EXPECT_EQ(list.GetStatus(other), QString());
@@ -52,14 +52,14 @@ TEST(DeviceListModel, OperationCellsComeIntoBeingTogether)
 TEST(DeviceListModel, SelectionIsWalkedInListOrderAndCanBeLocked)
 {
     DeviceListModel list;
-    DeviceRow* a = addDevice(list, QStringLiteral("00055D000001"));
-    DeviceRow* b = addDevice(list, QStringLiteral("00055D000002"));
-    DeviceRow* c = addDevice(list, QStringLiteral("00055D000003"));
+    DeviceRow* a = addDevice(list, QStringLiteral("021A2B000001"));
+    DeviceRow* b = addDevice(list, QStringLiteral("021A2B000002"));
+    DeviceRow* c = addDevice(list, QStringLiteral("021A2B000003"));
     list.SetSelected(c, true);
     list.SetSelected(a, true);
     EXPECT_EQ(list.SelectedRows(), (QList<DeviceRow*>{a, c}));
-    EXPECT_EQ(list.FindSelectedItem(QStringLiteral("00055D000003")), c);
-    EXPECT_EQ(list.FindSelectedItem(QStringLiteral("00055D000002")), nullptr); // not selected
+    EXPECT_EQ(list.FindSelectedItem(QStringLiteral("021A2B000003")), c);
+    EXPECT_EQ(list.FindSelectedItem(QStringLiteral("021A2B000002")), nullptr); // not selected
 
     list.SetSelectionLocked(true);
     list.SetSelected(b, true);
@@ -285,8 +285,8 @@ protected:
 
 TEST_F(QueueTest, GateSkipsFinishedRowsAndAbortIfCountDropsTheRest)
 {
-    DeviceRow* a = runningRow(QStringLiteral("00055D0000A1"));
-    DeviceRow* b = runningRow(QStringLiteral("00055D0000A2"));
+    DeviceRow* a = runningRow(QStringLiteral("021A2B0000A1"));
+    DeviceRow* b = runningRow(QStringLiteral("021A2B0000A2"));
     bed.devices().SetStatus(a, QStringLiteral("Unsuccess!"));
     bed.devices().SetStatus(b, QStringLiteral("-Time Out-"));
     bed.devices().SetField(a, QStringLiteral("Retry"), QStringLiteral("2"));
@@ -308,7 +308,7 @@ TEST_F(QueueTest, DeviceCountDoesNotWrapAt256)
     QList<DeviceRow*> rows;
     for (int i = 0; i < 256; ++i)
         rows.append(
-            runningRow(QStringLiteral("00055D%1").arg(i, 6, 16, QLatin1Char('0')).toUpper()));
+            runningRow(QStringLiteral("021A2B%1").arg(i, 6, 16, QLatin1Char('0')).toUpper()));
     CommandQueue& q = bed.queue();
     q.AddCommand(cmdResetCount, nullptr, 0);
     for (DeviceRow* row : rows)
@@ -322,7 +322,7 @@ TEST_F(QueueTest, DeviceCountDoesNotWrapAt256)
 
 TEST_F(QueueTest, AnErrorInsideExecuteEmptiesTheQueue)
 {
-    DeviceRow* a = runningRow(QStringLiteral("00055D0000A1"));
+    DeviceRow* a = runningRow(QStringLiteral("021A2B0000A1"));
     CommandQueue& q = bed.queue();
     q.AddCommand(99, a, 0);
     q.AddCommand(cmdSetStatusIf, a, 0, {QStringLiteral("....."), QStringLiteral("OK")});
@@ -340,9 +340,9 @@ TEST_F(QueueTest, AnErrorInsideExecuteEmptiesTheQueue)
 
 TEST_F(QueueTest, WaitAllTimesOutOnlyRowsStillWaitingAndTimerMarksItsRow)
 {
-    DeviceRow* a = runningRow(QStringLiteral("00055D0000A1"));
-    DeviceRow* b = runningRow(QStringLiteral("00055D0000A2"));
-    DeviceRow* c = runningRow(QStringLiteral("00055D0000A3"));
+    DeviceRow* a = runningRow(QStringLiteral("021A2B0000A1"));
+    DeviceRow* b = runningRow(QStringLiteral("021A2B0000A2"));
+    DeviceRow* c = runningRow(QStringLiteral("021A2B0000A3"));
     bed.devices().SetStatus(a, QStringLiteral(".."));
     bed.devices().SetStatus(b, QStringLiteral(".."));
     CommandQueue& q = bed.queue();

@@ -91,7 +91,7 @@ TEST(UntrustedReplies, ADeviceNameWithControlCharactersIsShownEscapedAndKeptExac
     Ktr4200FleetOptions o;
     o.deviceCount = 1;
     o.baseIp = QStringLiteral("10.0.0.20");
-    const QString name = QStringLiteral("lobby\r\n00055D0000FF  KTR-4200  forged");
+    const QString name = QStringLiteral("lobby\r\n021A2B0000FF  KTR-4200  forged");
     o.deviceNameAt.insert(0, name);
     AppTestBed bed(o);
     ASSERT_TRUE(bed.started);
@@ -105,7 +105,7 @@ TEST(UntrustedReplies, ADeviceNameWithControlCharactersIsShownEscapedAndKeptExac
     const QModelIndex cell = model.index(0, DeviceListModel::ColDeviceName);
     EXPECT_EQ(model.GetField(row, QStringLiteral("Device Name")), name);
     EXPECT_EQ(model.data(cell).toString(),
-              QStringLiteral("lobby\\r\\n00055D0000FF  KTR-4200  forged"));
+              QStringLiteral("lobby\\r\\n021A2B0000FF  KTR-4200  forged"));
 
     // A name read back from a device's configuration file may hold any character.
     model.SetField(row, QStringLiteral("Device Name"), QStringLiteral("\x1B[2J\x1B[Hap"));

@@ -54,15 +54,15 @@ TEST(Completion, OffersCommandsTheirOptionsAndTheMacsOfTheLastDiscover)
 
     const ProgramRun discover = RunNodewarden({"--home", home.path(), "discover"}, 20000, env);
     ASSERT_EQ(discover.exitCode, 0) << qPrintable(discover.err);
-    const QStringList fleet = {"00055D000001", "00055D000002", "00055D000003"};
+    const QStringList fleet = {"021A2B000001", "021A2B000002", "021A2B000003"};
     EXPECT_EQ(complete({"nodewarden", "--home", home.path(), "upgrade", "--mac", ""}, env), fleet);
     // A second MAC after the first, typed in lower case; the folder named by the environment.
     QProcessEnvironment byEnv = env;
     byEnv.insert(QStringLiteral("NODEWARDEN_HOME"), home.path());
-    EXPECT_EQ(complete({"nodewarden", "set-ip", "--mac", "00055D000001", "00055d00000"}, byEnv),
+    EXPECT_EQ(complete({"nodewarden", "set-ip", "--mac", "021A2B000001", "021a2b00000"}, byEnv),
               fleet);
-    EXPECT_EQ(complete({"nodewarden", "read-config", "--mac", "00055D000003"}, byEnv),
-              QStringList{"00055D000003"});
+    EXPECT_EQ(complete({"nodewarden", "read-config", "--mac", "021A2B000003"}, byEnv),
+              QStringList{"021A2B000003"});
 
     // The next Discover replaces the list: no device answers any more.
     loopback.fleet.reset();

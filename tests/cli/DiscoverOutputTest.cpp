@@ -28,7 +28,7 @@ TEST(CliDiscover, NamesWithLineBreaksAndEscapesPrintOneEscapedRowEachAndExactJso
     Ktr4200FleetOptions o;
     o.deviceCount = 2;
     o.baseIp = QStringLiteral("10.0.0.20");
-    const QString forged = QStringLiteral("lobby\r\n00055D0000FF  KTR-4200  6.6.6.6  forged");
+    const QString forged = QStringLiteral("lobby\r\n021A2B0000FF  KTR-4200  6.6.6.6  forged");
     // Discovery shows a name with bytes that do not print in hexadecimal.
     const QString escapes = QStringLiteral("\x1B[2J\x1B[H");
     o.deviceNameAt.insert(0, forged);
@@ -44,7 +44,7 @@ TEST(CliDiscover, NamesWithLineBreaksAndEscapesPrintOneEscapedRowEachAndExactJso
     EXPECT_FALSE(hasControlBytes(table.rawErr));
     const QList<QByteArray> lines = table.rawOut.trimmed().split('\n');
     ASSERT_EQ(lines.size(), 3); // the header and one row per device
-    EXPECT_TRUE(lines[1].contains("lobby\\r\\n00055D0000FF  KTR-4200  6.6.6.6  forged"));
+    EXPECT_TRUE(lines[1].contains("lobby\\r\\n021A2B0000FF  KTR-4200  6.6.6.6  forged"));
     EXPECT_TRUE(lines[2].endsWith("1B5B324A1B5B48"));
 
     const ProgramRun json =

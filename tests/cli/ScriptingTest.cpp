@@ -81,8 +81,8 @@ TEST(CommandLineScripts, BackupOfTheWholeFleetThenDiffAndTheRunsLogFile)
     for (int i = 0; i < kDevices; ++i)
         bed.device(i).config.SetValue(QStringLiteral("device_name"),
                                       QStringLiteral("Room %1").arg(i));
-    bed.device(0).config.Apply("80211b_acl_clr =\r\n80211b_acl_mac_add =00:05:5D:12:34:56\r\n"
-                               "80211b_acl_mac_add =00:05:5D:12:34:57\r\n");
+    bed.device(0).config.Apply("80211b_acl_clr =\r\n80211b_acl_mac_add =02:1A:2B:12:34:56\r\n"
+                               "80211b_acl_mac_add =02:1A:2B:12:34:57\r\n");
     ASSERT_EQ(bed.device(0).config.AclEntries(1).size(), 2);
 
     const QString out = QDir(bed.home.path()).filePath(QStringLiteral("saved"));
@@ -122,8 +122,8 @@ TEST(CommandLineScripts, BackupOfTheWholeFleetThenDiffAndTheRunsLogFile)
     const QString a = QDir(out).filePath(bed.device(0).MacText() + ".cfg");
     const QString b = QDir(bed.home.path()).filePath(QStringLiteral("edited.cfg"));
     QByteArray edited = readAll(a);
-    ASSERT_TRUE(edited.contains("\"Room 0\"") && edited.contains("00:05:5D:12:34:57"));
-    edited.replace("\"Room 0\"", "\"Room X\"").replace("00:05:5D:12:34:57", "00:05:5D:12:34:58");
+    ASSERT_TRUE(edited.contains("\"Room 0\"") && edited.contains("02:1A:2B:12:34:57"));
+    edited.replace("\"Room 0\"", "\"Room X\"").replace("02:1A:2B:12:34:57", "02:1A:2B:12:34:58");
     QFile copy(b);
     ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
     copy.write(edited);
@@ -131,14 +131,14 @@ TEST(CommandLineScripts, BackupOfTheWholeFleetThenDiffAndTheRunsLogFile)
     const ProgramRun diff = nodewarden(bed.home.path(), {"diff", a, b});
     EXPECT_EQ(diff.exitCode, 1);
     EXPECT_EQ(diff.out, QStringLiteral("device_name: \"Room 0\" -> \"Room X\"\n"
-                                       "80211b_acl_mac_add: removed 00:05:5D:12:34:57\n"
-                                       "80211b_acl_mac_add: added 00:05:5D:12:34:58\n"));
+                                       "80211b_acl_mac_add: removed 02:1A:2B:12:34:57\n"
+                                       "80211b_acl_mac_add: added 02:1A:2B:12:34:58\n"));
     const ProgramRun diffJson = nodewarden(bed.home.path(), {"diff", "--json", a, b});
     EXPECT_EQ(diffJson.exitCode, 1);
     EXPECT_EQ(QJsonDocument::fromJson(diffJson.out.toUtf8()).array(), QJsonDocument::fromJson(R"([
                   {"name": "device_name", "a": "\"Room 0\"", "b": "\"Room X\""},
-                  {"name": "80211b_acl_mac_add", "a": "00:05:5D:12:34:57", "b": null},
-                  {"name": "80211b_acl_mac_add", "a": null, "b": "00:05:5D:12:34:58"}])")
+                  {"name": "80211b_acl_mac_add", "a": "02:1A:2B:12:34:57", "b": null},
+                  {"name": "80211b_acl_mac_add", "a": null, "b": "02:1A:2B:12:34:58"}])")
                                                                           .array())
         << diffJson.out.toStdString();
     EXPECT_EQ(nodewarden(bed.home.path(), {"diff", a, a}).exitCode, 0);
@@ -484,13 +484,13 @@ TEST(CommandLineScripts, WriteConfigChangedOnlyWritesOnlyTheDevicesThatDiffer)
 {
     CliBed bed(3);
     ASSERT_TRUE(bed.loopback.started);
-    const QString entry = QStringLiteral("00:05:5D:12:34:56");
+    const QString entry = QStringLiteral("02:1A:2B:12:34:56");
     // Device 0 holds every setting of the file already, device 1 another DTIM, device 2
     // another access list.
     for (int i = 0; i < 3; ++i) {
         bed.device(i).config.SetValue(QStringLiteral("80211b_ssid"), QStringLiteral("Lobby"));
         bed.device(i).config.Apply("80211b_acl_clr =\r\n80211b_acl_mac_add =" +
-                                   (i == 2 ? QByteArray("00:05:5D:00:00:99") : entry.toLatin1()) +
+                                   (i == 2 ? QByteArray("02:1A:2B:00:00:99") : entry.toLatin1()) +
                                    "\r\n");
     }
     bed.device(0).config.SetValue(QStringLiteral("80211b_dtim"), QStringLiteral("3"));
@@ -517,8 +517,8 @@ TEST(CommandLineScripts, WriteConfigChangedOnlyWritesOnlyTheDevicesThatDiffer)
               QJsonDocument::fromJson(R"([{"name": "80211b_dtim", "before": "1", "after": "3"}])")
                   .array());
     EXPECT_EQ(changes.value(mac2), QJsonDocument::fromJson(R"([
-                  {"name": "80211b_acl_mac_add", "before": "00:05:5D:00:00:99", "after": null},
-                  {"name": "80211b_acl_mac_add", "before": null, "after": "00:05:5D:12:34:56"}])")
+                  {"name": "80211b_acl_mac_add", "before": "02:1A:2B:00:00:99", "after": null},
+                  {"name": "80211b_acl_mac_add", "before": null, "after": "02:1A:2B:12:34:56"}])")
                                        .array());
     EXPECT_EQ(written, (QMap<QString, bool>{{mac0, false}, {mac1, false}, {mac2, false}}));
     EXPECT_EQ(fetched(0) + fetched(1) + fetched(2), 0);

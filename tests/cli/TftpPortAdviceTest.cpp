@@ -35,7 +35,7 @@ TEST(TftpPortAdvice, ReadConfigWithoutTheCapabilityNamesTheCommandAndTheSetting)
     const ProgramRun run = RunProgram(
         setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all",
                   "--bounding-set=-net_bind_service", program, "--home", home, "read-config",
-                  "--mac", "00055D000001", "--output", dir.filePath(QStringLiteral("out.cfg"))});
+                  "--mac", "021A2B000001", "--output", dir.filePath(QStringLiteral("out.cfg"))});
     EXPECT_EQ(run.exitCode, 1);
     const QString& err = run.err;
     EXPECT_TRUE(err.contains(QStringLiteral("CAP_NET_BIND_SERVICE"))) << qPrintable(err);

@@ -25,7 +25,7 @@ const QStringList kSaved = {"ip =10.0.0.20",
                             "80211b_wep64_key =",
                             "80211b_acl_mode =disable",
                             "80211b_acl_clr =",
-                            "80211b_acl_mac_add =00:05:5D:00:00:01"};
+                            "80211b_acl_mac_add =02:1A:2B:00:00:01"};
 
 } // namespace
 

@@ -85,9 +85,9 @@ TEST(ConfigLoader, QuotesModesAndAccessControlLists)
     const QString path =
         files.Write("c.cfg", {"device_name =\"Lob\"by \"2\"\"", "80211a_ssid =\"air\"",
                               "80211a_acl_mode =deny", "80211b_acl_mode =allow",
-                              "80211b_acl_clr =", "80211b_acl_mac_add =00:05:5D:00:00:02",
-                              "80211b_acl_clr =", "80211B_ACL_MAC_ADD = 00:05:5D:00:00:01 ",
-                              "80211a_acl_mac_add =00:05:5D:00:00:0A"});
+                              "80211b_acl_clr =", "80211b_acl_mac_add =02:1A:2B:00:00:02",
+                              "80211b_acl_clr =", "80211B_ACL_MAC_ADD = 02:1A:2B:00:00:01 ",
+                              "80211a_acl_mac_add =02:1A:2B:00:00:0A"});
     ConfigSettings settings = FreshSettings();
     settings.acl11a.entries = {"left over"};
     ASSERT_EQ(ConfigFile::Load(settings, path), 0);
@@ -96,8 +96,8 @@ TEST(ConfigLoader, QuotesModesAndAccessControlLists)
     EXPECT_EQ(settings.bindings.Value("80211a_ssid"), "air");
     EXPECT_EQ(settings.bindings.Value("80211a_acl_mode"), "reject");
     EXPECT_EQ(settings.bindings.Value("80211b_acl_mode"), "accept");
-    EXPECT_EQ(settings.acl11a.entries, QStringList({"00:05:5D:00:00:0A"}));
-    EXPECT_EQ(settings.acl11b.entries, QStringList({"00:05:5D:00:00:02", "00:05:5D:00:00:01"}));
+    EXPECT_EQ(settings.acl11a.entries, QStringList({"02:1A:2B:00:00:0A"}));
+    EXPECT_EQ(settings.acl11b.entries, QStringList({"02:1A:2B:00:00:02", "02:1A:2B:00:00:01"}));
 
     // A name in another letter case is the same setting: its quotes go and its words change
     // just the same.
@@ -115,7 +115,7 @@ TEST(ConfigLoader, UnreadableFileClearsEverySettingAndBothLists)
     ConfigSettings settings = FreshSettings();
     ASSERT_EQ(
         ConfigFile::Load(settings, files.Write("e.cfg", {"ip =10.0.0.9", "gateway =10.0.0.1",
-                                                         "80211a_acl_mac_add =00:05:5D:00:00:0A"})),
+                                                         "80211a_acl_mac_add =02:1A:2B:00:00:0A"})),
         0);
     ASSERT_EQ(settings.bindings.Value("ip"), "10.0.0.9");
 
@@ -149,8 +149,8 @@ TEST(ConfigLoader, EverySettingSurvivesASaveAndLoad)
     written.bindings.SetValue("80211a_acl_mode", "reject");
     written.bindings.SetValue("80211b_acl_mode", "accept");
     written.bindings.SetValue("80211a_auth_type", "shared");
-    written.acl11a.entries = {"00:05:5D:00:00:01", "00:05:5D:00:00:02"};
-    written.acl11b.entries = {"00:05:5D:00:00:03"};
+    written.acl11a.entries = {"02:1A:2B:00:00:01", "02:1A:2B:00:00:02"};
+    written.acl11b.entries = {"02:1A:2B:00:00:03"};
     ASSERT_EQ(ConfigFile::Save(written, "KTR-4200", files.Path("all.WR")), 0);
 
     ConfigSettings read = FreshSettings();

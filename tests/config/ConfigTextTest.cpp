@@ -54,11 +54,11 @@ TEST(ConfigText, LinesEndAtCrLfLoneCrOrLoneLfAndKeepTheirBytes)
 TEST(ConfigText, AWriteTheDiskRefusesFailsAndLeavesTheFileAsItWas)
 {
     ConfigFiles files;
-    const QString path = files.Write("00055D000001.WR", {"KTR-4200", "80211a_ssid =\"old\""});
-    const QByteArray before = files.ReadBytes("00055D000001.WR");
+    const QString path = files.Write("021A2B000001.WR", {"KTR-4200", "80211a_ssid =\"old\""});
+    const QByteArray before = files.ReadBytes("021A2B000001.WR");
     {
         const FileSizeLimit full(0);
         EXPECT_FALSE(WriteConfigLines(path, {"KTR-4200", "80211a_ssid =\"new\""}));
     }
-    EXPECT_EQ(files.ReadBytes("00055D000001.WR"), before);
+    EXPECT_EQ(files.ReadBytes("021A2B000001.WR"), before);
 }

@@ -113,11 +113,11 @@ TEST_F(Verify, Keys11bArePairedByPositionEvenAcrossEmptyWrittenKeys)
 TEST_F(Verify, AccessControlListsMustComeBackAsWrittenAndNoLonger)
 {
     const QStringList written = {"80211a_acl_mode =allow",
-                                 "80211a_acl_clr =", "80211a_acl_mac_add =00:05:5D:00:00:01",
-                                 "80211a_acl_mac_add =00:05:5D:00:00:02", "80211b_acl_clr ="};
-    const QString m1 = "80211a_acl_mac_add =00:05:5d:00:00:01";
-    const QString m2 = "80211a_acl_mac_add =00:05:5D:00:00:02";
-    const QString m3 = "80211a_acl_mac_add =00:05:5D:00:00:03";
+                                 "80211a_acl_clr =", "80211a_acl_mac_add =02:1A:2B:00:00:01",
+                                 "80211a_acl_mac_add =02:1A:2B:00:00:02", "80211b_acl_clr ="};
+    const QString m1 = "80211a_acl_mac_add =02:1a:2b:00:00:01";
+    const QString m2 = "80211a_acl_mac_add =02:1A:2B:00:00:02";
+    const QString m3 = "80211a_acl_mac_add =02:1A:2B:00:00:03";
 
     EXPECT_EQ(Run(written, {"80211a_acl_mode =allow", m1, m2}), 0);
     EXPECT_EQ(Run(written, {"80211a_acl_mode =allow", m2, m1}), -1);
@@ -125,7 +125,7 @@ TEST_F(Verify, AccessControlListsMustComeBackAsWrittenAndNoLonger)
     EXPECT_EQ(Run(written, {"80211a_acl_mode =allow", m1, m2, m3}), -1);
     EXPECT_EQ(log, QStringList({kVerifyLoadFailText}));
     EXPECT_EQ(
-        Run(written, {"80211a_acl_mode =allow", m1, m2, "80211b_acl_mac_add =00:05:5D:00:00:09"}),
+        Run(written, {"80211a_acl_mode =allow", m1, m2, "80211b_acl_mac_add =02:1A:2B:00:00:09"}),
         -1)
         << "a cleared 802.11b list must come back empty";
 

@@ -125,13 +125,13 @@ TEST(ConfigWriter, AccessControlListsFollowTheSettingsInListOrder)
 {
     ConfigSettings settings = NothingTicked();
     Tick(settings, "80211b_acl_mode", "accept");
-    settings.acl11a = {{"00:05:5D:12:34:56", "00:05:5D:AB:CD:EF"}, true};
+    settings.acl11a = {{"02:1A:2B:12:34:56", "02:1A:2B:AB:CD:EF"}, true};
     settings.acl11b = {{}, true};
 
     QStringList expected = kKeepKeys;
     expected +=
-        {"80211b_acl_mode =allow", "80211a_acl_clr =", "80211a_acl_mac_add =00:05:5D:12:34:56",
-         "80211a_acl_mac_add =00:05:5D:AB:CD:EF", "80211b_acl_clr ="};
+        {"80211b_acl_mode =allow", "80211a_acl_clr =", "80211a_acl_mac_add =02:1A:2B:12:34:56",
+         "80211a_acl_mac_add =02:1A:2B:AB:CD:EF", "80211b_acl_clr ="};
     expected.prepend("KTR-4200");
     EXPECT_EQ(ConfigFile::BuildLines(settings, "KTR-4200"), expected);
 

@@ -211,7 +211,7 @@ TEST(ConfigTask, EmptyListOrDeclinedQuestionOpensTheEditModeAndSendsNothing)
     RunConfigurationTask(*w.bed.core, w.window);
     EXPECT_EQ(title, QStringLiteral("Edit Configurations"));
 
-    w.addDevice(QStringLiteral("00055D000001"), QStringLiteral("1.0u"));
+    w.addDevice(QStringLiteral("021A2B000001"), QStringLiteral("1.0u"));
     w.bed.ui.answer = false;
     title.clear();
     RunConfigurationTask(*w.bed.core, w.window);

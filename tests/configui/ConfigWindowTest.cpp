@@ -171,11 +171,11 @@ TEST(ConfigWindow, AccessControlListKeepsOneEntryPerAddress)
 
     mac->setFocus();
     mac->setCursorPosition(0);
-    QTest::keyClicks(mac, QStringLiteral("00055d123456"));
+    QTest::keyClicks(mac, QStringLiteral("021a2b123456"));
     QTest::mouseClick(add, Qt::LeftButton);
     QTest::mouseClick(add, Qt::LeftButton);
     ASSERT_EQ(list->count(), 1);
-    EXPECT_EQ(list->item(0)->text(), QStringLiteral("00:05:5D:12:34:56"));
+    EXPECT_EQ(list->item(0)->text(), QStringLiteral("02:1A:2B:12:34:56"));
 
     QTest::mouseClick(w.window.Control<QPushButton>(QStringLiteral("Btn11bAclMacDel")), Qt::LeftButton);
     EXPECT_EQ(list->count(), 0);
@@ -224,8 +224,8 @@ TEST(ConfigWindow, BoundControlsShowAndReturnWhatTheFileHolds)
                                                "ip=192.168.0.1\r\n"
                                                "mask=10.1\r\n"
                                                "80211b_acl_clr=\r\n"
-                                               "80211b_acl_mac_add=00:05:5D:00:00:01\r\n"
-                                               "80211b_acl_mac_add=00:05:5D:00:00:02\r\n"
+                                               "80211b_acl_mac_add=02:1A:2B:00:00:01\r\n"
+                                               "80211b_acl_mac_add=02:1A:2B:00:00:02\r\n"
                                                "80211A_WEP128_KEY=0x1 0x2 0x3 0x4 0x5 0x6 0x7 0x8 0x9 0xa 0xb 0xc 0xd\r\n"
                                                "80211a_acl_mode=deny\r\n");
     ASSERT_EQ(w.window.LoadConfigFile(file), 0);
@@ -264,7 +264,7 @@ TEST(ConfigWindow, BoundControlsShowAndReturnWhatTheFileHolds)
     EXPECT_EQ(w.edit("Ed11aWepKey1")->displayText(),
               QStringLiteral("01 02 03 04 05 06 07 08 09 0A 0B 0C 0D"));
     EXPECT_EQ(w.list("LB11bAclMac")->count(), 2);
-    EXPECT_EQ(w.list("LB11bAclMac")->item(1)->text(), QStringLiteral("00:05:5D:00:00:02"));
+    EXPECT_EQ(w.list("LB11bAclMac")->item(1)->text(), QStringLiteral("02:1A:2B:00:00:02"));
 
     // The View File page shows the binding list.
     w.window.PageConfig->setCurrentWidget(w.window.TabFileView);
@@ -339,7 +339,7 @@ TEST(ConfigWindow, FirmwareRegionGivesAnEmptyCountryItsDefault)
     QCheckBox* turbo = w.chk("Chk11aTurboMode");
     QComboBox* country = w.combo("CBoxCountry");
 
-    DeviceRow* row = w.addDevice(QStringLiteral("00055D000001"), QStringLiteral("1.02.07e"));
+    DeviceRow* row = w.addDevice(QStringLiteral("021A2B000001"), QStringLiteral("1.02.07e"));
     w.bed.devices().SetSelected(row, true);
     w.window.LoadConfigFile(noCountry);
     EXPECT_EQ(country->currentText(), QStringLiteral("Europe"));
@@ -497,7 +497,7 @@ TEST(ConfigWindow, EnterPressesNoButtonOfAPageAndEscDoesWhatExitDoes)
     w.showPageOf(mac);
     mac->setFocus();
     mac->setCursorPosition(0);
-    QTest::keyClicks(mac, QStringLiteral("00055d123456"));
+    QTest::keyClicks(mac, QStringLiteral("021a2b123456"));
     QLineEdit* ssid = w.edit("Ed11aSSid");
     ssid->setFocus();
     QTest::keyClicks(ssid, QStringLiteral("Lobby"));

@@ -72,7 +72,7 @@ fail() {
   exit 1
 }
 
-# Two fleets with real ports, told apart by their MACs: 00055D0A.... on lana, 00055D0B.... on
+# Two fleets with real ports, told apart by their MACs: 021A2B0A.... on lana, 021A2B0B.... on
 # lanb.
 start_fleet() {
   local ns=$1 name=$2 mac=$3 ip=$4
@@ -82,8 +82,8 @@ start_fleet() {
     --state-file "$work/state-$name.json" 2>"$work/sim-$name.err" &
   sims+=($!)
 }
-start_fleet "$fa" a 00055D0A0001 10.81.1.50
-start_fleet "$fb" b 00055D0B0001 10.81.2.50
+start_fleet "$fa" a 021A2B0A0001 10.81.1.50
+start_fleet "$fb" b 021A2B0B0001 10.81.2.50
 sleep 1
 for pid in "${sims[@]}"; do
   kill -0 "$pid" 2>/dev/null || fail "ktr4200-sim did not start"
@@ -133,7 +133,7 @@ expect_rows() {
   [ "$got" = "$want" ] || fail "$name listed other rows than expected: $(echo "$want" | tr '\n' ' ')"
 }
 fleet_rows() { # prefix interface
-  for i in 1 2 3; do echo "00055D${1}000$i $2"; done
+  for i in 1 2 3; do echo "021A2B${1}000$i $2"; done
 }
 
 must discover_all discover --json
@@ -182,7 +182,7 @@ PY
 # a relay hands each request that reaches network A to fleet B, and fleet B's replies to the
 # console on lanb, from port 64512 as a device answers. Discover on lana alone must list
 # nothing (fleet A is gone).
-start_fleet "$fb" b2 00055D0B0001 10.81.2.50 --port 64513
+start_fleet "$fb" b2 021A2B0B0001 10.81.2.50 --port 64513
 cat >"$work/relay_in.py" <<'RELAY'
 import socket, sys, time
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)

@@ -86,15 +86,15 @@ listed=$(python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))))' 
 
 run setip set-ip --all --ip 10.77.0.100 --mask 255.255.255.0 --yes
 
-run readcfg read-config --mac 00055D000001 --output "$work/device.cfg"
+run readcfg read-config --mac 021A2B000001 --output "$work/device.cfg"
 [ -s "$work/device.cfg" ] || fail "read-config wrote no file"
 sed -i 's/^80211a_ssid *=[^\r]*/80211a_ssid ="lan-test"/' "$work/device.cfg"
 grep -q 'lan-test' "$work/device.cfg" || fail "the configuration read has no 80211a_ssid line"
-run writecfg write-config --mac 00055D000001 00055D000002 --file "$work/device.cfg" --yes
+run writecfg write-config --mac 021A2B000001 021A2B000002 --file "$work/device.cfg" --yes
 
 printf 'FW_VERSION=2.00.01u\n' >"$home/firmware/ktr.bin"
 head -c 20000 /dev/zero | tr '\0' 'x' >>"$home/firmware/ktr.bin"
-run upgrade upgrade --mac 00055D000003 00055D000004 --firmware "$home/firmware/ktr.bin" --yes
+run upgrade upgrade --mac 021A2B000003 021A2B000004 --firmware "$home/firmware/ktr.bin" --yes
 
 # The fleet's own account of what happened.
 kill -TERM "$simpid"

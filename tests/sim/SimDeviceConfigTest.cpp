@@ -137,20 +137,20 @@ TEST(SimDeviceConfig, EightOhTwoElevenBKeysCountPerNameAndKeepTheirSize)
 TEST(SimDeviceConfig, AccessControlListsAreClearedAndFilledInFileOrder)
 {
     SimDeviceConfig config = Factory();
-    ASSERT_TRUE(config.Apply("80211a_acl_mac_add =00:05:5D:00:00:01\r\n").refused.isEmpty());
+    ASSERT_TRUE(config.Apply("80211a_acl_mac_add =02:1A:2B:00:00:01\r\n").refused.isEmpty());
     const auto result = config.Apply("80211a_acl_clr =\r\n"
-                                     "80211a_acl_mac_add =00:05:5D:12:34:57\r\n"
-                                     "80211a_acl_mac_add =00:05:5D:12:34:56\r\n"
-                                     "80211a_acl_mac_add =00:05:5d:12:34:56\r\n"
-                                     "80211b_acl_mac_add =00-05-5D-12-34-56\r\n");
+                                     "80211a_acl_mac_add =02:1A:2B:12:34:57\r\n"
+                                     "80211a_acl_mac_add =02:1A:2B:12:34:56\r\n"
+                                     "80211a_acl_mac_add =02:1a:2b:12:34:56\r\n"
+                                     "80211b_acl_mac_add =02-1A-2B-12-34-56\r\n");
     EXPECT_EQ(result.refused.size(), 2) << "a duplicate and a MAC of the wrong form";
     EXPECT_EQ(config.AclEntries(0),
-              (QStringList{QStringLiteral("00:05:5D:12:34:57"), QStringLiteral("00:05:5D:12:34:56")}));
+              (QStringList{QStringLiteral("02:1A:2B:12:34:57"), QStringLiteral("02:1A:2B:12:34:56")}));
     EXPECT_TRUE(config.AclEntries(1).isEmpty());
     const QStringList lines = config.RenderLines();
     EXPECT_EQ(lines.mid(lines.size() - 2),
-              (QStringList{QStringLiteral("80211a_acl_mac_add =00:05:5D:12:34:57"),
-                           QStringLiteral("80211a_acl_mac_add =00:05:5D:12:34:56")}));
+              (QStringList{QStringLiteral("80211a_acl_mac_add =02:1A:2B:12:34:57"),
+                           QStringLiteral("80211a_acl_mac_add =02:1A:2B:12:34:56")}));
     EXPECT_TRUE(LinesNamed(lines, QStringLiteral("80211a_acl_clr")).isEmpty());
 }
 

@@ -36,7 +36,7 @@ TEST(SimOptions, ReadsEveryKindOfOption)
 {
     Ktr4200FleetOptions o;
     QString stateFile;
-    ASSERT_TRUE(Parse({"--devices", "10", "--bind=127.0.0.1", "--port", "0", "--base-mac", "00:05:5d:00:00:10",
+    ASSERT_TRUE(Parse({"--devices", "10", "--bind=127.0.0.1", "--port", "0", "--base-mac", "02:1a:2b:00:00:10",
                        "--model-at", "3=KTR-4200AP", "--password", "pw", "--password-at", "2=other",
                        "--fw-version-at", "9=1.0e", "--tftp-port", "6969", "--reboot-time", "100",
                        "--drop-replies", "0.25", "--seed", "7", "--silent", "1,4-6", "--not-done", "all",
@@ -45,7 +45,7 @@ TEST(SimOptions, ReadsEveryKindOfOption)
     EXPECT_EQ(o.deviceCount, 10);
     EXPECT_EQ(o.bindAddress, QHostAddress(QHostAddress::LocalHost));
     EXPECT_EQ(o.port, 0);
-    EXPECT_EQ(o.baseMac, QStringLiteral("00055D000010"));
+    EXPECT_EQ(o.baseMac, QStringLiteral("021A2B000010"));
     EXPECT_EQ(o.modelAt.value(3), QStringLiteral("KTR-4200AP"));
     EXPECT_EQ(o.password, QStringLiteral("pw"));
     EXPECT_EQ(o.passwordAt.value(2), QStringLiteral("other"));

@@ -158,7 +158,7 @@ TEST_F(SimTftpTest, WriteConfigFetchesTheFileAndTheFlashUpdateAppliesIt)
     QByteArray file =
         "KTR-4200\r\ndevice_name =\"Lobby 2\"\r\n80211a_dtim =3\r\n80211a_acl_clr =\r\n";
     for (int i = 0; i < 40; ++i)
-        file += QStringLiteral("80211a_acl_mac_add =00:05:5D:00:00:%1\r\n")
+        file += QStringLiteral("80211a_acl_mac_add =02:1A:2B:00:00:%1\r\n")
                     .arg(i, 2, 16, QLatin1Char('0'))
                     .toLatin1();
     ASSERT_GT(file.size(), 1024);
@@ -208,7 +208,7 @@ TEST_F(SimTftpTest, ReadConfigPutsTheDeviceFileAndResendsALostBlock)
     SimDevice& device = fleet->Device(0);
     QByteArray acl = "80211b_acl_clr =\r\n";
     for (int i = 0; i < 30; ++i)
-        acl += QStringLiteral("80211b_acl_mac_add =00:05:5D:00:01:%1\r\n")
+        acl += QStringLiteral("80211b_acl_mac_add =02:1A:2B:00:01:%1\r\n")
                    .arg(i, 2, 16, QLatin1Char('0'))
                    .toLatin1();
     ASSERT_TRUE(device.config.Apply(acl).refused.isEmpty());
@@ -221,7 +221,7 @@ TEST_F(SimTftpTest, ReadConfigPutsTheDeviceFileAndResendsALostBlock)
     const QByteArray got = server.stored.value(QStringLiteral("0011223344F0.RD"));
     EXPECT_EQ(got, expected);
     EXPECT_TRUE(got.startsWith("KTR-4200AP\r\nip =10.1.0.10\r\nmask =255.255.255.0\r\n"));
-    EXPECT_TRUE(got.endsWith("80211b_acl_mac_add =00:05:5D:00:01:1d\r\n"));
+    EXPECT_TRUE(got.endsWith("80211b_acl_mac_add =02:1A:2B:00:01:1d\r\n"));
     // Every block once, plus the one resent after the loss: no block is sent twice
     // in answer to a late acknowledgement.
     EXPECT_EQ(server.dataArrivals, int(expected.size() / 512 + 1) + 1);

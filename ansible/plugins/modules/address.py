@@ -56,7 +56,7 @@ EXAMPLES = r'''
 - name: The lobby access point on its fixed address
   nodewarden.fleet.address:
     home: /srv/nodewarden
-    mac: 00:05:5D:00:00:07
+    mac: 02:1A:2B:00:00:07
     ip: 10.20.0.17
     netmask: 255.255.255.0
 '''
@@ -66,7 +66,7 @@ mac:
   description: The device's MAC address, twelve upper-case hex digits.
   returned: always
   type: str
-  sample: 00055D000007
+  sample: 021A2B000007
 before:
   description: The address and netmask the device reported before.
   returned: when the device was found

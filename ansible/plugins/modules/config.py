@@ -77,16 +77,16 @@ EXAMPLES = r'''
 - name: The lobby devices' SSID and access list
   nodewarden.fleet.config:
     home: /srv/nodewarden
-    macs: [00055D000007, 00055D000008]
+    macs: [021A2B000007, 021A2B000008]
     settings:
       80211b_ssid: Lobby
       80211b_acl_mode: accept
-      80211b_acl_mac_add: ['00:05:5D:12:34:56', '00:05:5D:12:34:57']
+      80211b_acl_mac_add: ['02:1A:2B:12:34:56', '02:1A:2B:12:34:57']
 
 - name: A saved configuration on one device
   nodewarden.fleet.config:
     home: /srv/nodewarden
-    macs: [00055D000007]
+    macs: [021A2B000007]
     src: /srv/nodewarden/Config/lobby.cfg
 '''
 
@@ -134,7 +134,7 @@ devices:
           type: bool
           returned: for a key
   sample:
-    - mac: 00055D000001
+    - mac: 021A2B000001
       ip: 192.168.0.50
       name: AP-000001
       status: OK

@@ -60,7 +60,7 @@ devices:
     mac:
       description: The MAC address, twelve upper-case hex digits.
       type: str
-      sample: 00055D000001
+      sample: 021A2B000001
     ip:
       description: The IP address.
       type: str

@@ -76,7 +76,7 @@ EXAMPLES = r'''
 - name: Two devices first
   nodewarden.fleet.firmware:
     home: /srv/nodewarden
-    macs: [00055D000007, 00055D000008]
+    macs: [021A2B000007, 021A2B000008]
     image: /srv/nodewarden/firmware/ktr4200-2.00.01u.bin
     version: 2.00.01u
     parallel: 2
@@ -117,9 +117,9 @@ devices:
         (and in check mode).
       type: str
   sample:
-    - {mac: 00055D000001, ip: 192.168.0.50, firmware_before: 1.02.07u, firmware: 2.00.01u,
+    - {mac: 021A2B000001, ip: 192.168.0.50, firmware_before: 1.02.07u, firmware: 2.00.01u,
        before: 1.02.07u, after: 2.00.01u, upgraded: true, status: OK}
-    - {mac: 00055D000002, ip: 192.168.0.51, firmware_before: 2.00.01u, firmware: 2.00.01u,
+    - {mac: 021A2B000002, ip: 192.168.0.51, firmware_before: 2.00.01u, firmware: 2.00.01u,
        before: 2.00.01u, after: 2.00.01u, upgraded: false, status: null}
 '''
 

@@ -49,17 +49,17 @@ class TestMaskedChanges(unittest.TestCase):
 class TestDeviceText(unittest.TestCase):
 
     def test_macs(self):
-        self.assertEqual(normalize_mac(' 00:05:5d:0a-0B0c '), '00055D0A0B0C')
-        for text in ('00055D0A0B0', '00055D0A0B0C0', '00055D0A0B0G', '', None, 55):
+        self.assertEqual(normalize_mac(' 02:1a:2b:0a-0B0c '), '021A2B0A0B0C')
+        for text in ('021A2B0A0B0', '021A2B0A0B0C0', '021A2B0A0B0G', '', None, 55):
             self.assertIsNone(normalize_mac(text), text)
 
     def test_text_from_the_network_cannot_forge_lines(self):
         self.assertEqual(printable('AP\r\nok: [x]\x1b[2J\\\x9b'), 'AP\\x0D\\x0Aok: [x]\\x1B[2J\\\\\\x9B')
-        rows = [{'Mac Address': '00055D000001', 'Status': 'OK'},
-                {'Mac Address': '00055D000002\n', 'Status': 'Password Error!'},
-                {'Mac Address': '00055D000003'}]
+        rows = [{'Mac Address': '021A2B000001', 'Status': 'OK'},
+                {'Mac Address': '021A2B000002\n', 'Status': 'Password Error!'},
+                {'Mac Address': '021A2B000003'}]
         self.assertEqual(failed_rows_message(rows),
-                         '00055D000002\\x0A: Password Error!; 00055D000003: no Status')
+                         '021A2B000002\\x0A: Password Error!; 021A2B000003: no Status')
 
     def test_rows(self):
         self.assertEqual(parse_rows('[{"Status": "OK"}]'), [{'Status': 'OK'}])
