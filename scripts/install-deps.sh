@@ -7,6 +7,8 @@ packages=(
   # build
   g++ cmake ninja-build pkg-config git
   qt6-base-dev libssl-dev libgtest-dev libgmock-dev
+  # (not needed by the build: it keeps Qt's CMake files from reporting it missing)
+  libxkbcommon-dev
   # window tests and screenshots
   xvfb xauth imagemagick xdotool
   # TFTP interoperability tests and the TFTP benchmark's reference server
@@ -15,10 +17,10 @@ packages=(
   iproute2 procps time
   # fuzz targets (libFuzzer with ASan/UBSan) and their seed script
   clang libclang-rt-14-dev python3
-  # the Debian package (dependencies from dpkg-shlibdeps, the capability for port 69), its check
+  # the Debian packages (debhelper, lintian, the AppStream metainfo's validator), their check
   # in a clean Debian 12 root, and the man pages' check (groff also formats the window's
   # Help > Manual Page)
-  dpkg-dev file libcap2-bin debootstrap groff-base
+  dpkg-dev debhelper lintian appstream file libcap2-bin debootstrap groff-base
   # the Ansible collection's tests (ansible-playbook, ansible-doc, ansible-test), and what
   # ansible-test sanity's pylint, pep8, yamllint and validate-modules run on offline
   ansible-core python3-venv pylint pycodestyle yamllint python3-voluptuous

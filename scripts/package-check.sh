@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Installs the Debian package into a clean Debian 12 root and checks it as an administrator meets
-# it: `apt-get install ./nodewarden_*.deb` pulls in its dependencies; the program runs and gives
-# the package's version; the man pages and the completion work; the program has the capability
-# to bind port 69 and a normal user's server binds it; root's data folder is not /usr/bin; the
-# systemd unit is installed disabled; and a purge leaves nothing behind.
+# Checks the Debian packages as an administrator meets them. lintian on the source and the three
+# binary packages (no error, no warning that is not overridden with its reason), and the AppStream
+# metainfo; then, in a clean Debian 12 root: `apt-get install` of the three pulls in their
+# dependencies; the console runs and gives the package's version; the man pages and the
+# completion work; the console has the capability to bind port 69 and a normal user's server
+# binds it; root's data folder is not /usr/bin; the systemd unit is installed disabled and its
+# user exists; the console finds and reads the simulated fleet of nodewarden-sim; Ansible knows
+# every module of the collection and runs one; and a purge leaves nothing behind.
 #
-#   scripts/package-check.sh [PACKAGE.deb]     (as root; without PACKAGE, scripts/package.sh first)
+#   scripts/package-check.sh [nodewarden_VERSION_ARCH.changes]
+#       (as root; without the .changes file, scripts/package.sh first)
 #
 # The root is made by debootstrap from the Debian mirror this machine uses, and kept as a tarball
 # (build-release/debian12-root.tar.gz) for the next run. Nothing the programs do leaves the root's
@@ -18,22 +22,59 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "package-check: needs root (debootstrap, chroot, mounts)" >&2
   exit 1
 fi
-for tool in debootstrap unshare ip; do
+for tool in debootstrap unshare ip lintian appstreamcli dpkg-deb; do
   command -v "$tool" >/dev/null || { echo "package-check: $tool is missing" >&2; exit 1; }
 done
 
 if [ $# -ge 1 ]; then
-  package=$(readlink -f "$1")
+  changes=$(readlink -f "$1")
 else
-  package=$(bash "$root/scripts/package.sh" | tail -n 1)
+  changes=$(bash "$root/scripts/package.sh" | tail -n 1)
 fi
-[ -f "$package" ] || { echo "package-check: no package at $package" >&2; exit 1; }
+[ -f "$changes" ] || { echo "package-check: no .changes file at $changes" >&2; exit 1; }
+mkdir -p "$work"
 
 fail() {
   echo "package-check: FAILED: $*" >&2
   exit 1
 }
 note() { echo "package-check: $*" >&2; }
+
+# The binary packages the .changes file lists (its Files section: checksum size section
+# priority name), the debug symbols aside.
+mapfile -t debs < <(awk '/^Files:/ { f = 1; next } /^[^ ]/ { f = 0 }
+    f && $5 ~ /\.deb$/ { print $5 }' "$changes")
+dir=$(dirname "$changes")
+names=$(for d in "${debs[@]}"; do dpkg-deb -f "$dir/$d" Package; done | sort | tr '\n' ' ')
+[ "$names" = "nodewarden nodewarden-ansible nodewarden-sim " ] ||
+  fail "the .changes file lists the packages '$names'"
+deb_of() { # package name -> its file
+  local d
+  for d in "${debs[@]}"; do
+    [ "$(dpkg-deb -f "$dir/$d" Package)" = "$1" ] && { echo "$dir/$d"; return; }
+  done
+}
+
+# lintian: no error, and every warning that stays is overridden in debian/ with its reason.
+if ! lintian --fail-on error,warning --display-level '>=warning' --show-overrides \
+  "$changes" >"$work/lintian.log" 2>&1; then
+  cat "$work/lintian.log" >&2
+  fail "lintian"
+fi
+note "lintian: no error, no warning but the overridden ones ($(grep -c '^N: *\[\|^O:' \
+  "$work/lintian.log" || true) overridden)"
+
+# The AppStream metainfo as installed.
+unpacked=$work/unpacked
+rm -rf "$unpacked"
+dpkg-deb -x "$(deb_of nodewarden)" "$unpacked"
+for f in "$unpacked"/usr/share/metainfo/*.xml; do
+  appstreamcli validate --no-net "$f" >"$work/appstream.log" 2>&1 ||
+    { cat "$work/appstream.log" >&2; fail "appstreamcli validate $(basename "$f")"; }
+done
+[ -n "$(ls "$unpacked"/usr/share/metainfo/ 2>/dev/null)" ] || fail "no AppStream metainfo"
+rm -rf "$unpacked"
+note "the AppStream metainfo is valid"
 
 # The Debian mirror of this machine's own sources (deb822 or one-line form).
 mirror_for() { # suite
@@ -102,15 +143,20 @@ mount -t proc proc "$rootfs/proc"
 mounted+=("$rootfs/proc")
 in_root apt-get update -qq
 
-# The dependencies first, as the package's Depends line names them, so that the snapshot below
-# holds them and the comparison after the purge sees the package's own traces alone.
-cp "$package" "$rootfs/tmp/"
-deb=$(basename "$package")
-depends=$(dpkg-deb -f "$package" Depends)
-in_root apt-get satisfy -y -q "$depends" >"$work/install.log" 2>&1 ||
-  { tail -n 30 "$work/install.log" >&2; fail "the dependencies cannot be installed: $depends"; }
+# The dependencies first, as the packages' Depends lines name them, so that the snapshot below
+# holds them and the comparison after the purge sees the packages' own traces alone.
+files=()
+depends=()
+for d in "${debs[@]}"; do
+  cp "$dir/$d" "$rootfs/tmp/"
+  files+=("./$d")
+  depends+=("$(dpkg-deb -f "$dir/$d" Depends)")
+done
+depends_line=$(IFS=,; echo "${depends[*]}")
+in_root apt-get satisfy -y -q "$depends_line" >"$work/install.log" 2>&1 ||
+  { tail -n 30 "$work/install.log" >&2; fail "the dependencies cannot be installed: $depends_line"; }
 
-# What the root holds before the package: paths, and the user and group files.
+# What the root holds before the packages: paths, and the user and group files.
 snapshot() { # name
   in_root sh -c 'find / -xdev \( -path /proc -o -path /tmp -o -path /var/cache -o -path /var/log \
       -o -path /var/lib/apt -o -path /var/lib/dpkg -o -path /run -o -path /root/.cache \) -prune \
@@ -120,11 +166,15 @@ snapshot() { # name
 snapshot before
 
 # --- install --------------------------------------------------------------------------------
-in_root sh -c "cd /tmp && apt-get install -y -q ./$deb" >>"$work/install.log" 2>&1 ||
-  { tail -n 30 "$work/install.log" >&2; fail "apt-get install ./$deb"; }
-rm -f "$rootfs/tmp/$deb"
-note "installed $deb and its dependencies"
-in_root dpkg -L nodewarden | sort >"$work/package.files"
+in_root sh -c 'cd /tmp && apt-get install -y -q "$@"' sh "${files[@]}" >>"$work/install.log" 2>&1 ||
+  { tail -n 30 "$work/install.log" >&2; fail "apt-get install ${files[*]}"; }
+for d in "${debs[@]}"; do rm -f "$rootfs/tmp/$d"; done
+note "installed ${debs[*]} and their dependencies"
+: >"$work/package.files"
+for p in nodewarden nodewarden-sim nodewarden-ansible; do
+  in_root dpkg -L "$p" >>"$work/package.files"
+done
+sort -u -o "$work/package.files" "$work/package.files"
 
 # The version: one number in --version and the package.
 # shellcheck disable=SC2016 # the format is dpkg-query's
@@ -203,9 +253,54 @@ fi
 in_root getent passwd nodewarden-tftpd >/dev/null || fail "no user nodewarden-tftpd"
 [ "$(in_root stat -c %U /srv/tftp)" = nodewarden-tftpd ] || fail "/srv/tftp is not the service's"
 
+# The console over the simulated fleet of nodewarden-sim, on the root's own loopback: Discover
+# finds every device, and one device's configuration comes back over TFTP.
+mkdir -p "$rootfs/tmp/fleet"
+printf '[System]\r\nNimpAddress=127.0.0.1\r\nNimpPort=47001\r\nTftpPort=47002\r\n%s\r\n' \
+  'TftpServerAddress=127.0.0.1' >"$rootfs/tmp/fleet/system.ini"
+for key in DiscoveryTimeout NimpSetTimeout ConfigUploadTime; do
+  printf '%s=2\r\n' "$key" >>"$rootfs/tmp/fleet/system.ini"
+done
+# shellcheck disable=SC2016 # expanded by the inner shell
+in_root_offline sh -c 'ktr4200-sim --bind 127.0.0.1 --port 47001 --tftp-port 47002 --devices 3 \
+    --base-ip 192.168.0.50 2>/tmp/fleet/sim.err & sim=$!
+  sleep 1
+  rc=0
+  timeout 60 nodewarden --home /tmp/fleet discover --json >/tmp/fleet/discover.json || rc=1
+  [ $rc -ne 0 ] || timeout 60 nodewarden --home /tmp/fleet read-config --mac 021A2B000002 \
+    --output /tmp/fleet/one.cfg --yes >/tmp/fleet/read.out 2>&1 || rc=2
+  # The collection too: its module that lists the devices, run by Ansible on this machine.
+  [ $rc -ne 0 ] || timeout 120 ansible localhost -c local -o -m nodewarden.fleet.devices \
+    -a home=/tmp/fleet >/tmp/fleet/ansible.out 2>&1 || rc=3
+  kill $sim; wait $sim 2>/dev/null
+  exit $rc' || { cat "$rootfs"/tmp/fleet/*.out "$rootfs/tmp/fleet/sim.err" >&2
+  fail "the console or the collection over the simulated fleet"; }
+found=$(python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))))' \
+  "$rootfs/tmp/fleet/discover.json")
+[ "$found" -eq 3 ] || fail "Discover found $found of the 3 simulated devices"
+grep -q . "$rootfs/tmp/fleet/one.cfg" || fail "read-config wrote no configuration"
+[ "$(grep -o '021A2B00000[123]' "$rootfs/tmp/fleet/ansible.out" | sort -u | wc -l)" -eq 3 ] ||
+  { cat "$rootfs/tmp/fleet/ansible.out" >&2; fail "nodewarden.fleet.devices did not list the 3 devices"; }
+rm -rf "$rootfs/tmp/fleet" "$rootfs/root/.ansible"
+note "the console found and read the simulated fleet; the collection listed it"
+
+# Every module of the collection has its documentation where ansible-doc looks.
+modules=$(grep -o 'nodewarden/fleet/plugins/modules/[a-z_]*\.py$' "$work/package.files" |
+  sed 's|.*/||; s|\.py$||')
+[ -n "$modules" ] || fail "nodewarden-ansible holds no module"
+for m in $modules; do
+  if ! in_root ansible-doc "nodewarden.fleet.$m" >"$work/ansible-doc.log" 2>&1 ||
+    ! grep -q "nodewarden.fleet.$m" "$work/ansible-doc.log"; then
+    cat "$work/ansible-doc.log" >&2
+    fail "ansible-doc nodewarden.fleet.$m"
+  fi
+done
+rm -rf "$rootfs/root/.ansible"
+note "ansible-doc knows every module: $(tr '\n' ' ' <<<"$modules")"
+
 # --- purge ----------------------------------------------------------------------------------
-in_root apt-get purge -y -q nodewarden >"$work/purge.log" 2>&1 ||
-  { tail -n 30 "$work/purge.log" >&2; fail "apt-get purge nodewarden"; }
+in_root apt-get purge -y -q nodewarden nodewarden-sim nodewarden-ansible >"$work/purge.log" 2>&1 ||
+  { tail -n 30 "$work/purge.log" >&2; fail "apt-get purge"; }
 while read -r path; do
   [ -d "$rootfs$path" ] && continue
   [ ! -e "$rootfs$path" ] || fail "the purge left $path"
@@ -220,4 +315,4 @@ fi
 note "purged: nothing is left"
 cleanup
 rm -rf --one-file-system "$rootfs"
-note "all checks passed for $deb"
+note "all checks passed for ${debs[*]}"

@@ -1,18 +1,29 @@
 #!/usr/bin/env bash
-# Builds the Debian package nodewarden_VERSION_ARCH.deb from a release build in build-release/
-# (warnings are errors): the two programs, the desktop entry and the icons, the man pages, bash
-# completion, and the stand-alone TFTP server's systemd unit. The package's dependencies come
-# from the libraries the programs link (dpkg-shlibdeps). Prints the package's path last.
-# Extra arguments go to cmake.
+# Builds the Debian source package and its three binary packages (nodewarden, nodewarden-sim,
+# nodewarden-ansible) with dpkg-buildpackage from a clean copy of the source tree in
+# build-release/source/ (what git tracks, and new files it does not ignore). Prints the path of
+# the .changes file last; the packages lie beside it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${NW_PACKAGE_BUILD_DIR:-$root/build-release}
+work=${NW_PACKAGE_BUILD_DIR:-$root/build-release}
 "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNW_WERROR=ON \
-  -DNW_BUILD_TESTS=OFF -DNW_BUILD_BENCH=OFF -DCMAKE_INSTALL_PREFIX=/usr "$@" >/dev/null
-cmake --build "$build" -j"$(nproc)"
-cd "$build"
-rm -f nodewarden_*.deb
-cpack -G DEB >cpack.log 2>&1 || { cat cpack.log >&2; exit 1; }
-package=$(ls "$build"/nodewarden_*.deb)
-echo "$package"
+
+version=$(dpkg-parsechangelog -l "$root/debian/changelog" -S Version)
+out=$work/source
+tree=$out/nodewarden-$version
+rm -rf "$out"
+mkdir -p "$tree"
+(cd "$root" && git ls-files -z --cached --others --exclude-standard |
+  while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
+  tar --null -T - -cf -) | tar -C "$tree" -xf -
+
+cd "$tree"
+if ! dpkg-buildpackage -us -uc -j"$(nproc)" >"$out/build.log" 2>&1; then
+  tail -n 40 "$out/build.log" >&2
+  echo "package: dpkg-buildpackage failed (the whole log: $out/build.log)" >&2
+  exit 1
+fi
+arch=$(dpkg --print-architecture)
+changes=$out/nodewarden_${version}_${arch}.changes
+[ -f "$changes" ] || { echo "package: no $changes" >&2; exit 1; }
+echo "$changes"

@@ -1,6 +1,7 @@
 #include "cli/Demo.h"
 
 #include "cli/CliCommand.h"
+#include "common/TextHelpers.h"
 #include "common/WholeFile.h"
 #include "sim/Ktr4200Fleet.h"
 
@@ -43,6 +44,25 @@ int runCommand(const QString& name, const QStringList& args)
         }
     std::printf("(this build has no '%s' command)\n", qPrintable(name));
     return 0;
+}
+
+// The first settings of a configuration file the demo read, to show it before and after.
+void printConfigurationHead(const QString& mac, const QString& when, const QString& file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return;
+    std::printf("\n%s's configuration %s (%s), its first settings:\n", qPrintable(mac), qPrintable(when),
+                qPrintable(file));
+    constexpr int Shown = 8;
+    for (int shown = 0; shown < Shown && !f.atEnd();) {
+        const QString line = QString::fromLatin1(f.readLine()).trimmed();
+        if (!line.contains(QLatin1Char('=')))
+            continue;
+        std::printf("    %s\n", qPrintable(EscapeUntrusted(line)));
+        ++shown;
+    }
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -120,9 +140,12 @@ bool DemoEnvironment::Start(int deviceCount, QString* error)
         return false;
     }
 
+    // An image as the simulated devices take one: binary, with the version it installs.
     QByteArray bytes(64 * 1024, '\0');
     for (int i = 0; i < bytes.size(); ++i)
         bytes[i] = char((i * 31 + 7) & 0xFF);
+    const QByteArray version = "FW_VERSION=1.03.00\n";
+    bytes.replace(0, version.size(), version);
     if (!WriteWholeFile(FirmwareImage(), bytes, &reason)) {
         *error = QStringLiteral("cannot write %1: %2").arg(FirmwareImage(), reason);
         return false;
@@ -143,10 +166,28 @@ int RunHeadlessDemo(DemoEnvironment& demo)
                                                                    QStringLiteral("10.0.0.20"), QStringLiteral("--mask"),
                                                                    QStringLiteral("255.255.255.0"), QStringLiteral("--yes")}));
     const QString firstMac = demo.Fleet().Device(0).MacText();
-    const QString output = QDir(demo.DataFolder()).filePath(QStringLiteral("Config/") + firstMac + QStringLiteral(".cfg"));
+    const QDir config(QDir(demo.DataFolder()).filePath(QStringLiteral("Config")));
+    const QString before = config.filePath(firstMac + QStringLiteral(".cfg"));
     worst = std::max(worst, runCommand(QStringLiteral("read-config"), {QStringLiteral("--mac"), firstMac,
-                                                                       QStringLiteral("--output"), output,
+                                                                       QStringLiteral("--output"), before,
                                                                        QStringLiteral("--yes")}));
+    printConfigurationHead(firstMac, QStringLiteral("before the upgrade"), before);
+
+    // The console's main job: new firmware on every device, each keeping its configuration
+    // across the factory reset that the upgrade ends with.
+    worst = std::max(worst, runCommand(QStringLiteral("upgrade"), {QStringLiteral("--all"), QStringLiteral("--firmware"),
+                                                                   demo.FirmwareImage(), QStringLiteral("--yes")}));
+    const QString after = config.filePath(firstMac + QStringLiteral("-after-upgrade.cfg"));
+    worst = std::max(worst, runCommand(QStringLiteral("read-config"), {QStringLiteral("--mac"), firstMac,
+                                                                       QStringLiteral("--output"), after,
+                                                                       QStringLiteral("--yes")}));
+    printConfigurationHead(firstMac, QStringLiteral("after the upgrade"), after);
+    const int differ = runCommand(QStringLiteral("diff"), {before, after});
+    std::printf(differ == 0 ? "(no setting differs: the configuration survived the upgrade)\n"
+                            : "(the settings above differ after the upgrade)\n");
+    worst = std::max(worst, differ);
+    // The versions the devices now report.
+    worst = std::max(worst, runCommand(QStringLiteral("discover"), {}));
     std::printf("\nDemo finished (exit status %d).\n", worst);
     return worst;
 }

@@ -605,4 +605,20 @@ TEST(CommandLineScripts, TheJsonOfARunSaysWhereEachDeviceEndedAndWhyAndTheSummar
                                  + QStringLiteral(" -Time Out- sending its configuration: no answer")));
 }
 
+// Without a display the demo is the console's main job through the command line: every
+// managed device of its own simulated fleet ends on the new firmware, and the configuration
+// read before the upgrade is the one read after it.
+TEST(CommandLineScripts, TheHeadlessDemoUpgradesItsFleetAndTheConfigurationSurvives)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const ProgramRun run = RunNodewarden({QStringLiteral("--demo"), QStringLiteral("4")}, 240000, env);
+    ASSERT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains(QStringLiteral("$ nodewarden upgrade --all --firmware ")));
+    EXPECT_TRUE(run.out.contains(QStringLiteral("no setting differs")));
+    // The last Discover's table: every device on the image's version.
+    const QString last = run.out.mid(run.out.lastIndexOf(QStringLiteral("$ nodewarden discover")));
+    EXPECT_EQ(last.count(QStringLiteral("1.03.00")), 4) << last.toStdString();
+}
+
 #endif
