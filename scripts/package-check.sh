@@ -43,7 +43,7 @@ note() { echo "package-check: $*" >&2; }
 # The binary packages the .changes file lists (its Files section: checksum size section
 # priority name), the debug symbols aside.
 mapfile -t debs < <(awk '/^Files:/ { f = 1; next } /^[^ ]/ { f = 0 }
-    f && $5 ~ /\.deb$/ { print $5 }' "$changes")
+    f && $5 ~ /\.deb$/ && $3 != "debug" { print $5 }' "$changes")
 dir=$(dirname "$changes")
 names=$(for d in "${debs[@]}"; do dpkg-deb -f "$dir/$d" Package; done | sort | tr '\n' ' ')
 [ "$names" = "nodewarden nodewarden-ansible nodewarden-sim " ] ||
@@ -55,14 +55,14 @@ deb_of() { # package name -> its file
   done
 }
 
-# lintian: no error, and every warning that stays is overridden in debian/ with its reason.
-if ! lintian --fail-on error,warning --display-level '>=warning' --show-overrides \
-  "$changes" >"$work/lintian.log" 2>&1; then
+# lintian: no error, and every warning that stays is overridden in debian/ with its reason
+# (--show-overrides would count the overridden ones as failures).
+if ! lintian --fail-on error,warning --display-level '>=warning' "$changes" \
+  >"$work/lintian.log" 2>&1; then
   cat "$work/lintian.log" >&2
   fail "lintian"
 fi
-note "lintian: no error, no warning but the overridden ones ($(grep -c '^N: *\[\|^O:' \
-  "$work/lintian.log" || true) overridden)"
+note "lintian: no error, no warning but the overridden ones"
 
 # The AppStream metainfo as installed.
 unpacked=$work/unpacked
@@ -263,10 +263,11 @@ for key in DiscoveryTimeout NimpSetTimeout ConfigUploadTime; do
 done
 # shellcheck disable=SC2016 # expanded by the inner shell
 in_root_offline sh -c 'ktr4200-sim --bind 127.0.0.1 --port 47001 --tftp-port 47002 --devices 3 \
-    --base-ip 192.168.0.50 2>/tmp/fleet/sim.err & sim=$!
+    --base-ip 192.168.0.50 >/tmp/fleet/sim.state 2>/tmp/fleet/sim.err & sim=$!
   sleep 1
   rc=0
-  timeout 60 nodewarden --home /tmp/fleet discover --json >/tmp/fleet/discover.json || rc=1
+  timeout 60 nodewarden --home /tmp/fleet discover --json >/tmp/fleet/discover.json \
+    2>/tmp/fleet/discover.out || rc=1
   [ $rc -ne 0 ] || timeout 60 nodewarden --home /tmp/fleet read-config --mac 021A2B000002 \
     --output /tmp/fleet/one.cfg --yes >/tmp/fleet/read.out 2>&1 || rc=2
   # The collection too: its module that lists the devices, run by Ansible on this machine.
