@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the demo: the console window over a simulated
-# fleet of devices on 127.0.0.1 (nothing is broadcast). Without a display the same
-# operations run through the command line and the log is printed; that run ends by itself.
+# fleet of devices on 127.0.0.1 (nothing is broadcast). Without a display the command line
+# discovers the fleet, sets its addresses, upgrades its firmware keeping each configuration
+# (one device's shown before and after), and prints the log; that run ends by itself.
 # Arguments go to the program: e.g. scripts/demo.sh 20 for twenty devices.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

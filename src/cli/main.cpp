@@ -45,7 +45,8 @@ void printUsage(FILE* to)
     for (const CliCommand& c : commands)
         std::fprintf(to, "  %s\n", qPrintable(c.synopsis));
     std::fputs("\nThe demo runs the devices on 127.0.0.1 in a temporary data folder; without a display it\n"
-               "runs the same operations through the commands and prints the log.\n",
+               "runs discover, set-ip and an upgrade that keeps each configuration through the\n"
+               "commands and prints the log.\n",
                to);
 }
 
