@@ -8,7 +8,6 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <cstdio>
-#include <memory>
 
 int main(int argc, char** argv)
 {
@@ -18,12 +17,9 @@ int main(int argc, char** argv)
     }
     // Drawing text asks for the user's runtime folder, which a build (a package build, a CI
     // runner) often has not: a private one for this run keeps the build's output quiet.
-    std::unique_ptr<QTemporaryDir> runtime;
-    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-        runtime = std::make_unique<QTemporaryDir>();
-        if (runtime->isValid())
-            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime->path()));
-    }
+    const QTemporaryDir runtime;
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && runtime.isValid())
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     const QDir root(QString::fromLocal8Bit(argv[1]));
     for (int i = 2; i < argc; ++i) {
         bool ok = false;
